@@ -1,0 +1,172 @@
+// Corvex: the monophonic texture synthesizer effect. Thirty partials read one shaped wave table,
+// each scaled by its own LFO, under a linear ADSR envelope; fourteen parameters, 64 programs.
+#pragma once
+
+#include "audioeffectx.h"
+
+#include <cstdint>
+
+enum CorvexParam : int32_t {
+    kLfoFreq = 0,
+    kLfoHarm,
+    kOscHarm,
+    kLfoShrp,
+    kLfoCent,
+    kLfoPh,
+    kLfoAmnt,
+    kOscDamp,
+    kAttack,
+    kDecay,
+    kSustain,
+    kRelease,
+    kLfoRand,
+    kOscShap,
+    kNumParams
+};
+
+constexpr int32_t kNumPrograms = 64;
+constexpr int kNumPartials = 30;
+constexpr int kTableSize = 1024;
+constexpr int kProgramNameSize = 24;
+
+// The fourteen values grouped by function: the order of the current values and of a program.
+struct ParamValues {
+    float lfoFreq = 0.0f;
+    float lfoHarm = 0.0f;
+    float oscHarm = 0.0f;
+    float lfoShrp = 0.0f;
+    float lfoCent = 0.0f;
+    float lfoPh = 0.0f;
+    float lfoAmnt = 0.0f;
+    float lfoRand = 0.0f;
+    float oscDamp = 0.0f;
+    float oscShap = 0.0f;
+    float attack = 0.0f;
+    float decay = 0.0f;
+    float sustain = 0.0f;
+    float release = 0.0f;
+
+    // The field a parameter index names; null outside 0-13.
+    float* field(int32_t index);
+    const float* field(int32_t index) const {
+        return const_cast<ParamValues*>(this)->field(index);
+    }
+};
+
+// Parameter indices in the order their fields are declared.
+extern const int32_t kDeclaredOrder[kNumParams];
+
+struct Program {
+    Program();
+    // Fills this program from table[index * 14 ...], which is in parameter-index order.
+    void init(const float* table, int index);
+
+    ParamValues values;
+    char name[kProgramNameSize];
+};
+
+// Factory bank: 64 x 14 values in parameter-index order, and the 64 names.
+extern const float presets[kNumPrograms * kNumParams];
+extern const char* const prognames[kNumPrograms];
+
+// Reads a leading decimal number as a "%f" scan does and stores it clamped to 0-1; a text with
+// no number leaves `value` as it was. Returns whether a number was read.
+bool string2float(const char* text, float& value);
+
+// The generator behind the effect's random draws: the classic C library sequence, 0-32767,
+// one per effect instance so instances never disturb each other and renders repeat exactly.
+class RandomGenerator {
+public:
+    int next() {
+        state = state * 214013u + 2531011u;
+        return static_cast<int>((state >> 16) & 0x7FFF);
+    }
+    uint32_t state = 1;
+};
+
+enum EnvStage : int32_t { kAttackStage = 1, kDecayStage, kSustainStage, kReleaseStage, kIdleStage };
+enum PendingEvent : int32_t { kNoEvent = 0, kNoteOnEvent = 1, kNoteOffEvent = 2 };
+
+class Corvex : public AudioEffectX {
+public:
+    explicit Corvex(audioMasterCallback audioMaster);
+    ~Corvex() override;
+
+    void setParameter(int32_t index, float value) override;
+    float getParameter(int32_t index) override;
+    void process(float** inputs, float** outputs, int32_t sampleFrames) override;
+    void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
+    void open() override;
+    void setProgram(int32_t program) override;
+    void setProgramName(char* name) override;
+    void getProgramName(char* name) override;
+    void getParameterLabel(int32_t index, char* label) override;
+    void getParameterDisplay(int32_t index, char* text) override;
+    void getParameterName(int32_t index, char* text) override;
+    void setBlockSize(int32_t blockSize) override;
+    void suspend() override;
+    void resume() override;
+    int32_t processEvents(VstEvents* events) override;
+    bool string2parameter(int32_t index, char* text) override;
+    bool getProgramNameIndexed(int32_t category, int32_t index, char* text) override;
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    int32_t vendorSpecific(int32_t lArg1, intptr_t lArg2, void* ptrArg, float floatArg) override;
+    int32_t canDo(char* text) override;
+    bool keysRequired() override;
+    virtual void setCurProgram();
+
+    void noteOn(int32_t note, int32_t velocity, int32_t delta);
+    void noteOff(int32_t delta);
+    static float note2freq(int32_t note);
+    static float powint(float x, int32_t n);
+    void initShapedTable();
+
+    // Read-only views for tests and tools.
+    const Program* getPrograms() const { return programs; }
+    const ParamValues& currentValues() const { return params; }
+    int32_t getCurrentNote() const { return currentNote; }
+    float getPitchBend() const { return pitchBend; }
+    float getEnvLevel() const { return envLevel; }
+    int32_t getEnvStage() const { return envStage; }
+    int32_t getEnvCounter() const { return envCounter; }
+    int32_t getPendingEvent() const { return pendingEvent; }
+    int32_t getPendingDelta() const { return pendingDelta; }
+    const float* getSineTable() const { return sineTable; }
+    const float* getShapedTable() const { return shapedTable; }
+    const float* getUnipolarTable() const { return unipolarTable; }
+    const float* getLfoTable() const { return lfoTable; }
+    const float* getLfoPhaseOffsets() const { return lfoPhaseOffset; }
+
+    // Text answers to the host never exceed this many bytes, terminator included.
+    static constexpr std::size_t kMaxTextBytes = 24;
+
+private:
+    void startAttack();
+    void startRelease();
+    void takePendingEvent();
+
+    Program* programs = nullptr;
+    ParamValues params;
+    RandomGenerator random;
+
+    // Engine state, in the order the render loop's description gives it.
+    float envLevel = 0.0f;
+    int32_t currentNote = 0;
+    int32_t pendingDelta = 0;
+    int32_t pendingEvent = kNoEvent;
+    float pitchBend = 1.0f;
+    int32_t envCounter = 0;
+    float releaseLevel = 0.0f;
+    int32_t envStage = kIdleStage;
+    float lastLfoPh = 0.0f;
+    float sineTable[kTableSize + 1] = {};
+    float shapedTable[kTableSize + 1] = {};
+    float unipolarTable[kTableSize + 1] = {};
+    float lfoTable[kTableSize + 1] = {};
+    float oscPhase[kNumPartials] = {};
+    float lfoPhase[kNumPartials] = {};
+    float lfoPhaseOffset[kNumPartials] = {};
+    float partialGate[kNumPartials] = {};
+};

@@ -1,0 +1,51 @@
+// The effect's view of its editor: the plug-in interface's abstract editor, which knows its
+// effect and the host's parent window and defers redrawing through an update flag.
+#pragma once
+
+#include "aeffect.h"
+
+class AudioEffect;
+
+class AEffEditor {
+public:
+    explicit AEffEditor(AudioEffect* effect) : effect(effect) {}
+    virtual ~AEffEditor() = default;
+
+    // Answers 0 and no rectangle; an editor with a window size overrides this.
+    virtual int32_t getRect(ERect** rect) {
+        if (rect) *rect = nullptr;
+        return 0;
+    }
+    virtual int32_t open(void* ptr) {
+        systemWindow = ptr;
+        return 0;
+    }
+    virtual void close() {}
+    virtual void idle() {
+        if (updateFlag) {
+            updateFlag = 0;
+            update();
+        }
+    }
+    virtual void update() {}
+    virtual void postUpdate() { updateFlag = 1; }
+    virtual int32_t onKeyDown(VstKeyCode& /*keyCode*/) { return -1; }
+    virtual int32_t onKeyUp(VstKeyCode& /*keyCode*/) { return -1; }
+    virtual int32_t setKnobMode(int /*val*/) { return 0; }
+    virtual bool onWheel(float /*distance*/) { return false; }
+
+    // Effect-side notifications; the concrete editor gives them meaning.
+    virtual void setParameter(int32_t /*index*/, float /*value*/) { postUpdate(); }
+    virtual void resume() {}
+    virtual void suspend() {}
+    // True while the editor wants the host's keystrokes (a field is being edited).
+    virtual bool keysRequired() { return false; }
+
+    AudioEffect* getEffect() const { return effect; }
+    void* getSystemWindow() const { return systemWindow; }
+
+protected:
+    AudioEffect* effect = nullptr;
+    void* systemWindow = nullptr;
+    int32_t updateFlag = 0;
+};

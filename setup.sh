@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever building and testing Corvex needs and is missing.
+# Idempotent: does nothing when everything is present. Run as root (or with sudo available).
+#   ./setup.sh            build and test dependencies
+#   ./setup.sh --windows  also the mingw-w64 cross compilers and Wine
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsndfile1-dev
+  libcairo2-dev libx11-dev libxext-dev libxtst-dev libfontconfig-dev libfreetype-dev
+  fonts-liberation xvfb xauth x11-utils
+  # Third-party VST2 instruments our own host is tested against.
+  amsynth dpf-plugins-vst
+)
+
+if [[ "${1:-}" == "--windows" ]]; then
+  packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]]; then
+    missing+=("$p")
+  fi
+done
+
+if (( ${#missing[@]} == 0 )); then
+  echo "setup: all dependencies present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if (( EUID != 0 )); then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
