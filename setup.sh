@@ -15,8 +15,15 @@ packages=(
   amsynth dpf-plugins-vst
 )
 
+windows=0
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest)
+  windows=1
+  # The cross compilers (the -posix ones: std::thread and friends), GoogleTest's sources to
+  # cross-build, and Wine in both widths to run what they build.
+  packages+=(
+    mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+    googletest wine wine64 wine32:i386
+  )
 fi
 
 missing=()
@@ -35,5 +42,9 @@ echo "setup: installing ${missing[*]}"
 SUDO=""
 if (( EUID != 0 )); then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit Wine needs the i386 architecture; the update below then fetches its lists too.
+if (( windows )) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -7,6 +7,7 @@
 //
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
 #include "corvex.h"
+#include "mathfns.h"
 
 #include <cmath>
 
@@ -43,7 +44,7 @@ struct BlockValues {
 } // namespace
 
 float Corvex::note2freq(int32_t note) {
-    return static_cast<float>(27.5 * std::pow(kSemitone, static_cast<double>(note - 21)));
+    return static_cast<float>(27.5 * mathfns::pow(kSemitone, static_cast<double>(note - 21)));
 }
 
 float Corvex::powint(float x, int32_t n) {
@@ -84,7 +85,7 @@ int32_t Corvex::processEvents(VstEvents* events) {
             break;
         case 0xE0: {
             const int32_t v = (data2 * 128 + data1) - 8192;
-            static const float lower = static_cast<float>(std::pow(kSemitone, -4.0));
+            static const float lower = static_cast<float>(mathfns::pow(kSemitone, -4.0));
             constexpr float upper = 1.2599213f;
             if (v < 0)
                 pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
@@ -142,7 +143,7 @@ void Corvex::open() {
     for (int i = 0; i < kTableSize; ++i) {
         const float x = static_cast<float>(i / 1024.0);
         sineTable[i] = static_cast<float>(
-            std::sin(static_cast<double>(x) * kTwoPi - static_cast<double>(kHalfPi)));
+            mathfns::sin(static_cast<double>(x) * kTwoPi - static_cast<double>(kHalfPi)));
         unipolarTable[i] = static_cast<float>(static_cast<double>(sineTable[i]) * 0.5 + 0.5);
     }
     sineTable[kTableSize] = sineTable[0];
@@ -163,7 +164,7 @@ void Corvex::initShapedTable() {
             shapedTable[i] = sineTable[i];
         else
             shapedTable[i] = static_cast<float>(
-                (std::pow(static_cast<double>(unipolarTable[i]), static_cast<double>(q)) - 0.5) *
+                (mathfns::pow(static_cast<double>(unipolarTable[i]), static_cast<double>(q)) - 0.5) *
                 2.0);
     }
     shapedTable[kTableSize] = shapedTable[0];
@@ -217,7 +218,7 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
     const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
     const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
     const float damping =
-        static_cast<float>(std::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
+        static_cast<float>(mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
     const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
     const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
     const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(lfoShrp) + 1.0);
@@ -235,14 +236,14 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
 
     for (int i = 0; i < kNumPartials; ++i) {
         const double h = i + 1;
-        b.oscStep[i] = static_cast<float>(std::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
-        b.lfoStep[i] = static_cast<float>(std::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
+        b.oscStep[i] = static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
+        b.lfoStep[i] = static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
         b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * damping;
         if (randomPhases) {
             if (lastLfoPh != 1.0f)
                 lfoPhaseOffset[i] = static_cast<float>(random.next() * 1024.0 / 32767.0);
         } else {
-            lfoPhaseOffset[i] = static_cast<float>(std::fmod(i * phaseSpread, 1024.0));
+            lfoPhaseOffset[i] = static_cast<float>(mathfns::fmod(i * phaseSpread, 1024.0));
         }
     }
 

@@ -1,0 +1,28 @@
+// The double-precision functions the engine takes from mathematics: one implementation for every
+// platform.
+//
+// C libraries disagree in the last bits of sin and pow (the Windows runtime's pow is up to 9 units
+// in the last place away from the exact value for the note frequencies), and the plug-in must
+// render the same samples wherever it runs. These are computed with only IEEE additions,
+// multiplications and divisions in double-double precision (about 100 good bits), then rounded
+// once, so every build computes the same bits and those are the correctly rounded results except
+// for inputs within 2^-100 of a rounding boundary. glibc's results are the correctly rounded ones
+// almost everywhere, so on Linux the engine's float values stay what the C library gave.
+#pragma once
+
+#include <cmath>
+
+namespace mathfns {
+
+// Sine of x. Correctly rounded for |x| < 2^19; beyond that (the engine never goes there) it is
+// reduced with fmod first: the same answer everywhere, but no longer the exact one.
+double sin(double x);
+
+// x raised to y, with the special cases of the C library's pow (zeros, infinities, NaNs, negative
+// bases with integer exponents). Results below the normal range are rounded twice.
+double pow(double x, double y);
+
+// The remainder is exactly representable, so every conforming C library returns the same bits.
+inline double fmod(double x, double y) { return std::fmod(x, y); }
+
+} // namespace mathfns
