@@ -95,7 +95,8 @@ protected:
     AEffect cEffect;
 };
 
-// The load hook's module handle: on Linux the base address of the loaded library.
+// The load hook's module handle: the base address of the loaded library (on Windows, the
+// HINSTANCE DllMain receives).
 void* GetInstance();
 void setInstance(void* module);
 

@@ -1,4 +1,4 @@
-// The library's entry point and load hook.
+// The library's entry point and load hook on Linux (Windows: corvex_main_win32.cpp).
 #include "audioeffect.h"
 #include "plugin_factory.h"
 
@@ -14,10 +14,4 @@ __attribute__((constructor)) static void onLibraryLoad() {
 extern "C" __attribute__((visibility("default"))) AEffect*
 main_plugin(audioMasterCallback audioMaster) __asm__("main");
 
-extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) {
-    if (!audioMaster) return nullptr;
-    // A host answering 0 predates the interface this effect needs.
-    if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-    AudioEffect* effect = createEffectInstance(audioMaster);
-    return effect ? effect->getAeffect() : nullptr;
-}
+extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) { return openPlugin(audioMaster); }

@@ -419,19 +419,39 @@ void recordProcessRenders(PluginMain pluginMain, Transcript& t) {
 
 } // namespace
 
-Transcript record(PluginMain pluginMain) {
+namespace {
+
+struct Part {
+    const char* section;
+    void (*record)(PluginMain, Transcript&);
+};
+
+constexpr Part kParts[] = {
+    {"record", recordFields},
+    {"identity", recordIdentity},
+    {"dispatcher", recordDispatcher},
+    {"programs", recordPrograms},
+    {"parameters", recordParameters},
+    {"render-programs", recordProgramRenders},
+    {"render-notes", recordNoteRenders},
+    {"render-rates", recordRateRenders},
+    {"render-random", recordRandomRenders},
+    {"render-process", recordProcessRenders},
+};
+
+} // namespace
+
+Transcript record(PluginMain pluginMain, const std::string& only) {
     Transcript t;
-    recordFields(pluginMain, t);
-    recordIdentity(pluginMain, t);
-    recordDispatcher(pluginMain, t);
-    recordPrograms(pluginMain, t);
-    recordParameters(pluginMain, t);
-    recordProgramRenders(pluginMain, t);
-    recordNoteRenders(pluginMain, t);
-    recordRateRenders(pluginMain, t);
-    recordRandomRenders(pluginMain, t);
-    recordProcessRenders(pluginMain, t);
+    for (const Part& part : kParts)
+        if (only.empty() || only == part.section) part.record(pluginMain, t);
     return t;
+}
+
+std::vector<std::string> sections() {
+    std::vector<std::string> names;
+    for (const Part& part : kParts) names.emplace_back(part.section);
+    return names;
 }
 
 std::string format(const Transcript& transcript) {

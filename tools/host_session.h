@@ -23,8 +23,11 @@ using Transcript = std::vector<Entry>;
 
 // Runs the whole session: record fields, identity and dispatcher answers, programs, parameters
 // and renders over every factory program, every note, several sample rates and random settings.
-// Each part uses fresh instances created through `pluginMain`.
-Transcript record(PluginMain pluginMain);
+// Each part uses fresh instances created through `pluginMain`. With `only`, just that section.
+Transcript record(PluginMain pluginMain, const std::string& only = {});
+
+// The sections of a session, in the order they are recorded.
+std::vector<std::string> sections();
 
 // One entry a line, "key<TAB>value".
 std::string format(const Transcript& transcript);

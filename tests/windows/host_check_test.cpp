@@ -1,0 +1,326 @@
+// The Windows host check: loads Corvex.dll as a Windows host does (LoadLibrary, GetProcAddress
+// "main") and checks what a host sees: the export table, the record in this width, the entry
+// point's answers, the resources, and then the whole scripted session compared with the Linux
+// build's record, answer for answer and sample for sample.
+#include "aeffect.h"
+#include "host_session.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Corvex.dll is built beside this program.
+std::string dllPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self(path, length);
+    return self.substr(0, self.find_last_of("\\/") + 1) + "Corvex.dll";
+}
+
+class Library {
+public:
+    Library() : module(LoadLibraryA(dllPath().c_str())) {
+        if (module) entry = reinterpret_cast<session::PluginMain>(GetProcAddress(module, "main"));
+    }
+    ~Library() {
+        if (module) FreeLibrary(module);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    HMODULE module = nullptr;
+    session::PluginMain entry = nullptr;
+};
+
+// The host's side of the entry point's calls.
+std::vector<int32_t> gRequests;
+intptr_t answeringHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    gRequests.push_back(opcode);
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+intptr_t tooOldHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    gRequests.push_back(opcode);
+    return 0;
+}
+
+class HostCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(nullptr, library.module) << "cannot load " << dllPath() << ", error "
+                                           << GetLastError();
+        ASSERT_NE(nullptr, library.entry) << "Corvex.dll has no export named main";
+        gRequests.clear();
+    }
+
+    AEffect* open() {
+        AEffect* e = library.entry(answeringHost);
+        if (e) e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
+        return e;
+    }
+    static void close(AEffect* e) { e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f); }
+
+    Library library;
+};
+
+// ---- The DLL as a file -----------------------------------------------------------------------
+
+TEST_F(HostCheck, ExportsOnlyMain) {
+    const auto* base = reinterpret_cast<const unsigned char*>(library.module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(0u, dir.VirtualAddress);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    EXPECT_EQ(1u, exports->NumberOfFunctions);
+    ASSERT_EQ(1u, exports->NumberOfNames);
+    const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    EXPECT_STREQ("main", reinterpret_cast<const char*>(base + names[0]));
+    EXPECT_STREQ("Corvex.dll", reinterpret_cast<const char*>(base + exports->Name));
+    for (const char* hidden : {"main_plugin", "DllMain", "VSTPluginMain", "createEffectInstance"})
+        EXPECT_EQ(nullptr, GetProcAddress(library.module, hidden)) << hidden;
+}
+
+TEST_F(HostCheck, NeedsNoRuntimeDllBesideIt) {
+    // Everything but the system's own libraries is linked in.
+    const auto* base = reinterpret_cast<const unsigned char*>(library.module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         dir.VirtualAddress != 0 && import->Name != 0; ++import) {
+        std::string name = reinterpret_cast<const char*>(base + import->Name);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(name == "kernel32.dll" || name == "msvcrt.dll" || name == "user32.dll" ||
+                    name == "gdi32.dll" || name.rfind("api-ms-win-", 0) == 0)
+            << "imports " << name;
+    }
+}
+
+TEST_F(HostCheck, LoadsAgainAfterBeingUnloaded) {
+    const std::string path = dllPath();
+    ASSERT_TRUE(FreeLibrary(library.module));
+    library.module = nullptr;
+    EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str())) << "still loaded";
+    library.module = LoadLibraryA(path.c_str());
+    ASSERT_NE(nullptr, library.module);
+    library.entry = reinterpret_cast<session::PluginMain>(GetProcAddress(library.module, "main"));
+    ASSERT_NE(nullptr, library.entry);
+    AEffect* e = open();
+    ASSERT_NE(nullptr, e);
+    EXPECT_EQ(kEffectMagic, e->magic);
+    close(e);
+}
+
+TEST_F(HostCheck, CarriesItsVersionRecord) {
+    const std::string path = dllPath();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    ASSERT_NE(0u, size);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
+    EXPECT_EQ(0x00000002u, fixed->dwFileVersionLS);
+    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
+    EXPECT_EQ(0x00000002u, fixed->dwProductVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+    auto text = [&](const char* name) {
+        char* value = nullptr;
+        UINT length = 0;
+        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + name;
+        if (!VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+            return std::string("<missing>");
+        return std::string(value);
+    };
+    EXPECT_EQ("Ondrel", text("CompanyName"));
+    EXPECT_EQ("Corvex plugin", text("FileDescription"));
+    EXPECT_EQ("1.0.0.2", text("FileVersion"));
+    EXPECT_EQ("1.0.0.2", text("ProductVersion"));
+    for (const char* empty : {"Comments", "InternalName", "LegalCopyright", "OriginalFilename",
+                              "ProductName"})
+        EXPECT_EQ("", text(empty)) << empty;
+}
+
+#if CORVEX_HAS_BACKGROUND
+TEST_F(HostCheck, CarriesTheEditorBackground) {
+    HRSRC found = FindResourceA(library.module, MAKEINTRESOURCEA(10001), MAKEINTRESOURCEA(2));
+    ASSERT_NE(nullptr, found);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(
+        LockResource(LoadResource(library.module, found)));
+    ASSERT_NE(nullptr, header);
+    EXPECT_EQ(600, header->biWidth);
+    EXPECT_EQ(350, std::abs(header->biHeight));
+    EXPECT_EQ(24, header->biBitCount);
+    EXPECT_GE(SizeofResource(library.module, found), sizeof(BITMAPINFOHEADER) + 600u * 350u * 3u);
+}
+#endif
+
+// ---- The record and the entry point ----------------------------------------------------------
+
+template <typename T> T fieldAt(const AEffect* e, std::size_t offset) {
+    T value;
+    std::memcpy(&value, reinterpret_cast<const unsigned char*>(e) + offset, sizeof value);
+    return value;
+}
+
+TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
+    AEffect* e = library.entry(answeringHost);
+    ASSERT_NE(nullptr, e);
+    // Read at the raw offsets a host compiled elsewhere uses.
+    const bool wide = sizeof(void*) == 8;
+    EXPECT_EQ(wide ? 192u : 144u, sizeof(AEffect));
+    EXPECT_EQ(0x56737450, fieldAt<int32_t>(e, 0));
+    EXPECT_EQ(64, fieldAt<int32_t>(e, wide ? 40 : 20));
+    EXPECT_EQ(14, fieldAt<int32_t>(e, wide ? 44 : 24));
+    EXPECT_EQ(0, fieldAt<int32_t>(e, wide ? 48 : 28));
+    EXPECT_EQ(2, fieldAt<int32_t>(e, wide ? 52 : 32));
+    EXPECT_EQ(0x110, fieldAt<int32_t>(e, wide ? 56 : 36) & 0x110);
+    EXPECT_EQ(1.0f, fieldAt<float>(e, wide ? 92 : 60));
+    EXPECT_EQ(static_cast<void*>(e->object), fieldAt<void*>(e, wide ? 96 : 64));
+    EXPECT_EQ(0x4F6E6472, fieldAt<int32_t>(e, wide ? 112 : 72));
+    EXPECT_EQ(1, fieldAt<int32_t>(e, wide ? 116 : 76));
+    EXPECT_NE(nullptr, fieldAt<void*>(e, wide ? 120 : 80));
+    const char zeros[60] = {};
+    EXPECT_EQ(0, std::memcmp(zeros, reinterpret_cast<const char*>(e) + (wide ? 128 : 84), 60));
+    close(e);
+}
+
+TEST_F(HostCheck, MainAsksTheVersionAndForMidi) {
+    AEffect* e = library.entry(answeringHost);
+    ASSERT_NE(nullptr, e);
+    ASSERT_GE(gRequests.size(), 2u);
+    EXPECT_EQ(audioMasterVersion, gRequests.front());
+    EXPECT_EQ(1, std::count(gRequests.begin(), gRequests.end(), audioMasterWantMidi));
+    EXPECT_EQ(1, e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f));
+}
+
+TEST_F(HostCheck, MainRefusesATooOldHostOrNoHost) {
+    EXPECT_EQ(nullptr, library.entry(tooOldHost));
+    EXPECT_EQ(std::vector<int32_t>{audioMasterVersion}, gRequests);
+    EXPECT_EQ(nullptr, library.entry(nullptr));
+}
+
+// ---- Behaviour a host relies on --------------------------------------------------------------
+
+void renderBlock(AEffect* e, std::vector<float>& left, std::vector<float>& right) {
+    float* outputs[2] = {left.data(), right.data()};
+    e->processReplacing(e, outputs, outputs, static_cast<int32_t>(left.size()));
+}
+
+void noteOn(AEffect* e, int note) {
+    VstMidiEvent midi{};
+    midi.type = kVstMidiType;
+    midi.byteSize = sizeof midi;
+    midi.midiData[0] = static_cast<char>(0x90);
+    midi.midiData[1] = static_cast<char>(note);
+    midi.midiData[2] = 100;
+    VstEvents events{};
+    events.numEvents = 1;
+    events.events[0] = reinterpret_cast<VstEvent*>(&midi);
+    e->dispatcher(e, effProcessEvents, 0, 0, &events, 0.0f);
+}
+
+TEST_F(HostCheck, IdleIsSilentAndANoteSoundsOnBothOutputs) {
+    AEffect* e = open();
+    ASSERT_NE(nullptr, e);
+    std::vector<float> left(256, 9.0f), right(256, 9.0f);
+    renderBlock(e, left, right);
+    EXPECT_EQ(std::vector<float>(256, 0.0f), left);
+    EXPECT_EQ(left, right);
+    noteOn(e, 60);
+    float peak = 0.0f;
+    for (int block = 0; block < 8; ++block) {
+        renderBlock(e, left, right);
+        ASSERT_EQ(left, right);
+        for (float v : left) peak = std::max(peak, std::fabs(v));
+    }
+    EXPECT_GT(peak, 0.01f);
+    close(e);
+}
+
+TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
+    // The same note rendered alone and interleaved with a second, busier instance.
+    auto renderAlone = [&](AEffect* other) {
+        AEffect* e = open();
+        noteOn(e, 48);
+        if (other) noteOn(other, 80);
+        std::vector<float> all, left(128), right(128), scratchL(97), scratchR(97);
+        for (int block = 0; block < 10; ++block) {
+            if (other) renderBlock(other, scratchL, scratchR);
+            renderBlock(e, left, right);
+            all.insert(all.end(), left.begin(), left.end());
+        }
+        close(e);
+        return all;
+    };
+    const std::vector<float> alone = renderAlone(nullptr);
+    AEffect* other = open();
+    ASSERT_NE(nullptr, other);
+    other->setParameter(other, 12, 1.0f); // drawing random numbers all the time
+    const std::vector<float> interleaved = renderAlone(other);
+    close(other);
+    EXPECT_EQ(0, std::memcmp(alone.data(), interleaved.data(), alone.size() * sizeof(float)));
+}
+
+// ---- The same answers and samples as the Linux build -----------------------------------------
+
+const session::Transcript& linuxRecord() {
+    static const session::Transcript transcript = [] {
+        session::Transcript t;
+        FILE* file = std::fopen(CORVEX_SESSION_RECORD, "rb");
+        if (!file) return t;
+        std::string text;
+        char chunk[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+        std::fclose(file);
+        if (!session::parse(text, t)) t.clear();
+        return t;
+    }();
+    return transcript;
+}
+
+class LinuxParity : public HostCheck, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(LinuxParity, SameAsTheLinuxBuild) {
+    const std::string& section = GetParam();
+    session::Transcript expected;
+    for (const session::Entry& entry : linuxRecord())
+        if (session::sectionOf(entry.key) == section) expected.push_back(entry);
+    ASSERT_FALSE(expected.empty())
+        << "no Linux record for \"" << section << "\" in " << CORVEX_SESSION_RECORD
+        << "; build the Linux target corvex-session-record first";
+
+    const session::Transcript actual = session::record(library.entry, section);
+    ASSERT_EQ(expected.size(), actual.size());
+    int reported = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(expected[i].key, actual[i].key);
+        if (expected[i].value != actual[i].value && reported++ < 8)
+            ADD_FAILURE() << session::describeDifference(expected[i].key, expected[i].value,
+                                                         actual[i].value);
+    }
+    EXPECT_EQ(0, reported) << "entries differing from Linux";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sections, LinuxParity, ::testing::ValuesIn(session::sections()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+} // namespace
