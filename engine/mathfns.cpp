@@ -54,12 +54,6 @@ constexpr DD add(DD a, DD b) {
     return quickTwoSum(s.hi, s.lo + t.lo);
 }
 
-// Cheaper, with an error relative to |a| + |b| rather than to the sum; for the quick path.
-constexpr DD addQuick(DD a, DD b) {
-    const DD s = twoSum(a.hi, b.hi);
-    return quickTwoSum(s.hi, s.lo + (a.lo + b.lo));
-}
-
 constexpr DD neg(DD a) { return {-a.hi, -a.lo}; }
 
 constexpr DD mul(DD a, DD b) {
@@ -88,6 +82,8 @@ constexpr DD dd(double a) { return {a, 0.0}; }
 constexpr double kLn2Hi = 0x1.62e42fefa39efp-1;
 constexpr double kLn2Mid = 0x1.abc9e3b39803fp-56;
 constexpr double kLn2Lo = 0x1.7b57a079a1934p-111;
+constexpr double kLn2Hi42 = 0x1.62e42fefa3800p-1; // 42 bits: times |k| < 2^11 is exact
+constexpr double kLn2Lo42 = 0x1.ef35793c76730p-45;
 constexpr double kLn2By128Part1 = 0x1.62e42fef80000p-8;  // 35 bits: times |N| < 2^18 is exact
 constexpr double kLn2By128Part2 = 0x1.1cf79abc80000p-43; // 35 bits
 constexpr double kLn2By128Part3 = 0x1.e3b39803f2f6bp-79;
@@ -145,6 +141,26 @@ constexpr auto kLogTable = [] {
     return table;
 }();
 
+// For the quick logarithm: 1/c for the same centres c = j / 128, rounded to a multiple of 2^-10
+// so that products with a 21-bit part of the mantissa are exact, and -log of that reciprocal.
+constexpr auto kShortInverses = [] {
+    std::array<double, kLogLast - kLogFirst + 1> table{};
+    for (int j = kLogFirst; j <= kLogLast; ++j) {
+        const double scaled = 131072.0 / j; // 1024 * 128 / j
+        const auto whole = static_cast<int64_t>(scaled + 0.5);
+        table[j - kLogFirst] = static_cast<double>(whole) / 1024.0;
+    }
+    return table;
+}();
+constexpr auto kLogShortInverses = [] {
+    std::array<DD, kLogLast - kLogFirst + 1> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const double inv = kShortInverses[i];
+        table[i] = neg(twiceAtanh(div(dd(inv - 1.0), dd(inv + 1.0)), kSeriesTerms));
+    }
+    return table;
+}();
+
 // 2^(j / 128) for j = 0 ... 127; the argument stays below ln 2, where the whole series leaves
 // less than 2^-110.
 constexpr auto kExp2Table = [] {
@@ -170,9 +186,15 @@ double scale(double x, int e) {
     return x * powerOfTwo(e);
 }
 
-// Natural logarithm of a positive finite x, to about 2^-104 relative (precise) or, in a tenth of
-// the time, to about 2^-68 relative and 2^-76 absolute (quick).
-DD logPositive(double x, bool precise) {
+// x = m 2^k with m in [0.75, 1.5), so that an x near 1 meets the exact centre 1 without
+// cancellation; j is the index of the centre j / 128 nearest m.
+struct Reduced {
+    double m;
+    int k;
+    int j;
+};
+
+Reduced reduce(double x) { // x positive and finite
     int k = 0;
     if (x < 0x1p-1022) { // subnormal: make it normal first
         x *= 0x1p54;
@@ -181,62 +203,82 @@ DD logPositive(double x, bool precise) {
     const auto bits = std::bit_cast<uint64_t>(x);
     k += static_cast<int>(bits >> 52) - 1023;
     double m = std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
-    // m in [0.75, 1.5) so that an x near 1 meets the exact centre 1 without cancellation.
     if (m >= 1.5) {
         m *= 0.5;
         ++k;
     }
-    const int j = static_cast<int>(m * 128.0 + 0.5);
-    const double c = j / 128.0;
-    // log(m / c) = 2 atanh(s) with s = (m - c) / (m + c); m - c is exact and |s| <= 2^-8.5.
-    DD logRatio;
-    if (precise) {
-        // Seven terms of the series leave less than 2^-120.
-        logRatio = twiceAtanh(div(dd(m - c), twoSum(m, c)), 7);
-    } else {
-        // s to double-double; the series' tail, below 2^-18.8 of the leading 2s, in doubles.
-        const DD den = twoSum(m, c);
-        const double q1 = (m - c) / den.hi;
-        const DD p = twoProd(q1, den.hi);
-        const double q2 = (((m - c) - p.hi) - p.lo - q1 * den.lo) / den.hi;
-        const double z = q1 * q1;
-        const double tail =
-            2.0 * q1 * z * (1.0 / 3.0 + z * (1.0 / 5.0 + z * (1.0 / 7.0 + z * (1.0 / 9.0))));
-        logRatio = quickTwoSum(2.0 * q1, 2.0 * q2 + tail);
-    }
-    const auto sum = precise ? add : addQuick;
-    DD result = sum(kLogTable[j - kLogFirst], logRatio);
-    if (k != 0) {
-        const double kd = k;
-        const DD kLog2 = sum(twoProd(kd, kLn2Hi), dd(kd * kLn2Mid));
-        result = sum(kLog2, result);
+    return {m, k, static_cast<int>(m * 128.0 + 0.5)};
+}
+
+// Natural logarithm of a positive finite x to about 2^-104 relative.
+DD logPrecise(double x) {
+    const Reduced red = reduce(x);
+    const double c = red.j / 128.0;
+    // log(m / c) = 2 atanh(s), s = (m - c) / (m + c): m - c is exact, |s| <= 2^-8.5 and seven
+    // terms of the series leave less than 2^-120.
+    const DD logRatio = twiceAtanh(div(dd(red.m - c), twoSum(red.m, c)), 7);
+    DD result = add(kLogTable[red.j - kLogFirst], logRatio);
+    if (red.k != 0) {
+        const double kd = red.k;
+        result = add(add(twoProd(kd, kLn2Hi), dd(kd * kLn2Mid)), result);
     }
     return result;
 }
 
-// exp(t) for |t.hi| <= 760, as a double-double and a power of two to scale it by: to about
-// 2^-104 relative (precise) or 2^-68 (quick).
-DD expOf(DD t, bool precise, int& exponent) {
-    // t = N ln2/128 + r with |r| <= 2^-8.5; N * part 1 and N * part 2 are exact.
+// The same to about 2^-71 absolute (and relative near 1), in a tenth of the time: m / c as
+// 1 + rhi + rlo with rhi exact and short enough for rhi^2 to be exact, then the series of
+// log(1 + r) with its leading terms exact and the rest in doubles.
+DD logQuick(double x) {
+    const Reduced red = reduce(x);
+    const double inv = kShortInverses[red.j - kLogFirst];
+    const DD logInv = kLogShortInverses[red.j - kLogFirst];
+    const double mHi = std::bit_cast<double>(std::bit_cast<uint64_t>(red.m) & 0xFFFFFFFF00000000ull);
+    const double rHi = mHi * inv - 1.0; // exact, a multiple of 2^-31 below 2^-7.3
+    const double rLo = (red.m - mHi) * inv;
+    const double r = rHi + rLo;
+    // r^3/3 - r^4/4 + ... + r^9/9; the next term is below 2^-76.
+    const double r2 = r * r;
+    const double tail = r2 * r *
+                        ((1.0 / 3 + r * (-1.0 / 4)) + r2 * (1.0 / 5 + r * (-1.0 / 6)) +
+                         r2 * r2 * ((1.0 / 7 + r * (-1.0 / 8)) + r2 * (1.0 / 9)));
+    const double kd = red.k;
+    const DD s1 = twoSum(kd * kLn2Hi42, logInv.hi);
+    const DD s2 = twoSum(s1.hi, rHi);
+    const DD s3 = twoSum(s2.hi, -0.5 * rHi * rHi);
+    const double lo = ((s1.lo + s2.lo) + s3.lo) + (kd * kLn2Lo42 + logInv.lo) +
+                      (((rLo - rHi * rLo) - 0.5 * rLo * rLo) + tail);
+    return quickTwoSum(s3.hi, lo);
+}
+
+// t = N ln2/128 + r with |r| <= 2^-8.5; N * part 1 and N * part 2 are exact. Returns r, and j
+// and the exponent with N = 128 exponent + j.
+DD reduceExp(DD t, int& j, int& exponent) {
     const auto n = static_cast<int64_t>(t.hi * k128ByLn2 + (t.hi >= 0.0 ? 0.5 : -0.5));
     const double nd = static_cast<double>(n);
-    DD r = twoSum(t.hi - nd * kLn2By128Part1, -nd * kLn2By128Part2);
-    r = add(r, dd(t.lo));
-    r = add(r, dd(-nd * kLn2By128Part3));
-    const int j = static_cast<int>(n & 127);
+    j = static_cast<int>(n & 127);
     exponent = static_cast<int>((n - j) / 128);
-    DD e;
-    if (precise) {
-        e = expSeries(r, 10); // leaves less than 2^-107
-    } else {
-        // 1 + r exactly, the rest of the series (below 2^-9.5) in doubles, leaving 2^-70.
-        const double x = r.hi;
-        const double rest =
-            x * x * (1.0 / 2 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120 + x * (1.0 / 720)))));
-        const DD head = twoSum(1.0, x);
-        e = quickTwoSum(head.hi, head.lo + (r.lo + rest));
-    }
-    return mul(kExp2Table[j], e);
+    const DD r = twoSum(t.hi - nd * kLn2By128Part1, -nd * kLn2By128Part2);
+    return quickTwoSum(r.hi, r.lo + (t.lo - nd * kLn2By128Part3));
+}
+
+// exp(t) for |t.hi| <= 760 as a double-double to scale by 2^exponent, to about 2^-104.
+DD expPrecise(DD t, int& exponent) {
+    int j = 0;
+    const DD r = reduceExp(t, j, exponent);
+    return mul(kExp2Table[j], expSeries(r, 10)); // ten terms leave less than 2^-107
+}
+
+// The same to about 2^-69: T (1 + r + p) with T r exact and the series' rest p in doubles.
+DD expQuick(DD t, int& exponent) {
+    int j = 0;
+    const DD r = reduceExp(t, j, exponent);
+    const double x = r.hi;
+    const double p = x * x * (1.0 / 2 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120 + x * (1.0 / 720)))));
+    const DD table = kExp2Table[j];
+    const DD product = twoProd(table.hi, x);
+    const DD s = twoSum(table.hi, product.hi);
+    const double lo = s.lo + product.lo + table.hi * (r.lo + p) + (table.lo + table.lo * x);
+    return quickTwoSum(s.hi, lo);
 }
 
 // True when every value within a relative distance `bound` of hi + lo rounds to hi.
@@ -311,18 +353,20 @@ double pow(double x, double y) {
     // rounding (a few times in a hundred), again in full precision.
     double result = 0.0;
     for (const bool precise : {false, true}) {
-        const DD logX = logPositive(ax, precise);
+        const DD logX = precise ? logPrecise(ax) : logQuick(ax);
         // |log x| >= 2^-53 for x != 1, so beyond 2^64 the product is far outside the finite range.
         if (std::fabs(y) > 0x1p64 || std::fabs(y * logX.hi) > 760.0) {
             result = (y > 0.0) == (logX.hi > 0.0) ? std::numeric_limits<double>::infinity() : 0.0;
             break;
         }
-        const DD t = add(twoProd(y, logX.hi), dd(y * logX.lo));
+        const DD product = twoProd(y, logX.hi);
+        const DD t = precise ? add(product, dd(y * logX.lo))
+                             : quickTwoSum(product.hi, product.lo + y * logX.lo);
         int exponent = 0;
-        const DD value = expOf(t, precise, exponent);
-        // The quick path's error, with a margin of 16 over the estimate: log's relative error
-        // times |t| plus its absolute error times |y|, and exp's own.
-        const double bound = 0x1p-62 * (1.0 + std::fabs(t.hi)) + 0x1p-72 * std::fabs(y);
+        const DD value = precise ? expPrecise(t, exponent) : expQuick(t, exponent);
+        // The quick path's error with a margin of about 8: exp's own, and the logarithm's
+        // absolute error multiplied by |y|.
+        const double bound = 0x1p-66 + 0x1p-68 * std::fabs(y);
         if (precise || roundsSafely(value, bound)) {
             result = scale(value.hi, exponent);
             break;

@@ -27,10 +27,16 @@ std::string dllPath() {
     return self.substr(0, self.find_last_of("\\/") + 1) + "Corvex.dll";
 }
 
+// GetProcAddress's result as the entry point's type (through void*: the types are unrelated).
+session::PluginMain entryOf(HMODULE module) {
+    return reinterpret_cast<session::PluginMain>(
+        reinterpret_cast<void*>(GetProcAddress(module, "main")));
+}
+
 class Library {
 public:
     Library() : module(LoadLibraryA(dllPath().c_str())) {
-        if (module) entry = reinterpret_cast<session::PluginMain>(GetProcAddress(module, "main"));
+        if (module) entry = entryOf(module);
     }
     ~Library() {
         if (module) FreeLibrary(module);
@@ -113,7 +119,7 @@ TEST_F(HostCheck, LoadsAgainAfterBeingUnloaded) {
     EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str())) << "still loaded";
     library.module = LoadLibraryA(path.c_str());
     ASSERT_NE(nullptr, library.module);
-    library.entry = reinterpret_cast<session::PluginMain>(GetProcAddress(library.module, "main"));
+    library.entry = entryOf(library.module);
     ASSERT_NE(nullptr, library.entry);
     AEffect* e = open();
     ASSERT_NE(nullptr, e);
