@@ -54,7 +54,9 @@ constexpr DD add(DD a, DD b) {
     return quickTwoSum(s.hi, s.lo + t.lo);
 }
 
-constexpr DD neg(DD a) { return {-a.hi, -a.lo}; }
+constexpr DD neg(DD a) {
+    return {-a.hi, -a.lo};
+}
 
 constexpr DD mul(DD a, DD b) {
     const DD p = twoProd(a.hi, b.hi);
@@ -75,7 +77,9 @@ constexpr DD div(DD a, DD b) {
     return add(quickTwoSum(q1, q2), DD{q3, 0.0});
 }
 
-constexpr DD dd(double a) { return {a, 0.0}; }
+constexpr DD dd(double a) {
+    return {a, 0.0};
+}
 
 // ln 2 and pi/2 to about 160 bits. The leading parts of the split constants carry few enough bits
 // that their products with the reduction multipliers below are exact.
@@ -100,7 +104,8 @@ constexpr DD kLn2 = add(DD{kLn2Hi, kLn2Mid}, dd(kLn2Lo));
 constexpr int kSeriesTerms = 40;
 constexpr auto kOddInverses = [] {
     std::array<DD, kSeriesTerms> table{};
-    for (int n = 0; n < kSeriesTerms; ++n) table[n] = div(dd(1.0), dd(2.0 * n + 1.0));
+    for (int n = 0; n < kSeriesTerms; ++n)
+        table[n] = div(dd(1.0), dd(2.0 * n + 1.0));
     return table;
 }();
 constexpr auto kInverseFactorials = [] {
@@ -117,14 +122,16 @@ constexpr auto kInverseFactorials = [] {
 constexpr DD twiceAtanh(DD s, int terms) {
     const DD z = mul(s, s);
     DD sum = kOddInverses[terms - 1];
-    for (int n = terms - 2; n >= 0; --n) sum = add(kOddInverses[n], mul(sum, z));
+    for (int n = terms - 2; n >= 0; --n)
+        sum = add(kOddInverses[n], mul(sum, z));
     return mul(mul(s, sum), 2.0);
 }
 
 // exp(r), by the series to the power terms - 1.
 constexpr DD expSeries(DD r, int terms) {
     DD sum = kInverseFactorials[terms - 1];
-    for (int n = terms - 2; n >= 0; --n) sum = add(kInverseFactorials[n], mul(sum, r));
+    for (int n = terms - 2; n >= 0; --n)
+        sum = add(kInverseFactorials[n], mul(sum, r));
     return sum;
 }
 
@@ -165,7 +172,8 @@ constexpr auto kLogShortInverses = [] {
 // less than 2^-110.
 constexpr auto kExp2Table = [] {
     std::array<DD, 128> table{};
-    for (int j = 0; j < 128; ++j) table[j] = expSeries(mul(kLn2, j / 128.0), kSeriesTerms);
+    for (int j = 0; j < 128; ++j)
+        table[j] = expSeries(mul(kLn2, j / 128.0), kSeriesTerms);
     return table;
 }();
 
@@ -232,7 +240,8 @@ DD logQuick(double x) {
     const Reduced red = reduce(x);
     const double inv = kShortInverses[red.j - kLogFirst];
     const DD logInv = kLogShortInverses[red.j - kLogFirst];
-    const double mHi = std::bit_cast<double>(std::bit_cast<uint64_t>(red.m) & 0xFFFFFFFF00000000ull);
+    const double mHi =
+        std::bit_cast<double>(std::bit_cast<uint64_t>(red.m) & 0xFFFFFFFF00000000ull);
     const double rHi = mHi * inv - 1.0; // exact, a multiple of 2^-31 below 2^-7.3
     const double rLo = (red.m - mHi) * inv;
     const double r = rHi + rLo;
@@ -273,7 +282,8 @@ DD expQuick(DD t, int& exponent) {
     int j = 0;
     const DD r = reduceExp(t, j, exponent);
     const double x = r.hi;
-    const double p = x * x * (1.0 / 2 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120 + x * (1.0 / 720)))));
+    const double p =
+        x * x * (1.0 / 2 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120 + x * (1.0 / 720)))));
     const DD table = kExp2Table[j];
     const DD product = twoProd(table.hi, x);
     const DD s = twoSum(table.hi, product.hi);
@@ -305,8 +315,8 @@ double sin(double x) {
     if (std::fabs(x) < 0x1p-26) return x; // x^3 / 6 is below half an ulp of x
     if (std::fabs(x) >= 0x1p19) x = std::fmod(x, 4.0 * kHalfPiPart1);
 
-    const double kd = static_cast<double>(
-        static_cast<int64_t>(x * kTwoByPi + (x >= 0.0 ? 0.5 : -0.5)));
+    const double kd =
+        static_cast<double>(static_cast<int64_t>(x * kTwoByPi + (x >= 0.0 ? 0.5 : -0.5)));
     // r = x - k pi/2: the first difference is exact (x is within pi/4 of k pi/2 ~ k * part 1).
     DD r = twoSum(x - kd * kHalfPiPart1, -kd * kHalfPiPart2);
     r = add(r, dd(-kd * kHalfPiPart3));

@@ -164,7 +164,8 @@ void Corvex::initShapedTable() {
             shapedTable[i] = sineTable[i];
         else
             shapedTable[i] = static_cast<float>(
-                (mathfns::pow(static_cast<double>(unipolarTable[i]), static_cast<double>(q)) - 0.5) *
+                (mathfns::pow(static_cast<double>(unipolarTable[i]), static_cast<double>(q)) -
+                 0.5) *
                 2.0);
     }
     shapedTable[kTableSize] = shapedTable[0];
@@ -217,8 +218,8 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
     const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
     const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
     const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
-    const float damping =
-        static_cast<float>(mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
+    const float damping = static_cast<float>(
+        mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
     const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
     const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
     const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(lfoShrp) + 1.0);
@@ -236,8 +237,10 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
 
     for (int i = 0; i < kNumPartials; ++i) {
         const double h = i + 1;
-        b.oscStep[i] = static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
-        b.lfoStep[i] = static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
+        b.oscStep[i] =
+            static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
+        b.lfoStep[i] =
+            static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
         b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * damping;
         if (randomPhases) {
             if (lastLfoPh != 1.0f)

@@ -14,4 +14,6 @@ __attribute__((constructor)) static void onLibraryLoad() {
 extern "C" __attribute__((visibility("default"))) AEffect*
 main_plugin(audioMasterCallback audioMaster) __asm__("main");
 
-extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) { return openPlugin(audioMaster); }
+extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) {
+    return openPlugin(audioMaster);
+}

@@ -44,7 +44,9 @@ const Case kPowCases[] = {
     {"note 126, Windows", 0x1.0f38fa0000000p+0, 105.0, 0x1.ae8a8293ef988p+8},
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.what << " pow(" << c.x << ", " << c.y << ")"; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.what << " pow(" << c.x << ", " << c.y << ")";
+}
 
 class PowCorrectlyRounded : public ::testing::TestWithParam<Case> {};
 
@@ -110,7 +112,9 @@ struct Special {
     double x, y, expected;
 };
 
-void PrintTo(const Special& c, std::ostream* os) { *os << "pow(" << c.x << ", " << c.y << ")"; }
+void PrintTo(const Special& c, std::ostream* os) {
+    *os << "pow(" << c.x << ", " << c.y << ")";
+}
 
 class PowSpecialCases : public ::testing::TestWithParam<Special> {};
 
@@ -126,14 +130,12 @@ INSTANTIATE_TEST_SUITE_P(
     AnnexF, PowSpecialCases,
     ::testing::Values(Special{kNaN, 0.0, 1.0}, Special{1.0, kNaN, 1.0}, Special{-1.0, kInf, 1.0},
                       Special{-1.0, -kInf, 1.0}, Special{0.0, -3.0, kInf},
-                      Special{-0.0, -3.0, -kInf}, Special{-0.0, -2.0, kInf},
-                      Special{0.0, 3.0, 0.0}, Special{-0.0, 3.0, -0.0},
-                      Special{-0.0, 2.5, 0.0}, Special{0.5, -kInf, kInf},
-                      Special{2.0, -kInf, 0.0}, Special{0.5, kInf, 0.0},
-                      Special{2.0, kInf, kInf}, Special{-kInf, -3.0, -0.0},
-                      Special{-kInf, -2.0, 0.0}, Special{-kInf, 3.0, -kInf},
-                      Special{-kInf, 2.0, kInf}, Special{kInf, -1.0, 0.0},
-                      Special{kInf, 0.5, kInf}, Special{-2.0, 3.0, -8.0},
+                      Special{-0.0, -3.0, -kInf}, Special{-0.0, -2.0, kInf}, Special{0.0, 3.0, 0.0},
+                      Special{-0.0, 3.0, -0.0}, Special{-0.0, 2.5, 0.0}, Special{0.5, -kInf, kInf},
+                      Special{2.0, -kInf, 0.0}, Special{0.5, kInf, 0.0}, Special{2.0, kInf, kInf},
+                      Special{-kInf, -3.0, -0.0}, Special{-kInf, -2.0, 0.0},
+                      Special{-kInf, 3.0, -kInf}, Special{-kInf, 2.0, kInf},
+                      Special{kInf, -1.0, 0.0}, Special{kInf, 0.5, kInf}, Special{-2.0, 3.0, -8.0},
                       Special{-2.0, -2.0, 0.25}, Special{2.0, 1024.0, kInf},
                       Special{2.0, -1080.0, 0.0}, Special{1.0000001, 1e300, kInf},
                       Special{0.5, 1e30, 0.0}));

@@ -148,7 +148,8 @@ void render(const Plugin& plugin, int32_t frames, std::string& out, bool accumul
         plugin.effect->process(plugin.effect, inputs, outputs, frames);
     else
         plugin.effect->processReplacing(plugin.effect, inputs, outputs, frames);
-    for (int32_t i = 0; i < frames; ++i) out += floatBits(left[static_cast<std::size_t>(i)]);
+    for (int32_t i = 0; i < frames; ++i)
+        out += floatBits(left[static_cast<std::size_t>(i)]);
     if (std::memcmp(left.data(), right.data(), left.size() * sizeof(float)) != 0)
         out += "|outputs-differ";
 }
@@ -182,18 +183,18 @@ void recordFields(PluginMain pluginMain, Transcript& t) {
     t.push_back({"record/resvd", std::to_string(static_cast<long long>(e->resvd1)) + " " +
                                      std::to_string(static_cast<long long>(e->resvd2))});
     t.push_back({"record/initialDelay", std::to_string(e->initialDelay)});
-    t.push_back({"record/qualities", std::to_string(e->realQualities) + " " +
-                                         std::to_string(e->offQualities)});
+    t.push_back({"record/qualities",
+                 std::to_string(e->realQualities) + " " + std::to_string(e->offQualities)});
     t.push_back({"record/ioRatio", floatBits(e->ioRatio)});
     t.push_back({"record/uniqueID", hex32(static_cast<uint32_t>(e->uniqueID))});
     t.push_back({"record/version", std::to_string(e->version)});
     t.push_back({"record/future", bytesHex(e->future, sizeof e->future)});
-    t.push_back({"record/entry-points",
-                 std::string(e->dispatcher ? "d" : "-") + (e->process ? "p" : "-") +
-                     (e->setParameter ? "s" : "-") + (e->getParameter ? "g" : "-") +
-                     (e->processReplacing ? "r" : "-")});
-    t.push_back({"record/object-user",
-                 std::string(e->object ? "object" : "no-object") + (e->user ? " user" : " no-user")});
+    t.push_back(
+        {"record/entry-points", std::string(e->dispatcher ? "d" : "-") + (e->process ? "p" : "-") +
+                                    (e->setParameter ? "s" : "-") + (e->getParameter ? "g" : "-") +
+                                    (e->processReplacing ? "r" : "-")});
+    t.push_back({"record/object-user", std::string(e->object ? "object" : "no-object") +
+                                           (e->user ? " user" : " no-user")});
     plugin.start();
     t.push_back({"record/host-requests-during-start", takeRequests()});
 }
@@ -208,11 +209,26 @@ void recordIdentity(PluginMain pluginMain, Transcript& t) {
     t.push_back({"identity/vendor-version", plugin.text(effGetVendorVersion)});
     t.push_back({"identity/vst-version", plugin.text(effGetVstVersion)});
     t.push_back({"identity/category", plugin.text(effGetPlugCategory)});
-    static const char* const kCanDos[] = {
-        "receiveVstMidiEvent", "receiveVstEvents", "sendVstEvents", "sendVstMidiEvent",
-        "receiveVstTimeInfo", "offline", "plugAsChannelInsert", "plugAsSend", "mixDryWet",
-        "noRealTime", "multipass", "metapass", "1in1out", "1in2out", "2in2out", "midiProgramNames",
-        "bypass", "", "receiveVstMidiEvents", "RECEIVEVSTEVENTS"};
+    static const char* const kCanDos[] = {"receiveVstMidiEvent",
+                                          "receiveVstEvents",
+                                          "sendVstEvents",
+                                          "sendVstMidiEvent",
+                                          "receiveVstTimeInfo",
+                                          "offline",
+                                          "plugAsChannelInsert",
+                                          "plugAsSend",
+                                          "mixDryWet",
+                                          "noRealTime",
+                                          "multipass",
+                                          "metapass",
+                                          "1in1out",
+                                          "1in2out",
+                                          "2in2out",
+                                          "midiProgramNames",
+                                          "bypass",
+                                          "",
+                                          "receiveVstMidiEvents",
+                                          "RECEIVEVSTEVENTS"};
     for (const char* text : kCanDos) {
         char buffer[kBufferSize] = {};
         std::snprintf(buffer, sizeof buffer, "%s", text);
@@ -226,20 +242,40 @@ void recordDispatcher(PluginMain pluginMain, Transcript& t) {
     if (!plugin.effect) return;
     plugin.start();
     // Queries that change nothing, with their answers and whatever they leave in the buffer.
-    const int32_t queries[] = {
-        effGetProgram, effGetVu, effIdentify, effGetNumProgramCategories, effGetTailSize,
-        effKeysRequired, effIdle, effGetCurrentMidiProgram, effHasMidiProgramsChanged,
-        effGetErrorText, effGetIcon, effGetInputProperties, effGetOutputProperties,
-        effGetParameterProperties, effGetMidiProgramName, effGetMidiProgramCategory,
-        effGetMidiKeyName, effBeginSetProgram, effEndSetProgram, effStartProcess, effStopProcess,
-        effConnectInput, effConnectOutput, effSetBypass, effBeginLoadBank, effBeginLoadProgram,
-        kNumEffectOpcodes, 1000, -1};
+    const int32_t queries[] = {effGetProgram,
+                               effGetVu,
+                               effIdentify,
+                               effGetNumProgramCategories,
+                               effGetTailSize,
+                               effKeysRequired,
+                               effIdle,
+                               effGetCurrentMidiProgram,
+                               effHasMidiProgramsChanged,
+                               effGetErrorText,
+                               effGetIcon,
+                               effGetInputProperties,
+                               effGetOutputProperties,
+                               effGetParameterProperties,
+                               effGetMidiProgramName,
+                               effGetMidiProgramCategory,
+                               effGetMidiKeyName,
+                               effBeginSetProgram,
+                               effEndSetProgram,
+                               effStartProcess,
+                               effStopProcess,
+                               effConnectInput,
+                               effConnectOutput,
+                               effSetBypass,
+                               effBeginLoadBank,
+                               effBeginLoadProgram,
+                               kNumEffectOpcodes,
+                               1000,
+                               -1};
     for (int32_t opcode : queries) {
         unsigned char buffer[kBufferSize] = {};
         const intptr_t answer = plugin.call(opcode, 0, 0, buffer);
         t.push_back({"dispatcher/opcode " + std::to_string(opcode),
-                     std::to_string(static_cast<long long>(answer)) + " " +
-                         bytesHex(buffer, 128)});
+                     std::to_string(static_cast<long long>(answer)) + " " + bytesHex(buffer, 128)});
     }
     for (int32_t index = -1; index <= plugin.effect->numParams; ++index)
         t.push_back({"dispatcher/can-be-automated " + std::to_string(index),
@@ -255,9 +291,9 @@ void recordDispatcher(PluginMain pluginMain, Transcript& t) {
     t.push_back({"dispatcher/vendor-specific other",
                  std::to_string(static_cast<long long>(plugin.call(effVendorSpecific, 1, 2)))});
     t.push_back({"dispatcher/vendor-specific wheel",
-                 std::to_string(static_cast<long long>(plugin.call(
-                     effVendorSpecific, fourCharCode('s', 't', 'C', 'A'),
-                     fourCharCode('W', 'h', 'e', 'e'), nullptr, 1.0f)))});
+                 std::to_string(static_cast<long long>(
+                     plugin.call(effVendorSpecific, fourCharCode('s', 't', 'C', 'A'),
+                                 fourCharCode('W', 'h', 'e', 'e'), nullptr, 1.0f)))});
     {
         ERect* rect = nullptr;
         const intptr_t answer = plugin.call(effEditGetRect, 0, 0, &rect);
@@ -317,15 +353,26 @@ void recordParameters(PluginMain pluginMain, Transcript& t) {
         t.push_back({"parameters/name " + id, plugin.text(effGetParamName, i)});
         t.push_back({"parameters/label " + id, plugin.text(effGetParamLabel, i)});
     }
-    const float values[] = {0.0f, 0.25f, 0.5f, 1.0f / 3.0f, 0.999999f, 1.0f, 1.5f, -0.25f,
-                            1e-30f, 1e30f, 123456.789f, std::numeric_limits<float>::infinity(),
+    const float values[] = {0.0f,
+                            0.25f,
+                            0.5f,
+                            1.0f / 3.0f,
+                            0.999999f,
+                            1.0f,
+                            1.5f,
+                            -0.25f,
+                            1e-30f,
+                            1e30f,
+                            123456.789f,
+                            std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(),
                             std::numeric_limits<float>::quiet_NaN()};
     for (int32_t i = -1; i <= e->numParams; ++i) {
         std::string row;
         for (float v : values) {
             e->setParameter(e, i, v);
-            row += floatBits(e->getParameter(e, i)) + " " + plugin.text(effGetParamDisplay, i) + "|";
+            row +=
+                floatBits(e->getParameter(e, i)) + " " + plugin.text(effGetParamDisplay, i) + "|";
         }
         t.push_back({"parameters/set-get-display " + std::to_string(i), row});
     }
@@ -343,9 +390,11 @@ void recordProgramRenders(PluginMain pluginMain, Transcript& t) {
         const auto note = static_cast<unsigned char>(36 + (p * 7) % 48);
         std::string out;
         sendMidi(plugin, {{17, 0x90, note, 100}});
-        for (int block = 0; block < 5; ++block) render(plugin, 512, out);
+        for (int block = 0; block < 5; ++block)
+            render(plugin, 512, out);
         sendMidi(plugin, {{100, 0x80, note, 0}});
-        for (int block = 0; block < 3; ++block) render(plugin, 512, out);
+        for (int block = 0; block < 3; ++block)
+            render(plugin, 512, out);
         t.push_back({"render-programs/" + std::to_string(p), out});
     }
 }
@@ -360,8 +409,9 @@ void recordNoteRenders(PluginMain pluginMain, Transcript& t) {
         std::string out;
         for (int note = 0; note < 128; ++note) {
             const auto bend = static_cast<unsigned char>((note * 37) % 128);
-            sendMidi(plugin, {{0, 0x90, static_cast<unsigned char>(note), 90},
-                              {10, 0xE0, 0, static_cast<unsigned char>(note % 3 == 0 ? bend : 64)}});
+            sendMidi(plugin,
+                     {{0, 0x90, static_cast<unsigned char>(note), 90},
+                      {10, 0xE0, 0, static_cast<unsigned char>(note % 3 == 0 ? bend : 64)}});
             render(plugin, 48, out);
         }
         t.push_back({"render-notes/program " + std::to_string(p), out});
@@ -376,7 +426,8 @@ void recordRateRenders(PluginMain pluginMain, Transcript& t) {
         plugin.call(effSetProgram, 0, 3);
         std::string out;
         sendMidi(plugin, {{0, 0x90, 69, 100}});
-        for (int block = 0; block < 4; ++block) render(plugin, 512, out);
+        for (int block = 0; block < 4; ++block)
+            render(plugin, 512, out);
         t.push_back({"render-rates/" + std::to_string(static_cast<int>(rate)), out});
     }
 }
@@ -398,7 +449,8 @@ void recordRandomRenders(PluginMain pluginMain, Transcript& t) {
         std::string out;
         const auto note = static_cast<unsigned char>(24 + (set * 11) % 80);
         sendMidi(plugin, {{5, 0x90, note, 100}});
-        for (int block = 0; block < 3; ++block) render(plugin, 512, out);
+        for (int block = 0; block < 3; ++block)
+            render(plugin, 512, out);
         sendMidi(plugin, {{0, 0xB0, 123, 0}});
         render(plugin, 512, out);
         t.push_back({"render-random/" + std::to_string(set), out});
@@ -413,7 +465,8 @@ void recordProcessRenders(PluginMain pluginMain, Transcript& t) {
     plugin.call(effSetProgram, 0, 12);
     std::string out;
     sendMidi(plugin, {{0, 0x90, 60, 100}});
-    for (int block = 0; block < 4; ++block) render(plugin, 300, out, block % 2 == 1);
+    for (int block = 0; block < 4; ++block)
+        render(plugin, 300, out, block % 2 == 1);
     t.push_back({"render-process/program 12", out});
 }
 
@@ -450,13 +503,15 @@ Transcript record(PluginMain pluginMain, const std::string& only) {
 
 std::vector<std::string> sections() {
     std::vector<std::string> names;
-    for (const Part& part : kParts) names.emplace_back(part.section);
+    for (const Part& part : kParts)
+        names.emplace_back(part.section);
     return names;
 }
 
 std::string format(const Transcript& transcript) {
     std::string text;
-    for (const Entry& entry : transcript) text += entry.key + "\t" + entry.value + "\n";
+    for (const Entry& entry : transcript)
+        text += entry.key + "\t" + entry.value + "\n";
     return text;
 }
 
@@ -468,13 +523,16 @@ bool parse(const std::string& text, Transcript& transcript) {
         if (end == std::string::npos) return false; // every entry ends its line
         const std::size_t tab = text.find('\t', start);
         if (tab == std::string::npos || tab > end) return false;
-        transcript.push_back({text.substr(start, tab - start), text.substr(tab + 1, end - tab - 1)});
+        transcript.push_back(
+            {text.substr(start, tab - start), text.substr(tab + 1, end - tab - 1)});
         start = end + 1;
     }
     return true;
 }
 
-std::string sectionOf(const std::string& key) { return key.substr(0, key.find('/')); }
+std::string sectionOf(const std::string& key) {
+    return key.substr(0, key.find('/'));
+}
 
 std::string describeDifference(const std::string& key, const std::string& expected,
                                const std::string& actual) {
@@ -488,8 +546,8 @@ std::string describeDifference(const std::string& key, const std::string& expect
             if (count++ == 0) first = i;
         }
     }
-    std::string message = key + ": " + std::to_string(count) + " of " + std::to_string(common) +
-                          " samples differ";
+    std::string message =
+        key + ": " + std::to_string(count) + " of " + std::to_string(common) + " samples differ";
     if (count > 0)
         message += "; first at sample " + std::to_string(first) + ": expected " +
                    expected.substr(first * 8, 8) + ", got " + actual.substr(first * 8, 8);

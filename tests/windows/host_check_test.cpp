@@ -34,7 +34,7 @@ session::PluginMain entryOf(HMODULE module) {
 }
 
 class Library {
-public:
+  public:
     Library() : module(LoadLibraryA(dllPath().c_str())) {
         if (module) entry = entryOf(module);
     }
@@ -60,10 +60,10 @@ intptr_t tooOldHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
 }
 
 class HostCheck : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ASSERT_NE(nullptr, library.module) << "cannot load " << dllPath() << ", error "
-                                           << GetLastError();
+        ASSERT_NE(nullptr, library.module)
+            << "cannot load " << dllPath() << ", error " << GetLastError();
         ASSERT_NE(nullptr, library.entry) << "Corvex.dll has no export named main";
         gRequests.clear();
     }
@@ -84,9 +84,11 @@ TEST_F(HostCheck, ExportsOnlyMain) {
     const auto* base = reinterpret_cast<const unsigned char*>(library.module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     ASSERT_NE(0u, dir.VirtualAddress);
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
     EXPECT_EQ(1u, exports->NumberOfFunctions);
     ASSERT_EQ(1u, exports->NumberOfNames);
     const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
@@ -101,11 +103,13 @@ TEST_F(HostCheck, NeedsNoRuntimeDllBesideIt) {
     const auto* base = reinterpret_cast<const unsigned char*>(library.module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
          dir.VirtualAddress != 0 && import->Name != 0; ++import) {
         std::string name = reinterpret_cast<const char*>(base + import->Name);
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_TRUE(name == "kernel32.dll" || name == "msvcrt.dll" || name == "user32.dll" ||
                     name == "gdi32.dll" || name.rfind("api-ms-win-", 0) == 0)
             << "imports " << name;
@@ -154,8 +158,8 @@ TEST_F(HostCheck, CarriesItsVersionRecord) {
     EXPECT_EQ("Corvex plugin", text("FileDescription"));
     EXPECT_EQ("1.0.0.2", text("FileVersion"));
     EXPECT_EQ("1.0.0.2", text("ProductVersion"));
-    for (const char* empty : {"Comments", "InternalName", "LegalCopyright", "OriginalFilename",
-                              "ProductName"})
+    for (const char* empty :
+         {"Comments", "InternalName", "LegalCopyright", "OriginalFilename", "ProductName"})
         EXPECT_EQ("", text(empty)) << empty;
 }
 
@@ -163,8 +167,8 @@ TEST_F(HostCheck, CarriesItsVersionRecord) {
 TEST_F(HostCheck, CarriesTheEditorBackground) {
     HRSRC found = FindResourceA(library.module, MAKEINTRESOURCEA(10001), MAKEINTRESOURCEA(2));
     ASSERT_NE(nullptr, found);
-    const auto* header = static_cast<const BITMAPINFOHEADER*>(
-        LockResource(LoadResource(library.module, found)));
+    const auto* header =
+        static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(library.module, found)));
     ASSERT_NE(nullptr, header);
     EXPECT_EQ(600, header->biWidth);
     EXPECT_EQ(350, std::abs(header->biHeight));
@@ -250,7 +254,8 @@ TEST_F(HostCheck, IdleIsSilentAndANoteSoundsOnBothOutputs) {
     for (int block = 0; block < 8; ++block) {
         renderBlock(e, left, right);
         ASSERT_EQ(left, right);
-        for (float v : left) peak = std::max(peak, std::fabs(v));
+        for (float v : left)
+            peak = std::max(peak, std::fabs(v));
     }
     EXPECT_GT(peak, 0.01f);
     close(e);
@@ -290,7 +295,8 @@ const session::Transcript& linuxRecord() {
         std::string text;
         char chunk[65536];
         std::size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+            text.append(chunk, n);
         std::fclose(file);
         if (!session::parse(text, t)) t.clear();
         return t;
