@@ -80,15 +80,20 @@ class HostCheck : public ::testing::Test {
 
 // ---- The DLL as a file -----------------------------------------------------------------------
 
-TEST_F(HostCheck, ExportsOnlyMain) {
-    const auto* base = reinterpret_cast<const unsigned char*>(library.module);
+// The start of one of the loaded image's data directories (exports, imports, ...), or null.
+template <typename T> const T* imageDirectory(HMODULE module, int entry) {
+    const auto* base = reinterpret_cast<const unsigned char*>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    ASSERT_NE(0u, dir.VirtualAddress);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[entry];
+    return dir.VirtualAddress ? reinterpret_cast<const T*>(base + dir.VirtualAddress) : nullptr;
+}
+
+TEST_F(HostCheck, ExportsOnlyMain) {
+    const auto* base = reinterpret_cast<const unsigned char*>(library.module);
     const auto* exports =
-        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+        imageDirectory<IMAGE_EXPORT_DIRECTORY>(library.module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+    ASSERT_NE(nullptr, exports);
     EXPECT_EQ(1u, exports->NumberOfFunctions);
     ASSERT_EQ(1u, exports->NumberOfNames);
     const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
@@ -101,12 +106,10 @@ TEST_F(HostCheck, ExportsOnlyMain) {
 TEST_F(HostCheck, NeedsNoRuntimeDllBesideIt) {
     // Everything but the system's own libraries is linked in.
     const auto* base = reinterpret_cast<const unsigned char*>(library.module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         dir.VirtualAddress != 0 && import->Name != 0; ++import) {
+    const auto* import =
+        imageDirectory<IMAGE_IMPORT_DESCRIPTOR>(library.module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+    ASSERT_NE(nullptr, import);
+    for (; import->Name != 0; ++import) {
         std::string name = reinterpret_cast<const char*>(base + import->Name);
         for (char& c : name)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
