@@ -35,7 +35,7 @@ template <double (*Pow)(double, double)> void shapedTable(benchmark::State& stat
 double libraryPow(double x, double y) {
     return std::pow(x, y);
 }
-double libraryRoundedPow(double x, double y) {
+double portablePow(double x, double y) {
     return mathfns::pow(x, y);
 }
 BENCHMARK(shapedTable<libraryPow>)->Name("pow/C library, shaped table of 1024");
