@@ -155,7 +155,7 @@ struct RenderReport {
 RenderReport renderToFile(Plugin& plugin, const Score& score, const std::string& path,
                           SampleFormat format, uint32_t rate, ProgressBar& bar) {
     const int channels = plugin.numOutputs();
-    AudioFileWriter writer(path, format, channels, rate);
+    AudioFileWriter writer(path, format, channels, rate, score.totalFrames);
     std::vector<float> interleaved(static_cast<std::size_t>(channels) *
                                    static_cast<std::size_t>(plugin.blockSize()));
     RenderReport report;

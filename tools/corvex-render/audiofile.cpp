@@ -97,9 +97,7 @@ std::string baseOf(const std::string& path) {
 int containerFor(const std::string& path, SampleFormat format) {
     const std::string ext = lowerExtension(path);
     int major = 0;
-    // WAV is written as RF64 that libsndfile turns back into plain WAV on closing unless the file
-    // outgrew the 4 GiB a WAV header can describe.
-    if (ext == "wav") major = SF_FORMAT_RF64;
+    if (ext == "wav") major = SF_FORMAT_WAV;
     else if (ext == "aif" || ext == "aiff") major = SF_FORMAT_AIFF;
     else if (ext == "flac") major = SF_FORMAT_FLAC;
     else if (ext == "caf") major = SF_FORMAT_CAF;
@@ -128,9 +126,14 @@ std::string describeFormat(const std::string& path, SampleFormat format) {
 // ---- Writer -------------------------------------------------------------------------------
 
 AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, int channels,
-                                 uint32_t rate)
+                                 uint32_t rate, int64_t expectedFrames)
     : target(path) {
-    const int major = containerFor(path, format);
+    int major = containerFor(path, format);
+    // A WAV header cannot describe more than 4 GiB of data; longer renders become RF64, the
+    // WAV extension that can. Everything shorter stays plain WAV, which every program reads.
+    const int64_t bytesPerSample = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+    if (major == SF_FORMAT_WAV && expectedFrames * channels * bytesPerSample > 0xFFFFFF00LL)
+        major = SF_FORMAT_RF64;
     if (channels < 1) throw RenderError("the plug-in has no audio outputs to write");
 
     struct stat st {};
@@ -172,7 +175,6 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
         discard();
         throw RenderError("cannot write " + path + ": " + why);
     }
-    if (major == SF_FORMAT_RF64) sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Integer files saturate at full scale instead of wrapping around.
     if (format != SampleFormat::Float) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     sf_set_string(file, SF_STR_SOFTWARE, "corvex-render");

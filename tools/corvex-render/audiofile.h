@@ -23,7 +23,9 @@ std::string describeFormat(const std::string& path, SampleFormat format);
 // plug-in, Ctrl-C) while it exists. Every failure throws RenderError naming the target.
 class AudioFileWriter {
 public:
-    AudioFileWriter(const std::string& path, SampleFormat format, int channels, uint32_t rate);
+    // `expectedFrames` only chooses a container able to hold that much (RF64 for huge WAVs).
+    AudioFileWriter(const std::string& path, SampleFormat format, int channels, uint32_t rate,
+                    int64_t expectedFrames);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;

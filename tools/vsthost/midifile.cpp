@@ -116,8 +116,8 @@ TrackResult readTrack(const uint8_t* data, std::size_t size, int32_t index) {
             if (kept(status)) out.messages.push_back({tick, index, bytes});
             continue;
         }
-        // System exclusive and meta events end any running status.
-        running = 0;
+        // The format says system-exclusive and meta events cancel running status, but files in
+        // the wild rely on it surviving them; keeping it costs a correct file nothing.
         if (status == 0xF0 || status == 0xF7) {
             const uint32_t length = r.vlq("a system-exclusive length");
             r.take(length, "a system-exclusive message");

@@ -7,10 +7,10 @@ namespace vsthost {
 
 namespace {
 
-// Reads an optionally signed decimal integer that must fill the rest of the text.
+// Reads a decimal integer, perhaps negative, that must fill the rest of the text.
 std::optional<int> wholeInteger(const std::string& text, std::size_t pos) {
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
+    const bool negative = pos < text.size() && text[pos] == '-';
+    if (negative) ++pos;
     if (pos >= text.size() || text.size() - pos > 3) return std::nullopt;
     int value = 0;
     for (; pos < text.size(); ++pos) {
