@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -119,9 +120,16 @@ RunResult runRenderer(const std::vector<std::string>& args, const std::string& w
     std::vector<char*> argv;
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
-    envStore.insert(envStore.end(), env.begin(), env.end());
+    // The extra entries replace inherited ones of the same name.
+    std::vector<std::string> envStore = env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) {
+            return x.rfind(name, 0) == 0;
+        });
+        if (!replaced) envStore.push_back(entry);
+    }
     std::vector<char*> envp;
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
