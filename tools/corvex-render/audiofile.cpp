@@ -177,6 +177,8 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
     }
     // Integer files saturate at full scale instead of wrapping around.
     if (format != SampleFormat::Float) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk carries a time stamp; without it the same render gives the same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     sf_set_string(file, SF_STR_SOFTWARE, "corvex-render");
 }
 
