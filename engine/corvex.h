@@ -123,6 +123,19 @@ public:
     static float powint(float x, int32_t n);
     void initShapedTable();
 
+    // What the render loop derives from the parameters, note, bend and sample rate at the
+    // start of a sounding block.
+    struct BlockValues {
+        float oscStep[kNumPartials];
+        float lfoStep[kNumPartials];
+        float amplitude[kNumPartials];
+        float damping;
+        float recipSampleTime;
+        float invAttack, invDecay, invRelease;
+        float outputGain;
+    };
+    BlockValues blockValues();
+
     // Read-only views for tests and tools.
     const Program* getPrograms() const { return programs; }
     const ParamValues& currentValues() const { return params; }
@@ -146,6 +159,8 @@ private:
     void startAttack();
     void startRelease();
     void takePendingEvent();
+    void updatePhaseOffsets();
+    void buildLfoTable();
 
     Program* programs = nullptr;
     ParamValues params;

@@ -31,15 +31,6 @@ float safe(float v) {
 
 bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
-struct BlockValues {
-    float oscStep[kNumPartials];
-    float lfoStep[kNumPartials];
-    float amplitude[kNumPartials];
-    float recipSampleTime;
-    float invAttack, invDecay, invRelease;
-    float outputGain;
-};
-
 } // namespace
 
 float Corvex::note2freq(int32_t note) {
@@ -169,6 +160,69 @@ void Corvex::initShapedTable() {
     shapedTable[kTableSize] = shapedTable[0];
 }
 
+Corvex::BlockValues Corvex::blockValues() {
+    const ParamValues& p = params;
+    const float oscHarm = safe(p.oscHarm), oscDamp = safe(p.oscDamp);
+    const float lfoFreq = safe(p.lfoFreq), lfoHarm = safe(p.lfoHarm), lfoPh = safe(p.lfoPh);
+    const float sampleRate = getSampleRate();
+
+    BlockValues b;
+    const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
+    const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
+    const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
+    const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
+    const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
+    b.damping = static_cast<float>(
+        std::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
+    const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
+    const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
+    const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
+    b.recipSampleTime = recipRate;
+    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
+    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(p.attack)));
+    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(p.decay)));
+    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(p.release)));
+    b.outputGain =
+        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
+
+    for (int i = 0; i < kNumPartials; ++i) {
+        const double h = i + 1;
+        b.oscStep[i] = static_cast<float>(std::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
+        b.lfoStep[i] = static_cast<float>(std::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
+        b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * b.damping;
+    }
+    return b;
+}
+
+void Corvex::updatePhaseOffsets() {
+    const float lfoPh = safe(params.lfoPh);
+    if (lfoPh == 1.0f) {
+        // "Random": drawn once, at the first sounding block after the setting became Random.
+        if (lastLfoPh != 1.0f)
+            for (float& offset : lfoPhaseOffset)
+                offset = static_cast<float>(random.next() * 1024.0 / 32767.0);
+        return;
+    }
+    const double phaseSpread = static_cast<double>(lfoPh) * 1024.0;
+    for (int i = 0; i < kNumPartials; ++i)
+        lfoPhaseOffset[i] = static_cast<float>(std::fmod(i * phaseSpread, 1024.0));
+}
+
+void Corvex::buildLfoTable() {
+    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(safe(params.lfoShrp)) + 1.0);
+    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(safe(params.lfoCent)));
+    const double depth = safe(params.lfoAmnt);
+    for (int32_t j = 0; j < kTableSize; ++j) {
+        // Rising half of the raised cosine up to the centre, falling half after it; neither
+        // divisor can be 0 inside its own branch.
+        const int32_t idx = j < centre ? (j * 1024) / (2 * centre)
+                                       : ((1024 - j) * 1024) / (2 * (1024 - centre));
+        const float g = powint(unipolarTable[idx], sharpness);
+        lfoTable[j] = static_cast<float>((static_cast<double>(g) * depth + 1.0) - depth);
+    }
+    lfoTable[kTableSize] = lfoTable[0];
+}
+
 // ---- Rendering -------------------------------------------------------------------------------
 
 void Corvex::process(float** inputs, float** outputs, int32_t sampleFrames) {
@@ -204,61 +258,15 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
         }
     }
 
-    // 2. Per-block values (the envelope thresholds are read where used, per sample) and the partial bank.
-    const ParamValues p = params;
-    const float lfoFreq = safe(p.lfoFreq), lfoHarm = safe(p.lfoHarm), oscHarm = safe(p.oscHarm);
-    const float lfoShrp = safe(p.lfoShrp), lfoCent = safe(p.lfoCent), lfoPh = safe(p.lfoPh);
-    const float depth = safe(p.lfoAmnt), oscDamp = safe(p.oscDamp);
-
-    BlockValues b;
-    const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
-    const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
-    const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
-    const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
-    const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
-    const float damping =
-        static_cast<float>(std::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
-    const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
-    const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
-    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(lfoShrp) + 1.0);
-    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(lfoCent));
-    b.recipSampleTime = recipRate;
-    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
-    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(p.attack)));
-    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(p.decay)));
-    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(p.release)));
-    b.outputGain = static_cast<float>(
-        (2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
-    const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
-    const double phaseSpread = static_cast<double>(lfoPh) * 1024.0;
-    const bool randomPhases = lfoPh == 1.0f;
-
-    for (int i = 0; i < kNumPartials; ++i) {
-        const double h = i + 1;
-        b.oscStep[i] = static_cast<float>(std::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
-        b.lfoStep[i] = static_cast<float>(std::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
-        b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * damping;
-        if (randomPhases) {
-            if (lastLfoPh != 1.0f)
-                lfoPhaseOffset[i] = static_cast<float>(random.next() * 1024.0 / 32767.0);
-        } else {
-            lfoPhaseOffset[i] = static_cast<float>(std::fmod(i * phaseSpread, 1024.0));
-        }
-    }
+    // 2. Per-block values and the partial bank (the envelope thresholds are read where used).
+    const BlockValues b = blockValues();
+    updatePhaseOffsets();
 
     // 3. Remember the phase setting, so random offsets are drawn once per change to "Random".
-    lastLfoPh = lfoPh;
+    lastLfoPh = safe(params.lfoPh);
 
-    // 4. The LFO gain table.
-    for (int32_t j = 0; j < kTableSize; ++j) {
-        const int32_t idx = j < centre ? (j * 1024) / (2 * centre)
-                                       : ((1024 - j) * 1024) / (2 * (1024 - centre));
-        const float g = powint(unipolarTable[idx], sharpness);
-        lfoTable[j] = static_cast<float>((static_cast<double>(g) * depth + 1.0) - depth);
-    }
-    lfoTable[kTableSize] = lfoTable[0];
-
-    // 5. The wave.
+    // 4. The LFO gain table. 5. The wave.
+    buildLfoTable();
     initShapedTable();
 
     // 6. Samples.
