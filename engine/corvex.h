@@ -136,6 +136,13 @@ public:
     };
     BlockValues blockValues();
 
+    // Derived tables and steps are kept until one of their inputs changes (on by default);
+    // off, every sounding block derives everything afresh. Both give the same samples.
+    void setDerivedCaching(bool on) {
+        derivedCaching = on;
+        invalidateDerived();
+    }
+
     // Read-only views for tests and tools.
     const Program* getPrograms() const { return programs; }
     const ParamValues& currentValues() const { return params; }
@@ -161,6 +168,8 @@ private:
     void takePendingEvent();
     void updatePhaseOffsets();
     void buildLfoTable();
+    void computePartialBank(BlockValues& b);
+    void invalidateDerived();
 
     Program* programs = nullptr;
     ParamValues params;
@@ -184,4 +193,28 @@ private:
     float lfoPhase[kNumPartials] = {};
     float lfoPhaseOffset[kNumPartials] = {};
     float partialGate[kNumPartials] = {};
+
+    // What each cached derivation was last made from.
+    bool derivedCaching = true;
+    struct ShapedKey {
+        bool valid = false;
+        float oscShap = 0.0f;
+    } shapedKey;
+    struct LfoKey {
+        bool valid = false;
+        int32_t centre = 0, sharpness = 0;
+        float depth = 0.0f;
+    } lfoKey;
+    struct BankKey {
+        bool valid = false;
+        int32_t note = 0;
+        float bend = 0.0f, sampleRate = 0.0f;
+        float oscHarm = 0.0f, oscDamp = 0.0f, lfoFreq = 0.0f, lfoHarm = 0.0f;
+        bool operator==(const BankKey&) const = default;
+    } bankKey;
+    BlockValues bank{};
+    struct OffsetsKey {
+        bool valid = false;
+        float lfoPh = 0.0f;
+    } offsetsKey;
 };

@@ -8,7 +8,10 @@
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
 #include "corvex.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -28,6 +31,8 @@ float safe(float v) {
     if (v > 1.0f) return 1.0f;
     return v;
 }
+
+bool sameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
 bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
@@ -144,10 +149,13 @@ void Corvex::open() {
         partialGate[i] = 1.0f;
     }
     pendingEvent = kNoEvent;
+    invalidateDerived();
 }
 
 void Corvex::initShapedTable() {
     const float s = safe(params.oscShap);
+    if (derivedCaching && shapedKey.valid && sameBits(shapedKey.oscShap, s)) return;
+    shapedKey = {derivedCaching, s};
     const float q = static_cast<float>(static_cast<double>(s) * 19.0 + 1.0);
     for (int i = 0; i < kTableSize; ++i) {
         if (s == 0.0f)
@@ -160,13 +168,19 @@ void Corvex::initShapedTable() {
     shapedTable[kTableSize] = shapedTable[0];
 }
 
-Corvex::BlockValues Corvex::blockValues() {
-    const ParamValues& p = params;
-    const float oscHarm = safe(p.oscHarm), oscDamp = safe(p.oscDamp);
-    const float lfoFreq = safe(p.lfoFreq), lfoHarm = safe(p.lfoHarm), lfoPh = safe(p.lfoPh);
+void Corvex::computePartialBank(BlockValues& b) {
+    const float oscHarm = safe(params.oscHarm), oscDamp = safe(params.oscDamp);
+    const float lfoFreq = safe(params.lfoFreq), lfoHarm = safe(params.lfoHarm);
     const float sampleRate = getSampleRate();
+    const BankKey key{true, currentNote, pitchBend, sampleRate, oscHarm, oscDamp, lfoFreq, lfoHarm};
+    if (derivedCaching && bankKey == key) {
+        std::copy(std::begin(bank.oscStep), std::end(bank.oscStep), b.oscStep);
+        std::copy(std::begin(bank.lfoStep), std::end(bank.lfoStep), b.lfoStep);
+        std::copy(std::begin(bank.amplitude), std::end(bank.amplitude), b.amplitude);
+        b.damping = bank.damping;
+        return;
+    }
 
-    BlockValues b;
     const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
     const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
     const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
@@ -177,32 +191,52 @@ Corvex::BlockValues Corvex::blockValues() {
     const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
     const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
     const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
-    b.recipSampleTime = recipRate;
-    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
-    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(p.attack)));
-    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(p.decay)));
-    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(p.release)));
-    b.outputGain =
-        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
-
     for (int i = 0; i < kNumPartials; ++i) {
         const double h = i + 1;
         b.oscStep[i] = static_cast<float>(std::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
         b.lfoStep[i] = static_cast<float>(std::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
         b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * b.damping;
     }
+    if (derivedCaching) {
+        bank = b;
+        bankKey = key;
+    }
+}
+
+Corvex::BlockValues Corvex::blockValues() {
+    BlockValues b;
+    computePartialBank(b);
+    const float lfoPh = safe(params.lfoPh);
+    b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(getSampleRate()));
+    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
+    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(params.attack)));
+    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(params.decay)));
+    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(params.release)));
+    b.outputGain =
+        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
     return b;
+}
+
+void Corvex::invalidateDerived() {
+    shapedKey.valid = false;
+    lfoKey.valid = false;
+    bankKey.valid = false;
+    offsetsKey.valid = false;
 }
 
 void Corvex::updatePhaseOffsets() {
     const float lfoPh = safe(params.lfoPh);
     if (lfoPh == 1.0f) {
         // "Random": drawn once, at the first sounding block after the setting became Random.
-        if (lastLfoPh != 1.0f)
+        if (lastLfoPh != 1.0f) {
             for (float& offset : lfoPhaseOffset)
                 offset = static_cast<float>(random.next() * 1024.0 / 32767.0);
+            offsetsKey.valid = false;
+        }
         return;
     }
+    if (derivedCaching && offsetsKey.valid && sameBits(offsetsKey.lfoPh, lfoPh)) return;
+    offsetsKey = {derivedCaching, lfoPh};
     const double phaseSpread = static_cast<double>(lfoPh) * 1024.0;
     for (int i = 0; i < kNumPartials; ++i)
         lfoPhaseOffset[i] = static_cast<float>(std::fmod(i * phaseSpread, 1024.0));
@@ -211,7 +245,12 @@ void Corvex::updatePhaseOffsets() {
 void Corvex::buildLfoTable() {
     const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(safe(params.lfoShrp)) + 1.0);
     const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(safe(params.lfoCent)));
-    const double depth = safe(params.lfoAmnt);
+    const float depthValue = safe(params.lfoAmnt);
+    if (derivedCaching && lfoKey.valid && lfoKey.centre == centre &&
+        lfoKey.sharpness == sharpness && sameBits(lfoKey.depth, depthValue))
+        return;
+    lfoKey = {derivedCaching, centre, sharpness, depthValue};
+    const double depth = depthValue;
     for (int32_t j = 0; j < kTableSize; ++j) {
         // Rising half of the raised cosine up to the centre, falling half after it; neither
         // divisor can be 0 inside its own branch.
