@@ -26,6 +26,8 @@ enum CorvexParam : int32_t {
 
 constexpr int32_t kNumPrograms = 64;
 constexpr int kNumPartials = 30;
+// Per-partial arrays are padded to whole vector lanes; the padding never reaches the output.
+constexpr int kLanes = 32;
 constexpr int kTableSize = 1024;
 constexpr int kProgramNameSize = 24;
 
@@ -126,9 +128,9 @@ public:
     // What the render loop derives from the parameters, note, bend and sample rate at the
     // start of a sounding block.
     struct BlockValues {
-        float oscStep[kNumPartials];
-        float lfoStep[kNumPartials];
-        float amplitude[kNumPartials];
+        alignas(16) float oscStep[kLanes];
+        alignas(16) float lfoStep[kLanes];
+        alignas(16) float amplitude[kLanes];
         float damping;
         float recipSampleTime;
         float invAttack, invDecay, invRelease;
@@ -169,6 +171,9 @@ private:
     void updatePhaseOffsets();
     void buildLfoTable();
     void computePartialBank(BlockValues& b);
+    void advanceEnvelope(int32_t sample, const BlockValues& b);
+    void drawGate(int partial, float lfoRand);
+    void renderPartials(double* product, const BlockValues& b);
     void invalidateDerived();
 
     Program* programs = nullptr;
@@ -189,10 +194,10 @@ private:
     float shapedTable[kTableSize + 1] = {};
     float unipolarTable[kTableSize + 1] = {};
     float lfoTable[kTableSize + 1] = {};
-    float oscPhase[kNumPartials] = {};
-    float lfoPhase[kNumPartials] = {};
-    float lfoPhaseOffset[kNumPartials] = {};
-    float partialGate[kNumPartials] = {};
+    alignas(16) float oscPhase[kLanes] = {};
+    alignas(16) float lfoPhase[kLanes] = {};
+    alignas(16) float lfoPhaseOffset[kLanes] = {};
+    alignas(16) float partialGate[kLanes] = {};
 
     // What each cached derivation was last made from.
     bool derivedCaching = true;
