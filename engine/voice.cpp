@@ -99,7 +99,8 @@ int32_t Corvex::processEvents(VstEvents* events) {
             break;
         case 0xE0: {
             const int32_t v = (data2 * 128 + data1) - 8192;
-            static const float lower = static_cast<float>(std::pow(kSemitone, -4.0));
+            // The semitone ratio to the powers -4 and 4, rounded to floats.
+            constexpr float lower = 0.793700397f;
             constexpr float upper = 1.2599213f;
             if (v < 0)
                 pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);

@@ -85,6 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BendCase{0x7F, 0x7F, static_cast<float>(1.0 + 0.2599213 * 8191.0 / 8192.0)},
                       BendCase{0x00, 0x20, static_cast<float>(1.0 + double(1.0f - 0.7937004f) * -4096 / 8192.0)}));
 
+TEST(PitchBend, EndRatiosAreTheSemitoneToTheFourth) {
+    Synth s;
+    s.send({{0, 0xE0, 0x00, 0x00}});
+    EXPECT_EQ(s.fx.getPitchBend(), static_cast<float>(std::pow(1.0594631433486938, -4.0)));
+    EXPECT_EQ(1.2599213f, static_cast<float>(std::pow(1.0594631433486938, 4.0)));
+}
+
 TEST(PitchBendPersistence, NotesDoNotResetTheBend) {
     Synth s;
     s.send({{0, 0xE0, 0, 0}});
