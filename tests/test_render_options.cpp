@@ -56,8 +56,6 @@ TEST(RenderOptions, AcceptsEqualsSignsAndAttachedShortValues) {
 TEST(RenderOptions, HelpAndVersionNeedNoOutput) {
     EXPECT_TRUE(parseOptions({"--help"}).help);
     EXPECT_TRUE(parseOptions({"--version"}).version);
-    const std::string help = renderer::helpText();
-    EXPECT_LE(std::count(help.begin(), help.end(), '\n'), 24) << "--help must fit a screen";
 }
 
 struct BadCommandLine {

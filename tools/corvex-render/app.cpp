@@ -133,12 +133,14 @@ std::string pluginPathFor(const Options& o) {
     return path;
 }
 
-// Opens and starts a fresh instance, then selects the program and applies the parameters.
+// Opens (and perhaps starts) a fresh instance, then selects the program — the one given, else
+// the one --program names — and applies the parameters.
 std::unique_ptr<Plugin> preparedInstance(const vsthost::Library& library, const Options& o,
                                          std::optional<int32_t> program, bool start) {
     auto plugin = std::make_unique<Plugin>(library);
     plugin->open(o.rate, o.block);
     if (start) plugin->start();
+    if (!program && o.program) program = findProgram(*plugin, *o.program);
     if (program) plugin->setProgram(*program);
     // Resolve every assignment before applying any, so a bad one changes nothing.
     std::vector<std::pair<int32_t, float>> values;
@@ -202,9 +204,8 @@ void printReport(std::FILE* out, std::FILE* err, const Options& o, const std::st
                          : "the integer samples were clipped");
 }
 
-void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& o,
-                std::optional<int32_t> program) {
-    auto plugin = preparedInstance(library, o, program, false);
+void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& o) {
+    auto plugin = preparedInstance(library, o, std::nullopt, false);
     const std::string name = plugin->effectName();
     const std::string vendor = plugin->vendorName();
     std::fprintf(out, "%s%s%s  (%s, entry %s)\n", name.empty() ? "(unnamed plug-in)" : name.c_str(),
@@ -256,19 +257,14 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (!o.list) score = scoreFor(o);
 
     const vsthost::Library library(pluginPathFor(o));
-    std::optional<int32_t> program;
-    if (o.program) {
-        Plugin probe(library);
-        program = findProgram(probe, *o.program);
-    }
     if (o.list) {
-        listPlugin(out, library, o, program);
+        listPlugin(out, library, o);
         return kExitOk;
     }
 
     ProgressBar bar(err, !o.quiet);
     if (!o.output.empty()) {
-        auto plugin = preparedInstance(library, o, program, true);
+        auto plugin = preparedInstance(library, o, std::nullopt, true);
         if (plugin->numOutputs() < 1) throw RenderError(library.path() + " has no audio outputs");
         bar.start(o.output);
         const auto report = renderToFile(*plugin, *score, o.output, format, o.rate, bar);
