@@ -3,7 +3,6 @@
 
 #include "audiofile.h"
 #include "midifile.h"
-#include "notename.h"
 #include "options.h"
 #include "render.h"
 
