@@ -208,7 +208,8 @@ TEST(CBitmapAlpha, BlendsWithConstantAlphaOnlyWhenBound) {
     std::unique_ptr<CBitmap> b(sprite(frame));
     std::unique_ptr<COffscreenContext> s(surface(16, 16, CColor{0, 0, 200, 0}));
     CRect all(0, 0, 16, 16);
-    b->drawAlphaBlend(s.get(), all, CPoint(0, 0), 128);  // nothing bound: nothing drawn
+    pfnAlphaBlend = nullptr;  // as on a system without the operation (a frame binds it)
+    b->drawAlphaBlend(s.get(), all, CPoint(0, 0), 128);
     EXPECT_EQ(s->getPoint(CPoint(8, 8)), (CColor{0, 0, 200, 0}));
     BoundBlits bound;
     b->drawAlphaBlend(s.get(), all, CPoint(0, 0), 128);

@@ -458,13 +458,16 @@ TEST_F(MouseWindow, WaitDoubleClickTakesAQueuedSecondPressWithinTheTime) {
 }
 
 namespace {
+// Moves the pointer on the second idle call and, when asked, lets the button go on the fifth.
 struct DragOwner : CFrameOwner {
     int calls = 0;
-    int moveAfter = 3;
     platform::Point to;
+    bool release = false;
     void doIdleStuff() override {
-        if (++calls == moveAfter) platform::memory::setPointer(to);
+        if (++calls == 2) platform::memory::setPointer(to);
+        if (release && calls == 5) platform::memory::setState(0);
     }
+    uint32_t getTicks() override { return 0; }
 };
 }  // namespace
 
@@ -475,29 +478,14 @@ struct DragCase {
 class WaitDrag : public MouseWindow, public ::testing::WithParamInterface<DragCase> {};
 TEST_P(WaitDrag, BoxExcludesItsRightAndBottomEdges) {
     DragOwner owner;
-    CFrame frame(CRect(0, 0, 300, 300), window, &owner);
-    CDrawContext ctx(&frame, nullptr, window);
+    owner.to = GetParam().to;
+    owner.release = !GetParam().dragged;
+    CFrame frame(CRect(0, 0, 300, 300), reinterpret_cast<void*>(host), &owner);
+    ASSERT_NE(frame.getSystemWindow(), nullptr);
+    CDrawContext ctx(&frame, nullptr, frame.getSystemWindow());
     platform::memory::setPointer({150, 250});  // (50, 50) in the window
     platform::memory::setState(platform::kButtonLeft);
-    owner.to = GetParam().to;
-    owner.moveAfter = 2;
-    if (!GetParam().dragged) {
-        // Release the button instead after a few idle calls; waitDrag must then answer false.
-        struct Releaser : CFrameOwner {
-            int calls = 0;
-            platform::Point to;
-            void doIdleStuff() override {
-                if (++calls == 2) platform::memory::setPointer(to);
-                if (calls == 5) platform::memory::setState(0);
-            }
-        } releaser;
-        releaser.to = GetParam().to;
-        CFrame f2(CRect(0, 0, 300, 300), window, &releaser);
-        CDrawContext c2(&f2, nullptr, window);
-        EXPECT_FALSE(c2.waitDrag());
-        return;
-    }
-    EXPECT_TRUE(ctx.waitDrag());
+    EXPECT_EQ(ctx.waitDrag(), GetParam().dragged);
 }
 INSTANTIATE_TEST_SUITE_P(Cases, WaitDrag,
                          ::testing::Values(DragCase{{152, 250}, true}, DragCase{{147, 250}, true},

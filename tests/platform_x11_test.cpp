@@ -98,12 +98,14 @@ TEST_F(X11Window, IsAMappedChildWithXembedInfoAndPaintsOnExpose) {
 
 TEST_F(X11Window, DrawingThroughAWindowContextReachesTheServer) {
     Context* c = getWindowContext(window);
-    gui::CDrawContext ctx(nullptr, c, window);
-    ctx.setFillColor(gui::CColor{200, 100, 50, 0});
-    ctx.fillRect(gui::CRect(9, 9, 50, 30));
-    ctx.setFrameColor(gui::kWhiteCColor);
-    ctx.moveTo(gui::CPoint(0, 60));
-    ctx.lineTo(gui::CPoint(100, 60));
+    {
+        gui::CDrawContext ctx(nullptr, c, window);
+        ctx.setFillColor(gui::CColor{200, 100, 50, 0});
+        ctx.fillRect(gui::CRect(9, 9, 50, 30));
+        ctx.setFrameColor(gui::kWhiteCColor);
+        ctx.moveTo(gui::CPoint(0, 60));
+        ctx.lineTo(gui::CPoint(100, 60));
+    }
     releaseWindowContext(window, c);
     EXPECT_EQ(pixelAt(nativeHandle(window), 10, 10), 0xC86432u);
     EXPECT_EQ(pixelAt(nativeHandle(window), 49, 29), 0xC86432u);
