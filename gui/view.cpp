@@ -108,7 +108,9 @@ void CViewContainer::removeView(CView* view, const bool& withForget) {
         CCView* next = node->next;
         if (node->view == view) {
             view->removed(this);
-            if (withForget) view->forget();
+            // A creator that already let go leaves the node's reference as the last one: that
+            // one alone ends the view, never a release too many.
+            if (withForget && view->getNbReference() > 1) view->forget();
             if (node->previous) node->previous->next = node->next;
             else firstView = node->next;
             if (node->next) node->next->previous = node->previous;
@@ -125,7 +127,7 @@ void CViewContainer::removeAll(const bool& withForget) {
     while (node) {
         CCView* next = node->next;
         node->view->removed(this);
-        if (withForget) node->view->forget();
+        if (withForget && node->view->getNbReference() > 1) node->view->forget();
         delete node;
         node = next;
     }
