@@ -16,6 +16,11 @@ const int32_t standardFontSize[kNumStandardFonts] = {12, 18, 14, 12, 11, 10, 9, 
 namespace {
 constexpr int32_t kStackPoints = 30;
 
+int32_t saturatingAdd(int32_t a, int32_t b) {
+    const int64_t v = static_cast<int64_t>(a) + b;
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
 CRect frameSizeOr1000(CFrame* frame) {
     CRect r(0, 0, 1000, 1000);
     if (frame) frame->getViewSize(r);
@@ -78,7 +83,7 @@ void withTranslated(const CPoint* pts, int32_t n, CPoint offset, Fn&& fn) {
         if (!heap) return;
         out = heap.get();
     }
-    for (int32_t i = 0; i < n; ++i) out[i] = {pts[i].x + offset.x, pts[i].y + offset.y};
+    for (int32_t i = 0; i < n; ++i) out[i] = {saturatingAdd(pts[i].x, offset.x), saturatingAdd(pts[i].y, offset.y)};
     fn(out, n);
 }
 }  // namespace
@@ -107,37 +112,31 @@ void CDrawContext::drawRect(const CRect& r) {
 
 void CDrawContext::fillRect(const CRect& r) {
     platform::Pen* previous = platform::selectPen(systemContext, platform::stockNullPen());
-    const platform::Rect inner{r.left + 1 + offset.x, r.top + 1 + offset.y, r.right + offset.x,
-                               r.bottom + offset.y};
+    const platform::Rect inner = device(add(r.left, 1), add(r.top, 1), r.right, r.bottom);
     platform::fillRect(systemContext, inner, brush);
     if (previous) platform::selectPen(systemContext, previous);
 }
 
 void CDrawContext::drawEllipse(const CRect& r) {
-    const CPoint p((r.right - r.left) / 2 + r.left, r.top);
+    const CPoint p(static_cast<int32_t>((static_cast<int64_t>(r.right) - r.left) / 2 + r.left), r.top);
     drawArc(r, p, p);
 }
 
 void CDrawContext::fillEllipse(const CRect& r) {
     platform::Pen* previous = platform::selectPen(systemContext, platform::stockNullPen());
-    platform::ellipse(systemContext, {r.left + 1 + offset.x, r.top + 1 + offset.y,
-                                      r.right + 1 + offset.x, r.bottom + 1 + offset.y});
+    platform::ellipse(systemContext, device(add(r.left, 1), add(r.top, 1), add(r.right, 1), add(r.bottom, 1)));
     if (previous) platform::selectPen(systemContext, previous);
 }
 
 void CDrawContext::drawArc(const CRect& r, const CPoint& from, const CPoint& to) {
-    platform::arc(systemContext,
-                  {r.left + offset.x, r.top + offset.y, r.right + 1 + offset.x,
-                   r.bottom + 1 + offset.y},
-                  device(from), device(to));
+    platform::arc(systemContext, device(r.left, r.top, add(r.right, 1), add(r.bottom, 1)), device(from),
+                  device(to));
 }
 
 void CDrawContext::fillArc(const CRect& r, const CPoint& from, const CPoint& to) {
     platform::Pen* previous = platform::selectPen(systemContext, platform::stockNullPen());
-    platform::pie(systemContext,
-                  {r.left + 1 + offset.x, r.top + 1 + offset.y, r.right + offset.x,
-                   r.bottom + offset.y},
-                  device(from), device(to));
+    platform::pie(systemContext, device(add(r.left, 1), add(r.top, 1), r.right, r.bottom), device(from),
+                  device(to));
     if (previous) platform::selectPen(systemContext, previous);
 }
 
@@ -241,13 +240,13 @@ int32_t CDrawContext::getStringWidth(const char* text) {
 void CDrawContext::drawString(const char* text, const CRect& r, int16_t opaque,
                               CHoriTxtAlign align) {
     if (!text) return;
-    platform::Rect rr{r.left + offset.x, r.top + offset.y, r.right + offset.x, r.bottom + offset.y};
+    platform::Rect rr = device(r.left, r.top, r.right, r.bottom);
     platform::setBkMode(systemContext,
                         opaque ? platform::BkMode::opaque : platform::BkMode::transparent);
     platform::TextAlign a = platform::TextAlign::left;
     if (align == kAlignCenter) a = platform::TextAlign::center;
     else if (align == kAlignRight) a = platform::TextAlign::right;
-    else rr.left += 1;
+    else rr.left = add(rr.left, 1);
     platform::drawText(systemContext, text, rr, a);
     platform::setBkMode(systemContext, platform::BkMode::transparent);
 }

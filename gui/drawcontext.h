@@ -80,8 +80,16 @@ protected:
     void rebuildPen();
     // The window whose connection answers pointer queries: ours, or the frame's.
     platform::Window* pointerWindow() const;
+    // Saturating: coordinates near the 32-bit limits must not overflow.
+    static int32_t add(int32_t a, int32_t b) {
+        const int64_t v = static_cast<int64_t>(a) + b;
+        return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+    }
     platform::Point device(const CPoint& p) const {
-        return platform::Point{p.x + offset.x, p.y + offset.y};
+        return platform::Point{add(p.x, offset.x), add(p.y, offset.y)};
+    }
+    platform::Rect device(int32_t l, int32_t t, int32_t r, int32_t b) const {
+        return platform::Rect{add(l, offset.x), add(t, offset.y), add(r, offset.x), add(b, offset.y)};
     }
 
     platform::Context* systemContext = nullptr;
