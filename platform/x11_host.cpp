@@ -68,6 +68,13 @@ HostWindow* create(int32_t width, int32_t height, const char* title) {
 
 NativeWindow handle(HostWindow* h) { return h ? static_cast<NativeWindow>(h->w) : 0; }
 
+bool resize(HostWindow* h, int32_t width, int32_t height) {
+    if (!h || !h->w || width <= 0 || height <= 0) return false;
+    XResizeWindow(h->d, h->w, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(h->d, False);
+    return true;
+}
+
 bool pump(HostWindow* h) {
     if (!h || !h->d) return false;
     while (XPending(h->d) > 0) {

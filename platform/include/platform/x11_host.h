@@ -15,6 +15,7 @@ struct HostWindow;
 // A mapped top-level window of its own connection; null without a display.
 HostWindow* create(int32_t width, int32_t height, const char* title);
 NativeWindow handle(HostWindow* host);
+bool resize(HostWindow* host, int32_t width, int32_t height);
 // Handles the window's events; false once the user asked to close it.
 bool pump(HostWindow* host);
 // Destroys the window (and with it, server-side, every window inside it).
