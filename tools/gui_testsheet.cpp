@@ -23,7 +23,7 @@ constexpr int32_t kSheetWidth = 1240, kSheetHeight = 980;
 void caption(CDrawContext& c, int32_t x, int32_t y, const char* text) {
     c.setFont(kFontSmall, 0, kStyleBold);
     c.setFontColor(CColor{220, 220, 230, 0});
-    c.drawString(text, CRect(x, y, x + 400, y + 14), 0, kAlignLeft);
+    c.drawString(text, CRect(x, y, x + 600, y + 14), 0, kAlignLeft);
 }
 
 void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
@@ -154,7 +154,7 @@ void bitmaps(CDrawContext& c, CBitmap& bg, int32_t x0, int32_t y0) {
 
 // A small bitmap with a white (transparent) ground and a coloured disc, for the mask paths.
 void maskPaths(CDrawContext& c, CBitmap& sprite, int32_t x0, int32_t y0) {
-    caption(c, x0, y0, "Transparent copy: precomputed mask, TransparentBlt, mask built on the fly");
+    caption(c, x0, y0, "Transparent: mask, TransparentBlt, on the fly");
     y0 += 20;
     auto* saved = pfnTransparentBlt;
     for (int path = 0; path < 3; ++path) {
@@ -252,7 +252,7 @@ void drawSheet(CDrawContext& c) {
     fonts(c, 700, 10);
     bitmaps(c, background, 20, 140);
     maskPaths(c, sprite, 20, 280);
-    halftoneArc(c, 340, 280);
+    halftoneArc(c, 360, 280);
     editorFrame(c, background, 20, 580);
 }
 
