@@ -20,26 +20,22 @@ target_compile_definitions(corvex PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:CORVEX_VERSION_PATCH=${PROJECT_VERSION_PATCH}>
   $<$<COMPILE_LANGUAGE:RC>:CORVEX_VERSION_TWEAK=${PROJECT_VERSION_TWEAK}>)
 
-# Resource 10001, the editor background (600 x 350, 24-bit), goes in when the file exists. The
-# bitmap is copied to a fixed name beside the other build resources, which the .rc names.
-set(CORVEX_BACKGROUND_BMP ${CMAKE_SOURCE_DIR}/resources/background.bmp CACHE FILEPATH
-  "Editor background bitmap compiled into Corvex.dll as resource 10001")
-set(CORVEX_HAS_BACKGROUND OFF)
-if(EXISTS ${CORVEX_BACKGROUND_BMP})
-  set(CORVEX_HAS_BACKGROUND ON)
-  set(background_copy ${CMAKE_BINARY_DIR}/resources/corvex-background.bmp)
-  add_custom_command(OUTPUT ${background_copy}
-    COMMAND ${CMAKE_COMMAND} -E copy ${CORVEX_BACKGROUND_BMP} ${background_copy}
-    DEPENDS ${CORVEX_BACKGROUND_BMP})
-  add_custom_target(corvex_background_resource DEPENDS ${background_copy})
-  add_dependencies(corvex corvex_background_resource)
-  set_source_files_properties(resources/corvex.rc PROPERTIES OBJECT_DEPENDS ${background_copy})
-  target_compile_definitions(corvex PRIVATE $<$<COMPILE_LANGUAGE:RC>:CORVEX_HAS_BACKGROUND>)
-  target_include_directories(corvex PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}/resources>)
-  message(STATUS "Corvex.dll carries the editor background ${CORVEX_BACKGROUND_BMP}")
-else()
-  message(STATUS "Corvex.dll without an editor background (no ${CORVEX_BACKGROUND_BMP})")
-endif()
+# Resource 10001, the editor background: made by the Linux build's own generator, compiled for and
+# run on the build machine (it writes the same bytes everywhere), and named by corvex.rc.
+find_program(CORVEX_BUILD_MACHINE_CXX NAMES c++ g++ REQUIRED)
+set(background_dir ${CMAKE_BINARY_DIR}/resources)
+set(background ${background_dir}/corvex-background.bmp)
+add_custom_command(OUTPUT ${background}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${background_dir}
+  COMMAND ${CORVEX_BUILD_MACHINE_CXX} -std=c++20 -O2 -o ${background_dir}/make-background
+          ${CMAKE_SOURCE_DIR}/resources/make_background.cpp
+  COMMAND ${background_dir}/make-background ${background}
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_background.cpp
+  COMMENT "Generating the editor background bitmap")
+add_custom_target(corvex_background DEPENDS ${background})
+add_dependencies(corvex corvex_background)
+set_source_files_properties(resources/corvex.rc PROPERTIES OBJECT_DEPENDS ${background})
+target_include_directories(corvex PRIVATE $<$<COMPILE_LANGUAGE:RC>:${background_dir}>)
 
 add_subdirectory(tools)
 

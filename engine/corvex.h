@@ -26,6 +26,8 @@ enum CorvexParam : int32_t {
 
 constexpr int32_t kNumPrograms = 64;
 constexpr int kNumPartials = 30;
+// Per-partial arrays are padded to whole vector lanes; the padding never reaches the output.
+constexpr int kLanes = 32;
 constexpr int kTableSize = 1024;
 constexpr int kProgramNameSize = 24;
 
@@ -123,6 +125,26 @@ public:
     static float powint(float x, int32_t n);
     void initShapedTable();
 
+    // What the render loop derives from the parameters, note, bend and sample rate at the
+    // start of a sounding block.
+    struct BlockValues {
+        alignas(16) float oscStep[kLanes];
+        alignas(16) float lfoStep[kLanes];
+        alignas(16) float amplitude[kLanes];
+        float damping;
+        float recipSampleTime;
+        float invAttack, invDecay, invRelease;
+        float outputGain;
+    };
+    BlockValues blockValues();
+
+    // Derived tables and steps are kept until one of their inputs changes (on by default);
+    // off, every sounding block derives everything afresh. Both give the same samples.
+    void setDerivedCaching(bool on) {
+        derivedCaching = on;
+        invalidateDerived();
+    }
+
     // Read-only views for tests and tools.
     const Program* getPrograms() const { return programs; }
     const ParamValues& currentValues() const { return params; }
@@ -146,6 +168,13 @@ private:
     void startAttack();
     void startRelease();
     void takePendingEvent();
+    void updatePhaseOffsets();
+    void buildLfoTable();
+    void computePartialBank(BlockValues& b);
+    void advanceEnvelope(int32_t sample, const BlockValues& b);
+    void drawGate(int partial, float lfoRand);
+    void renderPartials(double* product, const BlockValues& b);
+    void invalidateDerived();
 
     Program* programs = nullptr;
     ParamValues params;
@@ -165,8 +194,32 @@ private:
     float shapedTable[kTableSize + 1] = {};
     float unipolarTable[kTableSize + 1] = {};
     float lfoTable[kTableSize + 1] = {};
-    float oscPhase[kNumPartials] = {};
-    float lfoPhase[kNumPartials] = {};
-    float lfoPhaseOffset[kNumPartials] = {};
-    float partialGate[kNumPartials] = {};
+    alignas(16) float oscPhase[kLanes] = {};
+    alignas(16) float lfoPhase[kLanes] = {};
+    alignas(16) float lfoPhaseOffset[kLanes] = {};
+    alignas(16) float partialGate[kLanes] = {};
+
+    // What each cached derivation was last made from.
+    bool derivedCaching = true;
+    struct ShapedKey {
+        bool valid = false;
+        float oscShap = 0.0f;
+    } shapedKey;
+    struct LfoKey {
+        bool valid = false;
+        int32_t centre = 0, sharpness = 0;
+        float depth = 0.0f;
+    } lfoKey;
+    struct BankKey {
+        bool valid = false;
+        int32_t note = 0;
+        float bend = 0.0f, sampleRate = 0.0f;
+        float oscHarm = 0.0f, oscDamp = 0.0f, lfoFreq = 0.0f, lfoHarm = 0.0f;
+        bool operator==(const BankKey&) const = default;
+    } bankKey;
+    BlockValues bank{};
+    struct OffsetsKey {
+        bool valid = false;
+        float lfoPh = 0.0f;
+    } offsetsKey;
 };

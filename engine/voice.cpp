@@ -9,7 +9,15 @@
 #include "corvex.h"
 #include "mathfns.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <emmintrin.h>
+
+#if !defined(__SSE2__)
+#error "the render loop needs SSE2: every x86-64 CPU has it; 32-bit builds pass -msse2 -mfpmath=sse"
+#endif
+#include <iterator>
 
 namespace {
 
@@ -30,16 +38,23 @@ float safe(float v) {
     return v;
 }
 
-bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
+bool sameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
-struct BlockValues {
-    float oscStep[kNumPartials];
-    float lfoStep[kNumPartials];
-    float amplitude[kNumPartials];
-    float recipSampleTime;
-    float invAttack, invDecay, invRelease;
-    float outputGain;
-};
+// Samples whose sums run side by side.
+constexpr int32_t kChunk = 8;
+
+// Brings a phase back into (0, 1024] as repeated subtraction of 1024 would. Every such
+// subtraction is exact for phases below 2^34, so subtracting all the cycles at once gives the
+// same bits; the common case of no wrap or one wrap stays a compare and a subtraction.
+inline float wrapPhase(float phase) {
+    if (phase <= 1024.0f) return phase;
+    phase -= 1024.0f;
+    if (phase <= 1024.0f) return phase;
+    const double cycles = std::ceil(static_cast<double>(phase) / 1024.0) - 1.0;
+    return static_cast<float>(static_cast<double>(phase) - cycles * 1024.0);
+}
+
+bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
 } // namespace
 
@@ -85,7 +100,8 @@ int32_t Corvex::processEvents(VstEvents* events) {
             break;
         case 0xE0: {
             const int32_t v = (data2 * 128 + data1) - 8192;
-            static const float lower = static_cast<float>(mathfns::pow(kSemitone, -4.0));
+            // The semitone ratio to the powers -4 and 4, rounded to floats.
+            constexpr float lower = 0.793700397f;
             constexpr float upper = 1.2599213f;
             if (v < 0)
                 pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
@@ -154,10 +170,13 @@ void Corvex::open() {
         partialGate[i] = 1.0f;
     }
     pendingEvent = kNoEvent;
+    invalidateDerived();
 }
 
 void Corvex::initShapedTable() {
     const float s = safe(params.oscShap);
+    if (derivedCaching && shapedKey.valid && sameBits(shapedKey.oscShap, s)) return;
+    shapedKey = {derivedCaching, s};
     const float q = static_cast<float>(static_cast<double>(s) * 19.0 + 1.0);
     for (int i = 0; i < kTableSize; ++i) {
         if (s == 0.0f)
@@ -169,6 +188,223 @@ void Corvex::initShapedTable() {
                 2.0);
     }
     shapedTable[kTableSize] = shapedTable[0];
+}
+
+void Corvex::computePartialBank(BlockValues& b) {
+    const float oscHarm = safe(params.oscHarm), oscDamp = safe(params.oscDamp);
+    const float lfoFreq = safe(params.lfoFreq), lfoHarm = safe(params.lfoHarm);
+    const float sampleRate = getSampleRate();
+    const BankKey key{true, currentNote, pitchBend, sampleRate, oscHarm, oscDamp, lfoFreq, lfoHarm};
+    if (derivedCaching && bankKey == key) {
+        std::copy(std::begin(bank.oscStep), std::end(bank.oscStep), b.oscStep);
+        std::copy(std::begin(bank.lfoStep), std::end(bank.lfoStep), b.lfoStep);
+        std::copy(std::begin(bank.amplitude), std::end(bank.amplitude), b.amplitude);
+        b.damping = bank.damping;
+        return;
+    }
+    for (int i = kNumPartials; i < kLanes; ++i) b.oscStep[i] = b.lfoStep[i] = b.amplitude[i] = 0.0f;
+
+    const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
+    const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
+    const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
+    const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
+    const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
+    b.damping = static_cast<float>(
+        mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
+    const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
+    const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
+    const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
+    for (int i = 0; i < kNumPartials; ++i) {
+        const double h = i + 1;
+        b.oscStep[i] =
+            static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
+        b.lfoStep[i] =
+            static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
+        b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * b.damping;
+    }
+    if (derivedCaching) {
+        bank = b;
+        bankKey = key;
+    }
+}
+
+Corvex::BlockValues Corvex::blockValues() {
+    BlockValues b;
+    computePartialBank(b);
+    const float lfoPh = safe(params.lfoPh);
+    b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(getSampleRate()));
+    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
+    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(params.attack)));
+    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(params.decay)));
+    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(params.release)));
+    b.outputGain =
+        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
+    return b;
+}
+
+void Corvex::invalidateDerived() {
+    shapedKey.valid = false;
+    lfoKey.valid = false;
+    bankKey.valid = false;
+    offsetsKey.valid = false;
+}
+
+void Corvex::updatePhaseOffsets() {
+    const float lfoPh = safe(params.lfoPh);
+    if (lfoPh == 1.0f) {
+        // "Random": drawn once, at the first sounding block after the setting became Random.
+        if (lastLfoPh != 1.0f) {
+            for (int i = 0; i < kNumPartials; ++i)
+                lfoPhaseOffset[i] = static_cast<float>(random.next() * 1024.0 / 32767.0);
+            offsetsKey.valid = false;
+        }
+        return;
+    }
+    if (derivedCaching && offsetsKey.valid && sameBits(offsetsKey.lfoPh, lfoPh)) return;
+    offsetsKey = {derivedCaching, lfoPh};
+    const double phaseSpread = static_cast<double>(lfoPh) * 1024.0;
+    for (int i = 0; i < kNumPartials; ++i)
+        lfoPhaseOffset[i] = static_cast<float>(mathfns::fmod(i * phaseSpread, 1024.0));
+}
+
+void Corvex::buildLfoTable() {
+    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(safe(params.lfoShrp)) + 1.0);
+    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(safe(params.lfoCent)));
+    const float depthValue = safe(params.lfoAmnt);
+    if (derivedCaching && lfoKey.valid && lfoKey.centre == centre &&
+        lfoKey.sharpness == sharpness && sameBits(lfoKey.depth, depthValue))
+        return;
+    lfoKey = {derivedCaching, centre, sharpness, depthValue};
+    const double depth = depthValue;
+    for (int32_t j = 0; j < kTableSize; ++j) {
+        // Rising half of the raised cosine up to the centre, falling half after it; neither
+        // divisor can be 0 inside its own branch.
+        const int32_t idx = j < centre ? (j * 1024) / (2 * centre)
+                                       : ((1024 - j) * 1024) / (2 * (1024 - centre));
+        const float g = powint(unipolarTable[idx], sharpness);
+        lfoTable[j] = static_cast<float>((static_cast<double>(g) * depth + 1.0) - depth);
+    }
+    lfoTable[kTableSize] = lfoTable[0];
+}
+
+void Corvex::advanceEnvelope(int32_t s, const BlockValues& b) {
+    if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
+        startAttack();
+        takePendingEvent();
+    } else if (pendingEvent == kNoteOffEvent && pendingDelta == s) {
+        startRelease();
+        takePendingEvent();
+    }
+
+    const float t = static_cast<float>(static_cast<double>(envCounter) * b.recipSampleTime);
+    switch (envStage) {
+    case kAttackStage:
+        if (envCounter == 0) {
+            for (int i = 0; i < kNumPartials; ++i) {
+                lfoPhase[i] = lfoPhaseOffset[i];
+                partialGate[i] = 1.0f;
+            }
+        }
+        if (t >= safe(params.attack)) {
+            envCounter = 0;
+            envStage = kDecayStage;
+            envLevel = 1.0f;
+        } else {
+            envLevel = static_cast<float>(static_cast<double>(t) * b.invAttack);
+            ++envCounter;
+        }
+        break;
+    case kDecayStage: {
+        const float sustain = safe(params.sustain);
+        if (t >= safe(params.decay)) {
+            envCounter = 0;
+            envStage = kSustainStage;
+            envLevel = sustain;
+        } else {
+            envLevel = static_cast<float>(
+                1.0 - (1.0 - static_cast<double>(sustain)) *
+                          (static_cast<double>(t) * static_cast<double>(b.invDecay)));
+            ++envCounter;
+        }
+        break;
+    }
+    case kSustainStage: envLevel = safe(params.sustain); break;
+    case kReleaseStage:
+        if (t >= safe(params.release)) {
+            envLevel = 0.0f;
+            envStage = kIdleStage;
+        } else {
+            envLevel = static_cast<float>(
+                (1.0 - static_cast<double>(t) * static_cast<double>(b.invRelease)) *
+                static_cast<double>(releaseLevel));
+            ++envCounter;
+        }
+        break;
+    default: envLevel = 0.0f; break;
+    }
+    if (envStage != kReleaseStage) releaseLevel = envLevel;
+}
+
+void Corvex::drawGate(int partial, float lfoRand) {
+    if (lfoRand > 0.0f) {
+        const float r = static_cast<float>(random.next() / 32767.0);
+        partialGate[partial] = lfoRand > r ? 0.0f : 1.0f;
+    } else {
+        partialGate[partial] = 1.0f;
+    }
+}
+
+// One sample of every partial: advance and wrap both phases, read the wave and the LFO gain,
+// and store each partial's product (w x m) x amplitude in product[0..kLanes). Four partials
+// go side by side; only the random gate draws, which must happen in partial order, take a
+// scalar path, and only when some LFO completes a cycle.
+void Corvex::renderPartials(double* product, const BlockValues& b) {
+    alignas(16) int32_t oscIndex[kLanes];
+    alignas(16) int32_t lfoIndex[kLanes];
+    const __m128 cycle = _mm_set1_ps(1024.0f);
+    int wrapsAgain = 0, cycleEnds = 0;
+    for (int i = 0; i < kLanes; i += 4) {
+        // Subtracting 0 leaves a positive phase unchanged, so one wrap needs no branch.
+        __m128 p = _mm_add_ps(_mm_load_ps(oscPhase + i), _mm_load_ps(b.oscStep + i));
+        p = _mm_sub_ps(p, _mm_and_ps(_mm_cmpgt_ps(p, cycle), cycle));
+        wrapsAgain |= _mm_movemask_ps(_mm_cmpgt_ps(p, cycle));
+        _mm_store_ps(oscPhase + i, p);
+        const __m128 q = _mm_add_ps(_mm_load_ps(lfoPhase + i), _mm_load_ps(b.lfoStep + i));
+        cycleEnds |= _mm_movemask_ps(_mm_cmpgt_ps(q, cycle));
+        _mm_store_ps(lfoPhase + i, q);
+    }
+    if (wrapsAgain)
+        for (float& p : oscPhase) p = wrapPhase(p);
+    if (cycleEnds) {
+        const float lfoRand = safe(params.lfoRand);
+        for (int i = 0; i < kNumPartials; ++i) {
+            while (lfoPhase[i] > 1024.0f) {
+                lfoPhase[i] -= 1024.0f;
+                drawGate(i, lfoRand);
+            }
+        }
+    }
+    for (int i = 0; i < kLanes; i += 4) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(oscIndex + i),
+                        _mm_cvttps_epi32(_mm_load_ps(oscPhase + i)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(lfoIndex + i),
+                        _mm_cvttps_epi32(_mm_load_ps(lfoPhase + i)));
+    }
+
+    const __m128d floorGain = _mm_set1_pd(1.0 - static_cast<double>(safe(params.lfoAmnt)));
+    const __m128d open = _mm_set1_pd(1.0);
+    for (int i = 0; i < kLanes; i += 2) {
+        const __m128d w = _mm_set_pd(shapedTable[oscIndex[i + 1]], shapedTable[oscIndex[i]]);
+        const __m128d g = _mm_set_pd(lfoTable[lfoIndex[i + 1]], lfoTable[lfoIndex[i]]);
+        const __m128d isOpen =
+            _mm_cmpeq_pd(_mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
+                             reinterpret_cast<const __m128i*>(partialGate + i)))),
+                         open);
+        const __m128d m = _mm_or_pd(_mm_and_pd(isOpen, g), _mm_andnot_pd(isOpen, floorGain));
+        const __m128d amplitude = _mm_cvtps_pd(_mm_castsi128_ps(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.amplitude + i))));
+        _mm_store_pd(product + i, _mm_mul_pd(_mm_mul_pd(w, m), amplitude));
+    }
 }
 
 // ---- Rendering -------------------------------------------------------------------------------
@@ -206,157 +442,58 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
         }
     }
 
-    // 2. Per-block values (the envelope thresholds are read where used, per sample) and the partial bank.
-    const ParamValues p = params;
-    const float lfoFreq = safe(p.lfoFreq), lfoHarm = safe(p.lfoHarm), oscHarm = safe(p.oscHarm);
-    const float lfoShrp = safe(p.lfoShrp), lfoCent = safe(p.lfoCent), lfoPh = safe(p.lfoPh);
-    const float depth = safe(p.lfoAmnt), oscDamp = safe(p.oscDamp);
-
-    BlockValues b;
-    const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
-    const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
-    const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
-    const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
-    const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
-    const float damping = static_cast<float>(
-        mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
-    const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
-    const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
-    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(lfoShrp) + 1.0);
-    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(lfoCent));
-    b.recipSampleTime = recipRate;
-    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
-    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(p.attack)));
-    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(p.decay)));
-    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(p.release)));
-    b.outputGain = static_cast<float>(
-        (2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
-    const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
-    const double phaseSpread = static_cast<double>(lfoPh) * 1024.0;
-    const bool randomPhases = lfoPh == 1.0f;
-
-    for (int i = 0; i < kNumPartials; ++i) {
-        const double h = i + 1;
-        b.oscStep[i] =
-            static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
-        b.lfoStep[i] =
-            static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
-        b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * damping;
-        if (randomPhases) {
-            if (lastLfoPh != 1.0f)
-                lfoPhaseOffset[i] = static_cast<float>(random.next() * 1024.0 / 32767.0);
-        } else {
-            lfoPhaseOffset[i] = static_cast<float>(mathfns::fmod(i * phaseSpread, 1024.0));
-        }
-    }
+    // 2. Per-block values and the partial bank (the envelope thresholds are read where used).
+    const BlockValues b = blockValues();
+    updatePhaseOffsets();
 
     // 3. Remember the phase setting, so random offsets are drawn once per change to "Random".
-    lastLfoPh = lfoPh;
+    lastLfoPh = safe(params.lfoPh);
 
-    // 4. The LFO gain table.
-    for (int32_t j = 0; j < kTableSize; ++j) {
-        const int32_t idx = j < centre ? (j * 1024) / (2 * centre)
-                                       : ((1024 - j) * 1024) / (2 * (1024 - centre));
-        const float g = powint(unipolarTable[idx], sharpness);
-        lfoTable[j] = static_cast<float>((static_cast<double>(g) * depth + 1.0) - depth);
-    }
-    lfoTable[kTableSize] = lfoTable[0];
-
-    // 5. The wave.
+    // 4. The LFO gain table. 5. The wave.
+    buildLfoTable();
     initShapedTable();
 
-    // 6. Samples.
-    for (int32_t s = 0; s < sampleFrames; ++s) {
-        float sum = 0.0f;
-
-        if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
-            startAttack();
-            takePendingEvent();
-        } else if (pendingEvent == kNoteOffEvent && pendingDelta == s) {
-            startRelease();
-            takePendingEvent();
+    // 6. Samples, in chunks. Within a sample the partial sum is a chain of 30 dependent
+    // float-rounded additions that may not be reordered; it is latency-bound. So each chunk
+    // first computes every partial's product sample by sample (phases, wraps and random gate
+    // draws in exactly their sequential order), then runs the chunk's sums side by side, one
+    // independent chain per sample, each still adding partial after partial.
+    for (int32_t base = 0; base < sampleFrames; base += kChunk) {
+        const int32_t count = std::min<int32_t>(kChunk, sampleFrames - base);
+        alignas(16) double product[kChunk][kLanes];
+        float level[kChunk];
+        for (int32_t k = 0; k < count; ++k) {
+            advanceEnvelope(base + k, b);
+            level[k] = envLevel;
+            if (envStage == kIdleStage) {
+                std::fill(std::begin(product[k]), std::end(product[k]), 0.0);
+                continue;
+            }
+            renderPartials(product[k], b);
         }
+        for (int32_t k = count; k < kChunk; ++k)
+            std::fill(std::begin(product[k]), std::end(product[k]), 0.0);
 
-        const float t = static_cast<float>(static_cast<double>(envCounter) * b.recipSampleTime);
-        switch (envStage) {
-        case kAttackStage:
-            if (envCounter == 0) {
-                for (int i = 0; i < kNumPartials; ++i) {
-                    lfoPhase[i] = lfoPhaseOffset[i];
-                    partialGate[i] = 1.0f;
-                }
-            }
-            if (t >= safe(params.attack)) {
-                envCounter = 0;
-                envStage = kDecayStage;
-                envLevel = 1.0f;
-            } else {
-                envLevel = static_cast<float>(static_cast<double>(t) * b.invAttack);
-                ++envCounter;
-            }
-            break;
-        case kDecayStage: {
-            const float sustain = safe(params.sustain);
-            if (t >= safe(params.decay)) {
-                envCounter = 0;
-                envStage = kSustainStage;
-                envLevel = sustain;
-            } else {
-                envLevel = static_cast<float>(
-                    1.0 - (1.0 - static_cast<double>(sustain)) *
-                              (static_cast<double>(t) * static_cast<double>(b.invDecay)));
-                ++envCounter;
-            }
-            break;
+        // The sums of two samples per register and four registers side by side, each lane its
+        // own chain in partial order; the round trip through float is the rounding after every
+        // addition.
+        static_assert(kChunk == 8);
+        __m128d acc[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
+        for (int i = 0; i < kNumPartials; ++i)
+            for (int pair = 0; pair < 4; ++pair)
+                acc[pair] = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_add_pd(
+                    acc[pair], _mm_set_pd(product[2 * pair + 1][i], product[2 * pair][i]))));
+        alignas(16) float sum[kChunk];
+        for (int pair = 0; pair < 4; ++pair)
+            _mm_storel_pi(reinterpret_cast<__m64*>(sum + 2 * pair), _mm_cvtpd_ps(acc[pair]));
+
+        for (int32_t k = 0; k < count; ++k) {
+            const float out = static_cast<float>(
+                static_cast<double>(sum[k]) *
+                (static_cast<double>(level[k]) * static_cast<double>(b.outputGain)));
+            out1[base + k] = out;
+            out2[base + k] = out;
         }
-        case kSustainStage: envLevel = safe(params.sustain); break;
-        case kReleaseStage:
-            if (t >= safe(params.release)) {
-                envLevel = 0.0f;
-                envStage = kIdleStage;
-            } else {
-                envLevel = static_cast<float>(
-                    (1.0 - static_cast<double>(t) * static_cast<double>(b.invRelease)) *
-                    static_cast<double>(releaseLevel));
-                ++envCounter;
-            }
-            break;
-        default: envLevel = 0.0f; break;
-        }
-        if (envStage != kReleaseStage) releaseLevel = envLevel;
-
-        if (envStage != kIdleStage) {
-            const float lfoRand = safe(params.lfoRand);
-            const double floorGain = 1.0 - static_cast<double>(safe(params.lfoAmnt));
-            for (int i = 0; i < kNumPartials; ++i) {
-                oscPhase[i] += b.oscStep[i];
-                while (oscPhase[i] > 1024.0f) oscPhase[i] -= 1024.0f;
-                const float w = shapedTable[static_cast<int32_t>(oscPhase[i])];
-
-                lfoPhase[i] += b.lfoStep[i];
-                while (lfoPhase[i] > 1024.0f) {
-                    lfoPhase[i] -= 1024.0f;
-                    if (lfoRand > 0.0f) {
-                        const float r = static_cast<float>(random.next() / 32767.0);
-                        partialGate[i] = lfoRand > r ? 0.0f : 1.0f;
-                    } else {
-                        partialGate[i] = 1.0f;
-                    }
-                }
-                const double m = partialGate[i] == 1.0f
-                                     ? static_cast<double>(lfoTable[static_cast<int32_t>(lfoPhase[i])])
-                                     : floorGain;
-                sum = static_cast<float>(static_cast<double>(sum) +
-                                         static_cast<double>(w) * m *
-                                             static_cast<double>(b.amplitude[i]));
-            }
-        }
-
-        const float out = static_cast<float>(
-            static_cast<double>(sum) *
-            (static_cast<double>(envLevel) * static_cast<double>(b.outputGain)));
-        out1[s] = out;
-        out2[s] = out;
     }
 
     // 7. An event announced beyond this block falls due in the next one.

@@ -2,10 +2,9 @@
 // can stand as the reference for the Windows builds), the build's record is current, and the
 // record's text form and difference report hold what the comparison needs.
 #include "host_session.h"
+#include "plugin_loader.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <fstream>
 #include <sstream>
@@ -13,8 +12,8 @@
 namespace {
 
 session::PluginMain loadPlugin() {
-    static void* library = dlopen(CORVEX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    return library ? reinterpret_cast<session::PluginMain>(dlsym(library, "main")) : nullptr;
+    static const LoadedPlugin plugin;
+    return plugin.entry();
 }
 
 TEST(HostSession, RepeatsExactlyAndMatchesTheBuildsRecord) {

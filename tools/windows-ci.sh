@@ -84,7 +84,7 @@ declare -A toolchain=([win32]=mingw-w64-i686 [win64]=mingw-w64-x86_64)
 for arch in win32 win64; do
   echo "== build-$arch"
   if ! { cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/${toolchain[$arch]}.cmake" \
-           -DCORVEX_WERROR=ON -DCORVEX_SESSION_RECORD="$root/build/corvex-session.txt" >/dev/null &&
+           -DCORVEX_WERROR=ON -DCORVEX_LINUX_BUILD_DIR="$root/build" >/dev/null &&
          cmake --build "build-$arch" -j2; }; then
     echo "windows-ci: build-$arch failed"
     status=1

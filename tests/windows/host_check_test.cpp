@@ -33,6 +33,19 @@ session::PluginMain entryOf(HMODULE module) {
         reinterpret_cast<void*>(GetProcAddress(module, "main")));
 }
 
+// A whole file, or "" if it cannot be read.
+std::string readFile(const char* path) {
+    std::string text;
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return text;
+    char chunk[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
 class Library {
   public:
     Library() : module(LoadLibraryA(dllPath().c_str())) {
@@ -166,19 +179,23 @@ TEST_F(HostCheck, CarriesItsVersionRecord) {
         EXPECT_EQ("", text(empty)) << empty;
 }
 
-#if CORVEX_HAS_BACKGROUND
-TEST_F(HostCheck, CarriesTheEditorBackground) {
+TEST_F(HostCheck, CarriesTheLinuxBuildsEditorBackground) {
     HRSRC found = FindResourceA(library.module, MAKEINTRESOURCEA(10001), MAKEINTRESOURCEA(2));
     ASSERT_NE(nullptr, found);
-    const auto* header =
-        static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(library.module, found)));
-    ASSERT_NE(nullptr, header);
-    EXPECT_EQ(600, header->biWidth);
-    EXPECT_EQ(350, std::abs(header->biHeight));
-    EXPECT_EQ(24, header->biBitCount);
-    EXPECT_GE(SizeofResource(library.module, found), sizeof(BITMAPINFOHEADER) + 600u * 350u * 3u);
+    const auto* bitmap =
+        static_cast<const unsigned char*>(LockResource(LoadResource(library.module, found)));
+    ASSERT_NE(nullptr, bitmap);
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, bitmap, sizeof header);
+    EXPECT_EQ(600, header.biWidth);
+    EXPECT_EQ(350, std::abs(header.biHeight));
+    EXPECT_EQ(24, header.biBitCount);
+    // A bitmap resource is the bitmap file without its 14-byte file header.
+    const std::string linuxFile = readFile(CORVEX_LINUX_BACKGROUND);
+    ASSERT_GT(linuxFile.size(), 14u) << "no " << CORVEX_LINUX_BACKGROUND;
+    ASSERT_EQ(linuxFile.size() - 14, SizeofResource(library.module, found));
+    EXPECT_EQ(0, std::memcmp(linuxFile.data() + 14, bitmap, linuxFile.size() - 14));
 }
-#endif
 
 // ---- The record and the entry point ----------------------------------------------------------
 
@@ -264,6 +281,23 @@ TEST_F(HostCheck, IdleIsSilentAndANoteSoundsOnBothOutputs) {
     close(e);
 }
 
+TEST_F(HostCheck, EveryInstanceIsAlignedForTheRenderLoop) {
+    // The render loop keeps its phases in 16-byte SSE lanes inside the effect object, whatever
+    // alignment the C runtime's malloc gives (8 bytes in 32-bit Windows).
+    std::vector<AEffect*> effects;
+    for (int i = 0; i < 24; ++i) {
+        AEffect* e = open();
+        ASSERT_NE(nullptr, e);
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(e->object) % 16) << "instance " << i;
+        noteOn(e, 40 + i);
+        std::vector<float> left(64), right(64);
+        renderBlock(e, left, right);
+        effects.push_back(e);
+    }
+    for (AEffect* e : effects)
+        close(e);
+}
+
 TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
     // The same note rendered alone and interleaved with a second, busier instance.
     auto renderAlone = [&](AEffect* other) {
@@ -293,15 +327,7 @@ TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
 const session::Transcript& linuxRecord() {
     static const session::Transcript transcript = [] {
         session::Transcript t;
-        FILE* file = std::fopen(CORVEX_SESSION_RECORD, "rb");
-        if (!file) return t;
-        std::string text;
-        char chunk[65536];
-        std::size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            text.append(chunk, n);
-        std::fclose(file);
-        if (!session::parse(text, t)) t.clear();
+        if (!session::parse(readFile(CORVEX_SESSION_RECORD), t)) t.clear();
         return t;
     }();
     return transcript;

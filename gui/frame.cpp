@@ -1,0 +1,520 @@
+// CFrame: the view array, drawing and idling, event routing, the window and its class.
+#include "frame.h"
+
+#include "bitmap.h"
+#include "drawcontext.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace gui {
+
+namespace {
+
+// Shared by every frame of this module: one registration, released with the last frame.
+int32_t gUseCount = 0;
+char gClassName[20] = {};
+
+// The equivalent of the system's fixed dialog-frame height used when resizing by hand.
+constexpr int32_t kFixedFrameHeight = 3;
+
+void initWindowClass() {
+    if (++gUseCount == 1) {
+        std::snprintf(gClassName, sizeof gClassName, "Plugin%08x",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(platform::thisModule())));
+    }
+    platform::registerWindowClass();
+}
+
+void exitWindowClass() {
+    platform::unregisterWindowClass();
+    if (gUseCount > 0 && --gUseCount == 0) gClassName[0] = '\0';
+}
+
+platform::NativeWindow asNative(void* window) { return reinterpret_cast<platform::NativeWindow>(window); }
+
+}  // namespace
+
+int32_t CFrame::windowClassUseCount() { return gUseCount; }
+const char* CFrame::windowClassName() { return gClassName; }
+
+CFrame::CFrame(const CRect& size, void* parent, CFrameOwner* owner)
+    : CView(size), editor(owner), parentWindow(parent) {
+    // The optional blits are always present in this platform layer.
+    const platform::OptionalBlits blits = platform::bindOptionalBlits();
+    pfnAlphaBlend = blits.alphaBlend;
+    pfnTransparentBlt = blits.transparentBlt;
+    initFrame(parent);
+}
+
+CFrame::CFrame(const CRect& size, const char* title, CFrameOwner* owner, int32_t style)
+    : CView(size), editor(owner), openFlag(false), addedWindow(true) {
+    vstWindow = new (std::nothrow) CWindowRecord;
+    if (vstWindow) {
+        if (title) std::snprintf(vstWindow->title, sizeof vstWindow->title, "%s", title);
+        vstWindow->x = static_cast<int16_t>(size.left);
+        vstWindow->y = static_cast<int16_t>(size.top);
+        vstWindow->width = static_cast<int16_t>(size.width());
+        vstWindow->height = static_cast<int16_t>(size.height());
+        vstWindow->style = style;
+    }
+}
+
+CFrame::~CFrame() {
+    setCursor(kCursorDefault);
+    setDropActive(false);
+    removeAll(true);
+    if (background) background->forget();
+    background = nullptr;
+    if (systemWindow) {
+        platform::destroyWindow(systemWindow);
+        systemWindow = nullptr;
+    }
+    if (classRegistered) exitWindowClass();
+    if (addedWindow) close();
+    delete vstWindow;
+    delete[] views;
+}
+
+bool CFrame::initFrame(void* parent) {
+    if (!parent || systemWindow) return false;
+    initWindowClass();
+    classRegistered = true;
+    platform::WindowOptions o;
+    o.parent = asNative(parent);
+    o.width = size.width();
+    o.height = size.height();
+    o.className = gClassName;
+    o.events = this;
+    systemWindow = platform::createChildWindow(o);
+    if (!systemWindow) {
+        // Nothing to draw on: marked closed so that nobody tries.
+        exitWindowClass();
+        classRegistered = false;
+        openFlag = false;
+        return false;
+    }
+    setDropActive(true);
+    return true;
+}
+
+// ---- View list -------------------------------------------------------------------------------
+
+bool CFrame::addView(CView* view) {
+    if (!view) return false;
+    if (nbViews == maxViews) {
+        const int32_t capacity = maxViews + 20;
+        auto* grown = new (std::nothrow) CView*[static_cast<size_t>(capacity)];
+        if (!grown) return false;
+        for (int32_t i = 0; i < nbViews; ++i) grown[i] = views[i];
+        delete[] views;
+        views = grown;
+        maxViews = capacity;
+    }
+    views[nbViews++] = view;
+    view->setParent(this);
+    view->attached(this);
+    return true;
+}
+
+bool CFrame::removeView(CView* view, const bool& withForget) {
+    for (int32_t i = 0; i < nbViews; ++i) {
+        if (views[i] != view) continue;
+        for (int32_t j = i; j + 1 < nbViews; ++j) views[j] = views[j + 1];
+        --nbViews;
+        if (editView == view) editView = nullptr;
+        view->removed(this);
+        if (withForget) view->forget();
+        break;
+    }
+    return true;
+}
+
+bool CFrame::removeAll(const bool& withForget) {
+    if (editView) {
+        editView->looseFocus(nullptr);
+        editView = nullptr;
+    }
+    for (int32_t i = 0; i < nbViews; ++i) {
+        views[i]->removed(this);
+        if (withForget) views[i]->forget();
+    }
+    delete[] views;
+    views = nullptr;
+    nbViews = maxViews = 0;
+    return true;
+}
+
+bool CFrame::isChild(CView* view) {
+    for (int32_t i = 0; i < nbViews; ++i)
+        if (views[i] == view) return true;
+    return false;
+}
+
+CView* CFrame::getView(int32_t index) { return index >= 0 && index < nbViews ? views[index] : nullptr; }
+
+void CFrame::setBackground(CBitmap* bitmap) {
+    if (background) background->forget();
+    background = bitmap;
+    if (background) background->remember();
+}
+
+bool CFrame::setModalView(CView* view) {
+    if (view && modalView) return false;
+    if (modalView) modalView->removed(this);
+    modalView = view;
+    if (modalView) modalView->attached(this);
+    return true;
+}
+
+void CFrame::setEditView(CView* view) {
+    CView* previous = editView;
+    editView = view;
+    if (previous) previous->looseFocus(nullptr);
+}
+
+// ---- Drawing ---------------------------------------------------------------------------------
+
+template <typename Fn>
+void CFrame::withWindowContext(Fn&& fn) {
+    if (!systemWindow) return;
+    platform::Context* dc = platform::getWindowContext(systemWindow);
+    if (!dc) return;
+    {
+        CDrawContext context(this, dc, systemWindow);
+        fn(&context);
+    }
+    platform::releaseWindowContext(systemWindow, dc);
+}
+
+void CFrame::draw(CDrawContext* context) {
+    firstDraw = false;
+    if (!context) return;
+    if (background) {
+        CRect r(0, 0, background->getWidth(), background->getHeight());
+        background->draw(context, r, CPoint(0, 0));
+    }
+    for (int32_t i = 0; i < nbViews; ++i) views[i]->draw(context);
+    if (modalView) modalView->draw(context);
+}
+
+void CFrame::drawRect(CDrawContext* context, CRect& updateRect) {
+    firstDraw = false;
+    if (!context) return;
+    if (background) background->draw(context, updateRect, CPoint(updateRect.left, updateRect.top));
+    for (int32_t i = 0; i < nbViews; ++i)
+        if (views[i]->checkUpdate(updateRect)) views[i]->drawRect(context, updateRect);
+    if (modalView && modalView->checkUpdate(updateRect)) modalView->draw(context);
+}
+
+void CFrame::draw(CView* view) {
+    withWindowContext([&](CDrawContext* context) {
+        if (view && isChild(view)) view->draw(context);
+        else draw(context);
+    });
+}
+
+void CFrame::update(CDrawContext* context) {
+    if (!openFlag || !context) return;
+    if (modalView) {
+        modalView->update(context);
+    } else if (dirty) {
+        draw(context);
+        setDirty(false);
+    } else {
+        for (int32_t i = 0; i < nbViews; ++i) views[i]->update(context);
+    }
+}
+
+bool CFrame::isSomethingDirty() {
+    if (modalView || dirty) return true;
+    for (int32_t i = 0; i < nbViews; ++i)
+        if (views[i]->isDirty()) return true;
+    return false;
+}
+
+void CFrame::idle() {
+    // The host's idle call stands in for a message loop: the window's events come first.
+    if (systemWindow) platform::pumpEvents(systemWindow, false);
+    if (!openFlag || firstDraw || !isSomethingDirty()) return;
+    withWindowContext([&](CDrawContext* context) { update(context); });
+}
+
+void CFrame::dispatchPaint() {
+    if (systemWindow) platform::pumpEvents(systemWindow, true);
+}
+
+void CFrame::invalidate(const CRect& rect) {
+    for (int32_t i = 0; i < nbViews; ++i) {
+        CRect r;
+        views[i]->getViewSize(r);
+        if (r.rectOverlap(rect)) views[i]->setDirty(true);
+    }
+}
+
+void CFrame::doIdleStuff() {
+    if (editor) editor->doIdleStuff();
+}
+
+uint32_t CFrame::getTicks() { return editor ? editor->getTicks() : 0; }
+int32_t CFrame::getKnobMode() { return editor ? editor->getKnobMode() : 0; }
+
+// ---- Events ----------------------------------------------------------------------------------
+
+void CFrame::mouse(CDrawContext* context, CPoint& where) {
+    if (editView) {
+        CView* previous = editView;
+        editView = nullptr;
+        previous->looseFocus(nullptr);
+    }
+    if (!context) return;
+    const int32_t buttons = context->getMouseButtons();
+    if (modalView) {
+        if (modalView->hitTest(where, buttons)) modalView->mouse(context, where);
+        return;
+    }
+    for (int32_t i = nbViews - 1; i >= 0; --i) {
+        CView* v = views[i];
+        if (v->getMouseEnabled() && v->hitTest(where, buttons)) {
+            v->mouse(context, where);
+            return;
+        }
+    }
+}
+
+int32_t CFrame::onKeyDown(VstKeyCode& key) {
+    int32_t result = -1;
+    if (editView) result = editView->onKeyDown(key);
+    if (result == -1 && modalView) result = modalView->onKeyDown(key);
+    for (int32_t i = nbViews - 1; result == -1 && i >= 0; --i) result = views[i]->onKeyDown(key);
+    return result;
+}
+
+int32_t CFrame::onKeyUp(VstKeyCode& key) {
+    int32_t result = -1;
+    if (editView) result = editView->onKeyUp(key);
+    if (result == -1 && modalView) result = modalView->onKeyUp(key);
+    for (int32_t i = nbViews - 1; result == -1 && i >= 0; --i) result = views[i]->onKeyUp(key);
+    return result;
+}
+
+bool CFrame::onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) {
+    if (modalView || editView) return false;
+    for (int32_t i = nbViews - 1; i >= 0; --i) {
+        CView* v = views[i];
+        CRect r;
+        v->getViewSize(r);
+        if (v->getMouseEnabled() && where.isInside(r) && v->onDrop(items, nbItems, type, where)) return true;
+    }
+    return false;
+}
+
+bool CFrame::onWheel(CDrawContext* context, const CPoint&, float distance) {
+    CView* v = getCurrentView();
+    if (!v) return false;
+    CPoint where;
+    getCurrentLocation(where);
+    bool result = false;
+    if (context) result = v->onWheel(context, where, distance);
+    else withWindowContext([&](CDrawContext* c) { result = v->onWheel(c, where, distance); });
+    return result;
+}
+
+bool CFrame::getCurrentLocation(CPoint& where) {
+    platform::PointerState s;
+    platform::queryPointer(systemWindow, &s);
+    const platform::Rect r = systemWindow ? platform::windowScreenRect(systemWindow) : platform::Rect{};
+    where = CPoint(s.screen.x - r.left, s.screen.y - r.top);
+    return true;
+}
+
+CView* CFrame::getCurrentView() {
+    if (modalView) return modalView;
+    CPoint where;
+    getCurrentLocation(where);
+    for (int32_t i = nbViews - 1; i >= 0; --i) {
+        CRect r;
+        views[i]->getViewSize(r);
+        if (where.isInside(r)) return views[i];
+    }
+    return nullptr;
+}
+
+void CFrame::setCursor(CCursorType type) {
+    if (!systemWindow) return;
+    static const platform::Cursor map[] = {platform::Cursor::standard, platform::Cursor::wait,
+                                           platform::Cursor::sizeWE,   platform::Cursor::sizeNS,
+                                           platform::Cursor::sizeAll,  platform::Cursor::sizeNESW,
+                                           platform::Cursor::sizeNWSE};
+    if (type < 0 || type > kCursorNWSESize) return;
+    if (type == kCursorDefault && !cursorTouched) return;
+    cursorTouched = true;
+    platform::setCursor(systemWindow, map[type]);
+}
+
+// The window system's events, on the host's thread, from pumpEvents.
+void CFrame::onPaint(platform::Context* dc, const platform::Rect& damaged) {
+    CDrawContext context(this, dc, systemWindow);
+    CRect r(damaged.left, damaged.top, damaged.right, damaged.bottom);
+    drawRect(&context, r);
+}
+
+void CFrame::onButtonDown(platform::Context* dc, platform::Point where, int) {
+    CDrawContext context(this, dc, systemWindow);
+    CPoint p(where.x, where.y);
+    mouse(&context, p);
+}
+
+void CFrame::onDestroyed() {
+    setOpenFlag(false);
+    setParentSystemWindow(nullptr);
+}
+
+void CFrame::onWheel(platform::Context* dc, platform::Point where, float distance) {
+    CDrawContext context(this, dc, systemWindow);
+    onWheel(&context, CPoint(where.x, where.y), distance);
+}
+
+bool CFrame::canDrop() { return !modalView && !editView; }
+
+bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
+                    platform::Point where) {
+    CPoint p(where.x, where.y);
+    if (kind == platform::DropKind::text) {
+        void* text[1] = {const_cast<char*>(items[0])};
+        return onDrop(text, static_cast<int32_t>(size), kDropText, p);
+    }
+    return onDrop(reinterpret_cast<void**>(const_cast<char**>(items)), count, kDropFiles, p);
+}
+
+// ---- Host and window -------------------------------------------------------------------------
+
+void CFrame::beginEdit(int32_t index) {
+    if (editor) editor->beginEdit(index);
+}
+
+void CFrame::endEdit(int32_t index) {
+    if (editor) editor->endEdit(index);
+}
+
+bool CFrame::setDropActive(bool active) {
+    if (!dropActive && !active) return true;
+    if (!systemWindow) return false;
+    platform::setDropTarget(systemWindow, active);
+    dropActive = active;
+    return true;
+}
+
+bool CFrame::open(CPoint* where) {
+    if (!addedWindow) return false;
+    if (openFlag) {
+        if (systemWindow) {
+            platform::NativeWindow p = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+            platform::NativeWindow gp = p ? platform::nativeParent(systemWindow, p) : 0;
+            if (gp) platform::nativeRaise(systemWindow, gp);
+        }
+        return false;
+    }
+    if (vstWindow) {
+        if (where) {
+            vstWindow->x = static_cast<int16_t>(where->x);
+            vstWindow->y = static_cast<int16_t>(where->y);
+        }
+        if (editor) parentWindow = reinterpret_cast<void*>(editor->openWindow(*vstWindow));
+    }
+    if (parentWindow && initFrame(parentWindow)) openFlag = true;
+    return openFlag;
+}
+
+bool CFrame::close() {
+    if (!addedWindow || !openFlag || !parentWindow) return false;
+    if (editor && vstWindow) editor->closeWindow(*vstWindow);
+    parentWindow = nullptr;
+    openFlag = false;
+    return true;
+}
+
+bool CFrame::setSize(int32_t width, int32_t height) {
+    if (!openFlag || !systemWindow) return false;
+    if (width == size.width() && height == size.height()) return false;
+    if (editor && editor->sizeWindow(width, height)) {
+        platform::resizeWindow(systemWindow, width, height);
+        return true;
+    }
+    size.right = size.left + width;
+    size.bottom = size.top + height;
+    const int32_t limit = 2 * kFixedFrameHeight;
+    int32_t dx = 0, dy = 0;
+    // Our own window first, then up the host's chain while the parents hug their children.
+    bool ours = true;
+    platform::NativeWindow w = platform::nativeHandle(systemWindow);
+    while (dx != limit && w) {
+        const platform::NativeWindow p = platform::nativeParent(systemWindow, w);
+        if (!p) break;
+        platform::Rect wr{}, pr{};
+        if (!platform::nativeScreenRect(systemWindow, w, &wr) || !platform::nativeScreenRect(systemWindow, p, &pr))
+            break;
+        if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
+        else platform::nativeResize(systemWindow, w, width + dx, height + dy);
+        ours = false;
+        dx = (pr.right - pr.left) - (wr.right - wr.left);
+        dy = (pr.bottom - pr.top) - (wr.bottom - wr.top);
+        if (dx > 80 || dy > 80) return true;
+        w = p;
+    }
+    if (w) {
+        if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
+        else platform::nativeResize(systemWindow, w, width + dx, height + dy);
+    }
+    return true;
+}
+
+platform::NativeWindow CFrame::getOuterWindow() {
+    if (!systemWindow) return 0;
+    const platform::NativeWindow own = platform::nativeHandle(systemWindow);
+    platform::Rect ownRect{};
+    platform::nativeScreenRect(systemWindow, own, &ownRect);
+    platform::NativeWindow w = own;
+    for (int depth = 0; depth < 64 && w; ++depth) {
+        if (platform::nativeHasCaption(systemWindow, w)) return w;
+        const platform::NativeWindow p = platform::nativeParent(systemWindow, w);
+        if (!p) return w;
+        platform::Rect pr{};
+        platform::nativeScreenRect(systemWindow, p, &pr);
+        if (std::abs((pr.right - pr.left) - (ownRect.right - ownRect.left)) > 60 ||
+            std::abs((pr.bottom - pr.top) - (ownRect.bottom - ownRect.top)) > 60)
+            return w;
+        w = p;
+    }
+    return w;
+}
+
+bool CFrame::getPosition(int32_t& x, int32_t& y) {
+    if (!openFlag || !systemWindow) return false;
+    const platform::NativeWindow outer = getOuterWindow();
+    platform::Rect r{}, pr{};
+    platform::nativeScreenRect(systemWindow, outer, &r);
+    const platform::NativeWindow p = platform::nativeParent(systemWindow, outer);
+    if (p) platform::nativeScreenRect(systemWindow, p, &pr);
+    x = r.left - pr.left;
+    y = r.top - pr.top;
+    return true;
+}
+
+bool CFrame::getSize(CRect* rect) {
+    if (!openFlag || !systemWindow || !rect) return false;
+    const platform::NativeWindow parent = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+    platform::Rect r{};
+    if (!parent || !platform::nativeScreenRect(systemWindow, parent, &r)) return false;
+    platform::NativeWindow up = platform::nativeParent(systemWindow, parent);
+    up = up ? platform::nativeParent(systemWindow, up) : 0;
+    platform::Rect base{};
+    if (up) platform::nativeScreenRect(systemWindow, up, &base);
+    *rect = CRect(r.left - base.left, r.top - base.top, r.left - base.left + (r.right - r.left),
+                  r.top - base.top + (r.bottom - r.top));
+    return true;
+}
+
+}  // namespace gui

@@ -1,0 +1,137 @@
+// CFrame: the root of the view tree and the toolkit's only contact with the window system. It
+// creates its own child window inside the window the host hands over, repaints on paint events
+// and idle calls, routes mouse, key, wheel and drop events to the views, tracks the modal view
+// and the view being edited, and forwards edit gestures to the effect through its editor.
+#pragma once
+
+#include "view.h"
+
+#include "platform/window.h"
+
+namespace gui {
+
+// The window record of a frame that asks the host for a window of its own.
+struct CWindowRecord {
+    char title[128] = {};
+    int16_t x = 0, y = 0, width = 0, height = 0;
+    int32_t style = 0;
+};
+
+// What the frame asks of the editor that owns it (AEffGUIEditor implements it).
+class CFrameOwner {
+public:
+    virtual ~CFrameOwner() = default;
+    virtual void doIdleStuff() = 0;
+    virtual uint32_t getTicks() = 0;
+    virtual int32_t getKnobMode() const { return 0; }
+    virtual void beginEdit(int32_t /*index*/) {}
+    virtual void endEdit(int32_t /*index*/) {}
+    // True when the host can size the window and did.
+    virtual bool sizeWindow(int32_t /*width*/, int32_t /*height*/) { return false; }
+    // The host's window for the record, or 0.
+    virtual platform::NativeWindow openWindow(CWindowRecord& /*record*/) { return 0; }
+    virtual bool closeWindow(CWindowRecord& /*record*/) { return false; }
+};
+
+class CFrame : public CView, private platform::WindowEvents {
+public:
+    // parentWindow: the host's window (on X11 its id, as hosts pass it). Creates the frame's
+    // window at once; without a usable parent there is no window and nothing is drawn.
+    CFrame(const CRect& size, void* parentWindow, CFrameOwner* editor);
+    // Asks the host for a window of its own when opened (open/close).
+    CFrame(const CRect& size, const char* title, CFrameOwner* editor, int32_t style);
+    ~CFrame() override;
+
+    void draw(CDrawContext* context) override;
+    void drawRect(CDrawContext* context, CRect& updateRect) override;
+    void mouse(CDrawContext* context, CPoint& where) override;
+    void update(CDrawContext* context) override;
+    int32_t onKeyDown(VstKeyCode& key) override;
+    int32_t onKeyUp(VstKeyCode& key) override;
+    bool onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) override;
+    bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
+    CFrameOwner* getEditor() override { return editor; }
+
+    virtual bool addView(CView* view);
+    virtual bool removeView(CView* view, const bool& withForget = true);
+    virtual bool removeAll(const bool& withForget = true);
+    virtual bool isChild(CView* view);
+    virtual int32_t getNbViews() { return nbViews; }
+    virtual CView* getView(int32_t index);
+
+    void setBackground(CBitmap* background);
+    CBitmap* getBackground() const { return background; }
+    bool setModalView(CView* view);
+    CView* getModalView() const { return modalView; }
+    void setEditView(CView* view);
+    CView* getEditView() const { return editView; }
+
+    // Repaints v now (the whole frame when v is not a top-level view).
+    void draw(CView* view);
+    bool isSomethingDirty();
+    // Dispatches the window's pending events, then redraws dirty views (after the first paint).
+    void idle();
+    // Dispatches waiting paint events only: what a control's tracking loop may do.
+    void dispatchPaint();
+    void invalidate(const CRect& rect);
+    void doIdleStuff();
+    uint32_t getTicks();
+    int32_t getKnobMode();
+
+    bool getCurrentLocation(CPoint& where);
+    CView* getCurrentView();
+    void setCursor(CCursorType type);
+
+    void beginEdit(int32_t index);
+    void endEdit(int32_t index);
+
+    bool open(CPoint* where = nullptr);
+    bool close();
+    bool getOpenFlag() const { return openFlag; }
+    void setOpenFlag(bool flag) { openFlag = flag; }
+    platform::Window* getSystemWindow() const { return systemWindow; }
+    void setParentSystemWindow(void* window) { parentWindow = window; }
+    void* getParentSystemWindow() const { return parentWindow; }
+    bool setDropActive(bool active);
+    bool initFrame(void* parentWindow);
+    bool setSize(int32_t width, int32_t height);
+    bool getSize(CRect* rect);
+    bool getPosition(int32_t& x, int32_t& y);
+    platform::NativeWindow getOuterWindow();
+
+    // Process-wide window-class state, for tests.
+    static int32_t windowClassUseCount();
+    static const char* windowClassName();
+
+private:
+    // platform::WindowEvents
+    void onPaint(platform::Context* context, const platform::Rect& damaged) override;
+    void onButtonDown(platform::Context* context, platform::Point where, int button) override;
+    void onDestroyed() override;
+    void onWheel(platform::Context* context, platform::Point where, float distance) override;
+    bool canDrop() override;
+    bool onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
+                platform::Point where) override;
+
+    template <typename Fn>
+    void withWindowContext(Fn&& fn);
+
+    CFrameOwner* editor = nullptr;
+    void* parentWindow = nullptr;
+    CBitmap* background = nullptr;
+    int32_t nbViews = 0;
+    int32_t maxViews = 0;
+    CView** views = nullptr;
+    CView* modalView = nullptr;
+    CView* editView = nullptr;
+    bool firstDraw = true;
+    bool openFlag = true;
+    bool dropActive = false;
+    platform::Window* systemWindow = nullptr;
+    bool addedWindow = false;
+    CWindowRecord* vstWindow = nullptr;
+    bool cursorTouched = false;
+    bool classRegistered = false;
+};
+
+}  // namespace gui

@@ -1,0 +1,42 @@
+// Controls of the in-memory window system, for tests: windows are images, and the pointer, the
+// buttons, the clock and the queued events are whatever the test sets.
+#pragma once
+
+#include "window.h"
+
+#include <string>
+#include <vector>
+
+namespace platform::memory {
+
+// Forgets every host window and resets pointer, clock and settings (not live child windows).
+void reset();
+
+// A window standing in for a host's; screen position and size, an optional parent, a title bar.
+NativeWindow createHostWindow(Rect screen, NativeWindow parent = 0, bool caption = false);
+Rect hostWindowRect(NativeWindow window);
+int32_t hostResizeCount(NativeWindow window);
+// What the host chain looks like from a child window: its parent's handle.
+NativeWindow childParent(Window* window);
+
+void setPointer(Point screen);
+void setState(uint32_t buttonsAndModifiers);  // kButton* | kMod* bits
+void setTicks(uint32_t ms);                    // sleepMs advances this clock, it never blocks
+void setSwappedButtonsSetting(bool swapped);   // read when the window class is first registered
+
+void postPaint(Window* window, Rect damaged);
+void postButtonDown(Window* window, Point where, int button);
+void postDestroy(Window* window);  // as if the window system destroyed it
+void postDrop(Window* window, DropKind kind, std::vector<std::string> items);
+int32_t pendingEvents(Window* window);
+
+Bitmap* windowImage(Window* window);
+int32_t presentCount(Window* window);
+Rect lastPresented(Window* window);
+Cursor currentCursor(Window* window);
+bool isDropTarget(Window* window);
+int32_t liveWindows();
+// The last drop's answer from the window's handler.
+bool lastDropTaken(Window* window);
+
+}  // namespace platform::memory

@@ -1,0 +1,118 @@
+// The window-system half of the platform layer: child windows inside a host's window, their
+// events, pointer and keyboard state, time and cursors. One implementation is linked per build
+// (X11 for the plug-in, an in-memory one for the unit tests).
+//
+// Threading: every call belongs to the thread that created the window (the host's user-interface
+// thread). Nothing here starts threads or initialises the window system for threads.
+#pragma once
+
+#include "raster.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// A window we did not create: the host's parent (on X11 a window id).
+using NativeWindow = uintptr_t;
+
+struct Window;
+
+enum class DropKind : int32_t { files = 0, text = 1 };
+
+// What a window reports. Called only from pumpEvents (and the paint-only variant).
+class WindowEvents {
+public:
+    virtual ~WindowEvents() = default;
+    // The context draws into the window; it is presented after the call returns.
+    virtual void onPaint(Context* context, const Rect& damaged) = 0;
+    // button: 1 left, 2 middle, 3 right (physical).
+    virtual void onButtonDown(Context* context, Point where, int button) = 0;
+    // The window system destroyed the window (for example with its parent).
+    virtual void onDestroyed() = 0;
+    // A wheel turn over the window (X11 delivers it to the window itself): +1 away from the
+    // user, -1 towards.
+    virtual void onWheel(Context* /*context*/, Point /*where*/, float /*distance*/) {}
+    // Whether a drop would be taken now (e.g. no modal view).
+    virtual bool canDrop() { return true; }
+    // files: count zero-terminated local paths; text: items[0] is the text and size its byte
+    // size including the terminator. where is in window coordinates. True when taken.
+    virtual bool onDrop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
+                        Point where) = 0;
+};
+
+// The process-wide window class: the first registration reads system settings (swapped
+// buttons); the class lives until the last registration is withdrawn. Returns the use count.
+int32_t registerWindowClass();
+int32_t unregisterWindowClass();
+int32_t windowClassUseCount();
+
+struct WindowOptions {
+    NativeWindow parent = 0;
+    int32_t width = 0, height = 0;
+    const char* className = "Plugin";  // shown to the window system (WM_CLASS on X11)
+    WindowEvents* events = nullptr;
+};
+// Creates and shows a child window. Null when the parent is unusable or the window system
+// cannot be reached; never exits the process.
+Window* createChildWindow(const WindowOptions& options);
+// Destroys the window, its drop registration and every system resource it holds. Safe when the
+// window system already destroyed the window.
+void destroyWindow(Window* window);
+NativeWindow nativeHandle(Window* window);
+bool windowAlive(Window* window);
+
+// Dispatches what is pending for this window: exposes are coalesced into one onPaint, button
+// presses go to onButtonDown, drops to onDrop. paintOnly dispatches exposes alone and leaves
+// everything else queued. Nested calls from inside an event handler are paint-only.
+void pumpEvents(Window* window, bool paintOnly);
+// Removes a pending left-button press, if one is queued; true when it did.
+bool takeLeftButtonDown(Window* window);
+// Tick count at which the event being handled was taken from the queue.
+uint32_t eventTime(Window* window);
+
+// A drawing context on the window's pixels. Drawing reaches the screen on release.
+Context* getWindowContext(Window* window);
+void releaseWindowContext(Window* window, Context* context);
+
+// Screen rectangle of the window (left/top on screen, size).
+Rect windowScreenRect(Window* window);
+bool resizeWindow(Window* window, int32_t width, int32_t height);
+
+// Foreign windows (the host's chain above ours): parent, screen rectangle, resize, title bar,
+// raising. `via` is one of our windows, whose connection to the window system is used.
+NativeWindow nativeParent(Window* via, NativeWindow window);
+bool nativeScreenRect(Window* via, NativeWindow window, Rect* rect);
+bool nativeResize(Window* via, NativeWindow window, int32_t width, int32_t height);
+bool nativeHasCaption(Window* via, NativeWindow window);
+bool nativeRaise(Window* via, NativeWindow window);
+
+// ---- Input and time --------------------------------------------------------------------------
+enum : uint32_t {
+    kButtonLeft = 1,  // physical buttons
+    kButtonMiddle = 2,
+    kButtonRight = 4,
+    kModShift = 8,
+    kModControl = 16,
+    kModAlt = 32,
+};
+struct PointerState {
+    Point screen;
+    uint32_t state = 0;  // the bits above
+};
+// The live pointer position and button/modifier state. False (and a zero state) without a
+// usable window.
+bool queryPointer(Window* window, PointerState* state);
+// Whether the system swaps the left and right buttons; read when the first window is created.
+bool swappedMouseButtons();
+uint32_t ticks();  // milliseconds, wrapping
+void sleepMs(uint32_t ms);
+uint32_t doubleClickTime();
+
+enum class Cursor : int32_t { standard, wait, sizeWE, sizeNS, sizeAll, sizeNESW, sizeNWSE };
+void setCursor(Window* window, Cursor cursor);
+
+// Registers (true) or withdraws (false) the window as a drop target for files and text.
+bool setDropTarget(Window* window, bool active);
+
+}  // namespace platform

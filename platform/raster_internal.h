@@ -1,0 +1,28 @@
+// Internal to the platform implementations: the raster's object layouts, shared by the raster and
+// the window backends that present its bitmaps. The toolkit never includes this.
+#pragma once
+
+#include "platform/raster.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+struct Bitmap {
+    int32_t width = 0, height = 0;
+    bool mono = false;
+    std::vector<uint32_t> store;  // colour pixels 0x00RRGGBB (top byte ignored)
+    uint32_t* pixels = nullptr;   // store.data() or memory owned by a window backend
+    int32_t stride = 0;           // in words
+    std::vector<uint8_t> bits;    // monochrome: one byte (0 or 1) per pixel
+    Rect damage{0, 0, 0, 0};
+    Context* selectedBy = nullptr;
+    bool deletePending = false;
+};
+
+// A colour bitmap over memory the caller owns (a window's shared image); freed with deleteBitmap,
+// which leaves the memory alone.
+Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride);
+
+}  // namespace platform

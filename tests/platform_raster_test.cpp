@@ -1,0 +1,263 @@
+// Guards the raster's own code: bitmap files (including hostile ones), monochrome/colour
+// conversion in block transfers, halftone averaging, clipping of transfers at both ends,
+// deferred deletion of a selected bitmap, and the uri-list parser for drops.
+#include "platform/raster.h"
+#include "platform/uri_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+std::vector<uint8_t> bmp(int32_t w, int32_t h, uint16_t bpp, const std::vector<uint8_t>& palette,
+                         const std::vector<uint8_t>& pixels) {
+    std::vector<uint8_t> out;
+    out.reserve(54 + palette.size() + pixels.size());
+    out.resize(54);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(10, static_cast<uint32_t>(54 + palette.size()));
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(w));
+    put32(22, static_cast<uint32_t>(h));
+    out[26] = 1;
+    out[28] = static_cast<uint8_t>(bpp);
+    for (uint8_t v : palette) out.push_back(v);
+    for (uint8_t v : pixels) out.push_back(v);
+    put32(2, static_cast<uint32_t>(out.size()));
+    return out;
+}
+
+Color pixelOf(Bitmap* b, int x, int y) {
+    Context* c = createContext(nullptr);
+    Bitmap* old = selectBitmap(c, b);
+    const Color v = getPixel(c, {x, y});
+    selectBitmap(c, old);
+    deleteContext(c);
+    return v;
+}
+
+}  // namespace
+
+TEST(DecodeBmp, TwentyFourBitBottomUpAndEightBitPalette) {
+    // 2 x 2, rows padded to 8 bytes, bottom row first: bottom = blue, green; top = red, white.
+    const std::vector<uint8_t> px = {255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 0, 0};
+    auto file = bmp(2, 2, 24, {}, px);
+    Bitmap* b = decodeBmp(file.data(), file.size());
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(pixelOf(b, 0, 0), rgb(255, 0, 0));
+    EXPECT_EQ(pixelOf(b, 1, 0), rgb(255, 255, 255));
+    EXPECT_EQ(pixelOf(b, 0, 1), rgb(0, 0, 255));
+    EXPECT_EQ(pixelOf(b, 1, 1), rgb(0, 255, 0));
+    deleteBitmap(b);
+    // 8-bit, 2 palette entries, one row of 3 pixels padded to 4.
+    auto pal = bmp(3, 1, 8, {0, 0, 0, 0, 10, 20, 30, 0}, {1, 0, 1, 0});
+    pal[46] = 2;  // colours used
+    b = decodeBmp(pal.data(), pal.size());
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(pixelOf(b, 0, 0), rgb(30, 20, 10));
+    EXPECT_EQ(pixelOf(b, 1, 0), rgb(0, 0, 0));
+    deleteBitmap(b);
+}
+
+TEST(DecodeBmp, HostileInputsAreRefused) {
+    const std::vector<uint8_t> px(16, 0);
+    auto good = bmp(2, 2, 24, {}, px);
+    EXPECT_EQ(decodeBmp(nullptr, 100), nullptr);
+    for (size_t cut = 0; cut < good.size(); cut += 7) EXPECT_EQ(decodeBmp(good.data(), cut), nullptr) << cut;
+    auto huge = bmp(100000, 100000, 24, {}, px);
+    EXPECT_EQ(decodeBmp(huge.data(), huge.size()), nullptr);
+    auto zero = bmp(0, 2, 24, {}, px);
+    EXPECT_EQ(decodeBmp(zero.data(), zero.size()), nullptr);
+    auto odd = bmp(2, 2, 7, {}, px);
+    EXPECT_EQ(decodeBmp(odd.data(), odd.size()), nullptr);
+    auto rle = bmp(2, 2, 8, {}, px);
+    rle[30] = 1;
+    EXPECT_EQ(decodeBmp(rle.data(), rle.size()), nullptr);
+    auto pal = bmp(2, 2, 8, {}, px);
+    pal[46] = 0xFF;
+    pal[47] = 0xFF;  // more colours than 8 bits allow
+    EXPECT_EQ(decodeBmp(pal.data(), pal.size()), nullptr);
+    auto header = good;
+    header[14] = 0xFF;
+    header[15] = 0xFF;  // info header larger than the file
+    EXPECT_EQ(decodeBmp(header.data(), header.size()), nullptr);
+}
+
+TEST(BlockTransfer, ColourToMonoUsesTheSourceBackgroundAndBack) {
+    Context* colour = createContext(nullptr);
+    Bitmap* cb = createBitmap(4, 1);
+    selectBitmap(colour, cb);
+    setPixel(colour, {0, 0}, rgb(1, 2, 3));
+    setPixel(colour, {2, 0}, rgb(1, 2, 3));
+    setBkColor(colour, rgb(1, 2, 3));
+    Context* mono = createContext(nullptr);
+    Bitmap* mb = createMonoBitmap(4, 1);
+    selectBitmap(mono, mb);
+    bitBlt(mono, 0, 0, 4, 1, colour, 0, 0, BlitOp::srcCopy);
+    EXPECT_EQ(getPixel(mono, {0, 0}), 0xFFFFFFu);
+    EXPECT_EQ(getPixel(mono, {1, 0}), 0u);
+    EXPECT_EQ(getPixel(mono, {2, 0}), 0xFFFFFFu);
+    // Back to colour: 1 -> destination background, 0 -> destination text colour.
+    setBkColor(colour, rgb(9, 9, 9));
+    setTextColor(colour, rgb(7, 7, 7));
+    bitBlt(colour, 0, 0, 4, 1, mono, 0, 0, BlitOp::srcCopy);
+    EXPECT_EQ(getPixel(colour, {0, 0}), rgb(9, 9, 9));
+    EXPECT_EQ(getPixel(colour, {1, 0}), rgb(7, 7, 7));
+    // XOR and AND act bitwise on the colour.
+    setPixel(colour, {3, 0}, rgb(0xF0, 0x0F, 0xFF));
+    Context* other = createContext(nullptr);
+    Bitmap* ob = createBitmap(1, 1);
+    selectBitmap(other, ob);
+    setPixel(other, {0, 0}, rgb(0xFF, 0xFF, 0x0F));
+    bitBlt(colour, 3, 0, 1, 1, other, 0, 0, BlitOp::srcInvert);
+    EXPECT_EQ(getPixel(colour, {3, 0}), rgb(0x0F, 0xF0, 0xF0));
+    bitBlt(colour, 3, 0, 1, 1, other, 0, 0, BlitOp::srcAnd);
+    EXPECT_EQ(getPixel(colour, {3, 0}), rgb(0x0F, 0xF0, 0x00));
+    deleteContext(other);
+    deleteBitmap(ob);
+    deleteContext(mono);
+    deleteBitmap(mb);
+    deleteContext(colour);
+    deleteBitmap(cb);
+}
+
+TEST(BlockTransfer, ClippedAtSourceAndDestinationEdges) {
+    Context* dst = createContext(nullptr);
+    Bitmap* db = createBitmap(10, 10);
+    selectBitmap(dst, db);
+    Context* src = createContext(nullptr);
+    Bitmap* sb = createBitmap(4, 4);
+    selectBitmap(src, sb);
+    Brush* white = createSolidBrush(0xFFFFFF);
+    fillRect(src, {0, 0, 4, 4}, white);
+    bitBlt(dst, -2, -2, 100, 100, src, 0, 0, BlitOp::srcCopy);
+    bitBlt(dst, 8, 8, 100, 100, src, 0, 0, BlitOp::srcCopy);
+    bitBlt(dst, 4, 4, 4, 4, src, -2, -2, BlitOp::srcCopy);  // dest 6..7: where the source exists
+    bitBlt(dst, 0, 0, -5, 5, src, 0, 0, BlitOp::srcCopy);
+    bitBlt(dst, 2147483000, 5, 2000, 5, src, 0, 0, BlitOp::srcCopy);
+    int white_ = 0;
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) white_ += getPixel(dst, {x, y}) == 0xFFFFFF;
+    EXPECT_EQ(white_, 4 + 4 + 4);
+    const Rect clip{0, 0, 1, 1};
+    setClipRect(dst, &clip);
+    EXPECT_EQ(getPixel(dst, {5, 5}), kInvalidColor);
+    deleteBrush(white);
+    deleteContext(src);
+    deleteBitmap(sb);
+    deleteContext(dst);
+    deleteBitmap(db);
+}
+
+TEST(Halftone, ShrinkAveragesAreasAndKeepsFlatColours) {
+    Context* src = createContext(nullptr);
+    Bitmap* sb = createBitmap(8, 8);
+    selectBitmap(src, sb);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) setPixel(src, {x, y}, (x + y) % 2 ? 0xFFFFFF : 0);
+    Context* dst = createContext(nullptr);
+    Bitmap* db = createBitmap(2, 2);
+    selectBitmap(dst, db);
+    setStretchMode(dst, StretchMode::halftone);
+    stretchBlt(dst, 0, 0, 2, 2, src, 0, 0, 8, 8);
+    EXPECT_EQ(getPixel(dst, {0, 0}), rgb(128, 128, 128));
+    EXPECT_EQ(getPixel(dst, {1, 1}), rgb(128, 128, 128));
+    Brush* b = createSolidBrush(rgb(0, 0, 140));
+    fillRect(src, {0, 0, 8, 8}, b);
+    stretchBlt(dst, 0, 0, 2, 2, src, 0, 0, 8, 8);
+    EXPECT_EQ(getPixel(dst, {1, 0}), rgb(0, 0, 140));
+    // Without halftone the sample is a single source pixel.
+    setPixel(src, {0, 0}, 0xFFFFFF);
+    setStretchMode(dst, StretchMode::colorOnColor);
+    stretchBlt(dst, 0, 0, 2, 2, src, 0, 0, 8, 8);
+    EXPECT_EQ(getPixel(dst, {0, 0}), 0xFFFFFFu);
+    deleteBrush(b);
+    deleteContext(src);
+    deleteBitmap(sb);
+    deleteContext(dst);
+    deleteBitmap(db);
+}
+
+TEST(Bitmaps, DeletingASelectedBitmapWaitsForItsContext) {
+    Context* c = createContext(nullptr);
+    Bitmap* b = createBitmap(3, 3);
+    selectBitmap(c, b);
+    deleteBitmap(b);  // deferred
+    setPixel(c, {1, 1}, 0x123456);
+    EXPECT_EQ(getPixel(c, {1, 1}), 0x123456u);
+    deleteContext(c);  // frees it; the sanitizer build checks
+    EXPECT_EQ(createBitmap(0, 5), nullptr);
+    EXPECT_EQ(createBitmap(kMaxBitmapSide + 1, 5), nullptr);
+    EXPECT_EQ(createMonoBitmap(-1, 5), nullptr);
+}
+
+TEST(Fonts, ArialResolvesToAMetricCompatibleFaceWithSaneMetrics) {
+    Context* c = createContext(nullptr);
+    FontDesc d;
+    d.height = -12;
+    Font* f = createFont(d);
+    ASSERT_NE(f, nullptr);
+    selectFont(c, f);
+    const Size s = textExtent(c, "0.500000");
+    // Liberation Sans shares Arial's advance widths: eight characters of 12 px.
+    EXPECT_GE(s.width, 40);
+    EXPECT_LE(s.width, 54);
+    EXPECT_GE(s.height, 13);
+    EXPECT_LE(s.height, 15);
+    FontDesc cell = d;
+    cell.height = 14;  // a cell height: slightly smaller characters
+    Font* g = createFont(cell);
+    selectFont(c, g);
+    EXPECT_EQ(textExtent(c, "Ag").height, 14);
+    selectFont(c, f);
+    deleteFont(g);
+    deleteContext(c);
+    deleteFont(f);
+}
+
+TEST(UriList, FileUrisBecomeDecodedLocalPaths) {
+    const auto paths = parseUriList(
+        "# a comment\r\nfile:///tmp/a%20b.wav\r\nfile://localhost/x/y\r\nhttp://example.org/z\r\n"
+        "file://elsewhere.invalid/q\r\nfile:///bad%00nul\r\nfile:///trail%2\r\n\r\nfile:/short\n");
+    ASSERT_EQ(paths.size(), 4u);
+    EXPECT_EQ(paths[0], "/tmp/a b.wav");
+    EXPECT_EQ(paths[1], "/x/y");
+    EXPECT_EQ(paths[2], "/trail%2");
+    EXPECT_EQ(paths[3], "/short");
+    EXPECT_TRUE(parseUriList("").empty());
+    std::string many;
+    for (int i = 0; i < 5000; ++i) many += "file:///f\r\n";
+    EXPECT_EQ(parseUriList(many).size(), kMaxDropPaths);
+    EXPECT_TRUE(parseUriList("file:///" + std::string(kMaxPathBytes + 10, 'a')).empty());
+}
+
+TEST(UriList, SymbolicLinksAreResolvedLikeShortcuts) {
+    char dir[] = "/tmp/corvex-uri-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string target = std::string(dir) + "/target.wav";
+    const std::string link = std::string(dir) + "/link.wav";
+    FILE* f = std::fopen(target.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    const std::string dangling = std::string(dir) + "/dangling";
+    ASSERT_EQ(symlink("/nonexistent/corvex", dangling.c_str()), 0);
+    const auto paths = parseUriList("file://" + link + "\r\nfile://" + dangling + "\r\n");
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], target);
+    EXPECT_EQ(paths[1], dangling);  // unresolvable: passed on as it is
+    unlink(link.c_str());
+    unlink(dangling.c_str());
+    unlink(target.c_str());
+    rmdir(dir);
+}

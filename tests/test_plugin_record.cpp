@@ -1,0 +1,298 @@
+// Guards the plug-in as a host sees it: the exported entry, the record's fields, the
+// dispatcher's answers and the requests the plug-in makes of its host, all through the .so.
+#include "plugin_loader.h"
+#include "recording_host.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(plugin.entry(), nullptr) << plugin.error();
+        host.answers[audioMasterVersion] = 2400;
+        effect = plugin.entry()(RecordingHost::callback());
+        ASSERT_NE(effect, nullptr);
+        dispatch(effect, effOpen);
+    }
+    void TearDown() override {
+        if (effect) dispatch(effect, effClose);
+    }
+
+    LoadedPlugin plugin;
+    RecordingHost host;
+    AEffect* effect = nullptr;
+};
+
+TEST(PluginEntry, ExportsOnlyMain) {
+    LoadedPlugin plugin;
+    ASSERT_NE(plugin.handle(), nullptr) << plugin.error();
+    EXPECT_NE(plugin.symbol("main"), nullptr);
+    EXPECT_EQ(plugin.symbol("VSTPluginMain"), nullptr);
+    EXPECT_EQ(plugin.symbol("main_plugin"), nullptr);
+    EXPECT_EQ(plugin.symbol("createEffectInstance"), nullptr);
+    EXPECT_EQ(plugin.symbol("GetInstance"), nullptr);
+}
+
+TEST(PluginEntry, HostAnsweringZeroToVersionGetsNothing) {
+    LoadedPlugin plugin;
+    RecordingHost host;
+    EXPECT_EQ(plugin.entry()(RecordingHost::callback()), nullptr);
+    ASSERT_EQ(host.calls.size(), 1u);
+    EXPECT_EQ(host.calls[0].opcode, audioMasterVersion);
+    EXPECT_EQ(host.calls[0].effect, nullptr);
+    EXPECT_EQ(plugin.entry()(nullptr), nullptr);
+}
+
+class PluginEntryVersions : public ::testing::TestWithParam<intptr_t> {};
+
+TEST_P(PluginEntryVersions, AnyNonZeroVersionIsAccepted) {
+    LoadedPlugin plugin;
+    RecordingHost host;
+    host.answers[audioMasterVersion] = GetParam();
+    AEffect* e = plugin.entry()(RecordingHost::callback());
+    ASSERT_NE(e, nullptr);
+    // The version request came first, with no record; then the effect asked for MIDI.
+    ASSERT_GE(host.calls.size(), 2u);
+    EXPECT_EQ(host.calls[0].opcode, audioMasterVersion);
+    EXPECT_EQ(host.count(audioMasterWantMidi), 1);
+    EXPECT_EQ(host.last(audioMasterWantMidi)->effect, e);
+    EXPECT_EQ(host.last(audioMasterWantMidi)->value, 1);
+    EXPECT_EQ(dispatch(e, effClose), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, PluginEntryVersions, ::testing::Values(2, 2300, 2400));
+
+TEST_F(PluginTest, RecordFields) {
+    EXPECT_EQ(std::memcmp(&effect->magic, "PtsV", 4), 0); // 'VstP' as a little-endian int
+    EXPECT_EQ(effect->magic, 0x56737450);
+    EXPECT_EQ(effect->flags, 0x110); // replacing + synth; no editor yet
+    EXPECT_EQ(effect->numInputs, 0);
+    EXPECT_EQ(effect->numOutputs, 2);
+    EXPECT_EQ(effect->numPrograms, 64);
+    EXPECT_EQ(effect->numParams, 14);
+    EXPECT_EQ(effect->uniqueID, 0x4F6E6472);
+    EXPECT_EQ(effect->version, 1);
+    EXPECT_EQ(effect->ioRatio, 1.0f);
+    EXPECT_EQ(effect->initialDelay, 0);
+    EXPECT_EQ(effect->realQualities, 0);
+    EXPECT_EQ(effect->offQualities, 0);
+    EXPECT_EQ(effect->resvd1, 0);
+    EXPECT_EQ(effect->resvd2, 0);
+    EXPECT_EQ(effect->user, nullptr);
+    EXPECT_NE(effect->object, nullptr);
+    for (char c : effect->future) EXPECT_EQ(c, 0);
+    EXPECT_NE(effect->dispatcher, nullptr);
+    EXPECT_NE(effect->process, nullptr);
+    EXPECT_NE(effect->processReplacing, nullptr);
+    EXPECT_NE(effect->setParameter, nullptr);
+    EXPECT_NE(effect->getParameter, nullptr);
+}
+
+TEST_F(PluginTest, FixedAnswers) {
+    EXPECT_EQ(dispatch(effect, effGetVstVersion), 2300);
+    EXPECT_EQ(dispatch(effect, effIdentify), 0x4E764566);
+    EXPECT_EQ(dispatch(effect, effGetPlugCategory), 2);
+    EXPECT_EQ(dispatch(effect, effGetNumProgramCategories), 1);
+    EXPECT_EQ(dispatch(effect, effGetVendorVersion), 0);
+    EXPECT_EQ(dispatch(effect, effCanBeAutomated, 3), 1);
+    EXPECT_EQ(dispatch(effect, effConnectInput, 0, 1), 1);
+    EXPECT_EQ(dispatch(effect, effConnectOutput, 1, 1), 1);
+    EXPECT_EQ(dispatch(effect, effGetCurrentMidiProgram), -1); // sign-extended
+    EXPECT_EQ(dispatch(effect, effSetTotalSampleToProcess, 0, 512), 512);
+    EXPECT_EQ(dispatch(effect, effSetBlockSizeAndSampleRate, 0, 256, nullptr, 48000.0f), 1);
+    EXPECT_EQ(dispatch(effect, effKeysRequired), 1); // no editor wants keys
+    EXPECT_EQ(dispatch(effect, effGetVu), 0);
+    EXPECT_EQ(dispatch(effect, effGetTailSize), 0);
+    EXPECT_EQ(dispatch(effect, effProcessEvents), 1);
+    // Editor requests without an editor.
+    ERect* rect = reinterpret_cast<ERect*>(0x1);
+    EXPECT_EQ(dispatch(effect, effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(dispatch(effect, effEditOpen), 0);
+    EXPECT_EQ(dispatch(effect, effEditKeyDown, 'a'), 0);
+    EXPECT_EQ(dispatch(effect, effSetEditKnobMode, 0, 2), 0);
+    EXPECT_EQ(dispatch(effect, effVendorSpecific, 0x73744341, 0x57686565, nullptr, 1.0f), 0);
+}
+
+TEST_F(PluginTest, UnknownOpcodesAnswerZero) {
+    for (int32_t opcode : {-1, -1000, 16, 17, 18, 20, 21, 77, 78, 1000, INT32_MAX, INT32_MIN})
+        EXPECT_EQ(dispatch(effect, opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
+    char buffer[64] = "unchanged";
+    EXPECT_EQ(dispatch(effect, 77, 0, 0, buffer), 0);
+    EXPECT_STREQ(buffer, "unchanged");
+}
+
+TEST_F(PluginTest, SpeakerArrangementAnswersNullAndFalse) {
+    VstSpeakerArrangement* in = reinterpret_cast<VstSpeakerArrangement*>(0x10);
+    VstSpeakerArrangement* out = reinterpret_cast<VstSpeakerArrangement*>(0x20);
+    EXPECT_EQ(dispatch(effect, effGetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&in), &out), 0);
+    EXPECT_EQ(in, nullptr);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(PluginTest, IdentityAndCapabilities) {
+    EXPECT_EQ(dispatchText(effect, effGetEffectName), "Corvex");
+    EXPECT_EQ(dispatchText(effect, effGetProductString), "Corvex");
+    EXPECT_EQ(dispatchText(effect, effGetVendorString), "Ondrel");
+    EXPECT_EQ(dispatch(effect, effGetEffectName, 0, 0, nullptr), 0);
+
+    auto canDo = [&](const char* text) {
+        return dispatch(effect, effCanDo, 0, 0, const_cast<char*>(text));
+    };
+    EXPECT_EQ(canDo("receiveVstMidiEvent"), 1);
+    EXPECT_EQ(canDo("receiveVstEvents"), 1);
+    for (const char* no : {"sendVstMidiEvent", "bypass", "", "receivevstevents", "receiveVstTimeInfo"})
+        EXPECT_EQ(canDo(no), 0) << no;
+    EXPECT_EQ(dispatch(effect, effCanDo, 0, 0, nullptr), 0);
+}
+
+TEST_F(PluginTest, ParameterNamesLabelsAndDisplays) {
+    const char* names[14] = {"LFO freq", "LFO harm", "OSC harm", "LFO shrp", "LFO cent",
+                             "LFO ph",   "LFO amnt", "OSC damp", "Attack",   "Decay",
+                             "Sustain",  "Release",  "LFO rand", "OSC shap"};
+    for (int i = 0; i < 14; ++i) {
+        EXPECT_EQ(dispatchText(effect, effGetParamName, i), names[i]);
+        EXPECT_EQ(dispatchText(effect, effGetParamLabel, i), "-");
+    }
+    EXPECT_EQ(dispatchText(effect, effGetParamName, 14), "-");
+    EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 14), "0");
+    EXPECT_EQ(dispatchText(effect, effGetParamLabel, -5), "-");
+
+    effect->setParameter(effect, 0, 0.25f);
+    EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 0), "0.250000");
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 0), 0.25f);
+    effect->setParameter(effect, 5, 1.0f);
+    EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 5), "Random");
+    effect->setParameter(effect, 5, 0.999999f);
+    EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 5), "0.999999");
+    EXPECT_EQ(effect->getParameter(effect, 14), 0.0f);
+    EXPECT_EQ(effect->getParameter(effect, -1), 0.0f);
+}
+
+TEST_F(PluginTest, HugeParameterValuesDisplaySafely) {
+    // Values are stored unclamped; their text must still fit a host's buffer.
+    for (float v : {1e30f, -3e38f, INFINITY, NAN}) {
+        effect->setParameter(effect, 2, v);
+        const std::string text = dispatchText(effect, effGetParamDisplay, 2);
+        EXPECT_LT(text.size(), 24u) << text;
+        if (!std::isnan(v)) {
+            EXPECT_EQ(effect->getParameter(effect, 2), v);
+        }
+    }
+}
+
+TEST_F(PluginTest, FreshEffectPlaysProgramZero) {
+    // A host that selects no program still gets the sound of the current program, "Aquatic".
+    EXPECT_EQ(dispatch(effect, effGetProgram), 0);
+    EXPECT_EQ(dispatchText(effect, effGetProgramName), "Aquatic");
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 0), 0.1f);
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 8), 0.2f);
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 10), 0.95f);
+    EXPECT_EQ(host.count(audioMasterAutomate), 0);
+}
+
+TEST_F(PluginTest, ProgramSelectionAndNaming) {
+    dispatch(effect, effSetProgram, 0, 3);
+    EXPECT_EQ(dispatch(effect, effGetProgram), 3);
+    EXPECT_EQ(dispatchText(effect, effGetProgramName), "Birds");
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 0), 0.8f);
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 2), 0.7111f);
+    EXPECT_FLOAT_EQ(effect->getParameter(effect, 13), 0.02f);
+
+    // Out-of-range values, also those that alias a valid program in 32 bits, are ignored.
+    std::vector<intptr_t> bad = {64, -1, 1000};
+    if (sizeof(intptr_t) == 8) {
+        bad.push_back(static_cast<intptr_t>(int64_t{1} << 32));
+        bad.push_back(static_cast<intptr_t>((int64_t{1} << 32) + 5));
+    }
+    for (intptr_t v : bad) {
+        dispatch(effect, effSetProgram, 0, v);
+        EXPECT_EQ(dispatch(effect, effGetProgram), 3) << v;
+    }
+    dispatch(effect, effSetProgram, 0, 63);
+    EXPECT_EQ(dispatchText(effect, effGetProgramName), "default");
+
+    char longName[] = "A name far longer than twenty-three characters";
+    dispatch(effect, effSetProgramName, 0, 0, longName);
+    EXPECT_EQ(dispatchText(effect, effGetProgramName), "A name far longer than ");
+    EXPECT_EQ(dispatch(effect, effSetProgramName, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(effect, effGetProgramName, 0, 0, nullptr), 0);
+}
+
+TEST_F(PluginTest, ProgramNamesIndexed) {
+    EXPECT_EQ(dispatch(effect, effGetProgramNameIndexed, 0, 5, nullptr), 0);
+    char text[64] = "untouched";
+    EXPECT_EQ(dispatch(effect, effGetProgramNameIndexed, 64, 0, text), 0);
+    EXPECT_EQ(dispatch(effect, effGetProgramNameIndexed, -1, 0, text), 0);
+    EXPECT_STREQ(text, "untouched");
+    EXPECT_EQ(dispatch(effect, effGetProgramNameIndexed, 0, 99, text), 1);
+    EXPECT_STREQ(text, "Aquatic");
+    EXPECT_EQ(dispatchText(effect, effGetProgramNameIndexed, 37), " Bass-1");
+    EXPECT_EQ(dispatchText(effect, effGetProgramNameIndexed, 47), "Organ-like");
+    EXPECT_EQ(dispatchText(effect, effGetProgramNameIndexed, 48), "default");
+
+    dispatch(effect, effSetProgram, 0, 5);
+    char init[] = "Init";
+    dispatch(effect, effSetProgramName, 0, 0, init);
+    EXPECT_EQ(dispatchText(effect, effGetProgramNameIndexed, 5), "Init 6");
+    dispatch(effect, effSetProgram, 0, 6);
+    char lower[] = "init";
+    dispatch(effect, effSetProgramName, 0, 0, lower);
+    EXPECT_EQ(dispatchText(effect, effGetProgramNameIndexed, 6), "init");
+}
+
+TEST_F(PluginTest, MainsOnAsksForMidiAgain) {
+    const int before = host.count(audioMasterWantMidi);
+    dispatch(effect, effMainsChanged, 0, 1);
+    EXPECT_EQ(host.count(audioMasterWantMidi), before + 1);
+    dispatch(effect, effMainsChanged, 0, 0);
+    EXPECT_EQ(host.count(audioMasterWantMidi), before + 1);
+}
+
+TEST_F(PluginTest, NullPointersOnEveryOpcodeAreSafe) {
+    for (int32_t opcode = -2; opcode <= 80; ++opcode) {
+        if (opcode == effClose) continue;
+        dispatch(effect, opcode, 0, 0, nullptr, 0.0f);
+    }
+    effect->processReplacing(effect, nullptr, nullptr, 64);
+    effect->process(effect, nullptr, nullptr, 64);
+    SUCCEED();
+}
+
+TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
+    LoadedPlugin plugin;
+    RecordingHost host;
+    host.answers[audioMasterVersion] = 2300;
+    AEffect* e = plugin.entry()(RecordingHost::callback());
+    ASSERT_NE(e, nullptr);
+    dispatch(e, effOpen);
+    EXPECT_EQ(dispatch(e, effClose), 1);
+}
+
+TEST(PluginLifecycle, ManyInstancesAreIndependent) {
+    LoadedPlugin plugin;
+    RecordingHost host;
+    host.answers[audioMasterVersion] = 2400;
+    AEffect* a = plugin.entry()(RecordingHost::callback());
+    AEffect* b = plugin.entry()(RecordingHost::callback());
+    ASSERT_NE(a, b);
+    dispatch(a, effSetProgram, 0, 10);
+    a->setParameter(a, 4, 0.33f);
+    EXPECT_EQ(dispatch(b, effGetProgram), 0);
+    EXPECT_FLOAT_EQ(b->getParameter(b, 4), 0.5f);
+    EXPECT_FLOAT_EQ(a->getParameter(a, 4), 0.33f);
+    dispatch(a, effClose);
+    dispatch(b, effClose);
+}
+
+} // namespace

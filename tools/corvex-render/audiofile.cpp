@@ -1,0 +1,270 @@
+// Audio-file output through libsndfile, with write-then-rename and crash cleanup.
+#include "audiofile.h"
+
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace renderer {
+
+namespace {
+
+// ---- Cleanup on fatal signals -------------------------------------------------------------
+// A plug-in that crashes takes the process down; the handler removes the temporary file first so
+// no half-written audio is left behind. Only async-signal-safe calls happen inside it.
+
+char pendingTemp[PATH_MAX];
+volatile std::sig_atomic_t havePendingTemp = 0;
+
+extern "C" void removePendingTempAndDie(int sig) {
+    if (havePendingTemp) ::unlink(pendingTemp);
+    // The handler was installed with SA_RESETHAND: re-raising ends the process as the signal
+    // would have, core dump and exit status included.
+    std::raise(sig);
+}
+
+void installCleanupHandlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction action {};
+    action.sa_handler = removePendingTempAndDie;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        ::sigaction(sig, &action, nullptr);
+}
+
+void registerTemp(const std::string& path) {
+    if (path.size() >= sizeof pendingTemp) return;
+    havePendingTemp = 0;
+    std::memcpy(pendingTemp, path.c_str(), path.size() + 1);
+    havePendingTemp = 1;
+}
+
+void unregisterTemp() { havePendingTemp = 0; }
+
+// ---- Names and formats --------------------------------------------------------------------
+
+std::string lowerExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+int subtypeFor(SampleFormat format) {
+    switch (format) {
+    case SampleFormat::Pcm16: return SF_FORMAT_PCM_16;
+    case SampleFormat::Pcm24: return SF_FORMAT_PCM_24;
+    case SampleFormat::Float: return SF_FORMAT_FLOAT;
+    }
+    return SF_FORMAT_PCM_24;
+}
+
+std::string errnoText(int err) { return std::strerror(err); }
+
+std::string dirOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+int containerFor(const std::string& path, SampleFormat format) {
+    const std::string ext = lowerExtension(path);
+    int major = 0;
+    if (ext == "wav") major = SF_FORMAT_WAV;
+    else if (ext == "aif" || ext == "aiff") major = SF_FORMAT_AIFF;
+    else if (ext == "flac") major = SF_FORMAT_FLAC;
+    else if (ext == "caf") major = SF_FORMAT_CAF;
+    else if (ext == "w64") major = SF_FORMAT_W64;
+    else
+        throw RenderError("cannot tell which kind of audio file '" + path +
+                          "' should be: name it .wav, .aiff, .flac, .caf or .w64");
+    if (major == SF_FORMAT_FLAC && format == SampleFormat::Float)
+        throw RenderError("FLAC holds integer samples only: use --format wav16 or wav24 for " +
+                          path);
+    return major;
+}
+
+std::string describeFormat(const std::string& path, SampleFormat format) {
+    std::string kind = lowerExtension(path);
+    for (char& c : kind) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (kind == "AIF") kind = "AIFF";
+    switch (format) {
+    case SampleFormat::Pcm16: return "16-bit " + kind;
+    case SampleFormat::Pcm24: return "24-bit " + kind;
+    case SampleFormat::Float: return "32-bit float " + kind;
+    }
+    return kind;
+}
+
+// ---- Writer -------------------------------------------------------------------------------
+
+AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, int channels,
+                                 uint32_t rate, int64_t expectedFrames)
+    : target(path) {
+    int major = containerFor(path, format);
+    // A WAV header cannot describe more than 4 GiB of data; longer renders become RF64, the
+    // WAV extension that can. Everything shorter stays plain WAV, which every program reads.
+    const int64_t bytesPerSample = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+    if (major == SF_FORMAT_WAV && expectedFrames * channels * bytesPerSample > 0xFFFFFF00LL)
+        major = SF_FORMAT_RF64;
+    if (channels < 1) throw RenderError("the plug-in has no audio outputs to write");
+
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Write where the link points, as opening the link would, and keep the link.
+        if (char* real = ::realpath(target.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw RenderError("cannot write " + path + ": it exists and is not a regular file");
+
+    installCleanupHandlers();
+    static std::atomic<unsigned> serial{0};
+    const std::string dir = dirOf(target);
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir + "/." + baseOf(target) + "." + std::to_string(::getpid()) + "-" +
+               std::to_string(serial++) + ".part";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            throw RenderError("cannot write " + path + ": " + errnoText(errno));
+    }
+    if (fd < 0) throw RenderError("cannot write " + path + ": no free temporary name");
+    registerTemp(temp);
+
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(rate);
+    info.channels = channels;
+    info.format = major | subtypeFor(format);
+    if (!sf_format_check(&info)) {
+        discard();
+        throw RenderError("cannot write " + path + ": libsndfile cannot store " +
+                          describeFormat(path, format) + " at " + std::to_string(rate) + " Hz");
+    }
+    file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (!file) {
+        const std::string why = sf_strerror(nullptr);
+        discard();
+        throw RenderError("cannot write " + path + ": " + why);
+    }
+    // Integer files saturate at full scale instead of wrapping around.
+    if (format != SampleFormat::Float) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk carries a time stamp; without it the same render gives the same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    sf_set_string(file, SF_STR_SOFTWARE, "corvex-render");
+}
+
+AudioFileWriter::~AudioFileWriter() { discard(); }
+
+void AudioFileWriter::discard() {
+    if (file) sf_close(file);
+    file = nullptr;
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!temp.empty()) ::unlink(temp.c_str());
+    temp.clear();
+    unregisterTemp();
+}
+
+void AudioFileWriter::write(const float* interleaved, int64_t frames) {
+    if (!file) throw RenderError("cannot write " + target + ": the file is closed");
+    if (sf_writef_float(file, interleaved, frames) != frames) {
+        const std::string why = sf_strerror(file);
+        discard();
+        throw RenderError("cannot write " + target + ": " + why);
+    }
+}
+
+void AudioFileWriter::commit() {
+    if (!file) throw RenderError("cannot write " + target + ": the file is closed");
+    const int closed = sf_close(file);
+    file = nullptr;
+    if (closed != 0) {
+        const std::string why = sf_error_number(closed);
+        discard();
+        throw RenderError("cannot finish " + target + ": " + why);
+    }
+    // The data reaches the disk before the name does, so a power cut cannot leave a named but
+    // empty file either.
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int err = errno;
+        fd = -1;
+        discard();
+        throw RenderError("cannot finish " + target + ": " + errnoText(err));
+    }
+    fd = -1;
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        discard();
+        throw RenderError("cannot write " + target + ": " + errnoText(err));
+    }
+    temp.clear();
+    unregisterTemp();
+}
+
+// ---- Levels -------------------------------------------------------------------------------
+
+void LevelMeter::add(float* samples, std::size_t count) {
+    double peakHere = peakValue;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = samples[i];
+        if (!std::isfinite(v)) {
+            ++badSamples;
+            v = samples[i] = 0.0f;
+        }
+        const double d = v;
+        peakHere = std::max(peakHere, std::fabs(d));
+        sum += d * d;
+    }
+    peakValue = peakHere;
+    sumSquares += sum;
+    sampleCount += static_cast<int64_t>(count);
+}
+
+double LevelMeter::peakDb() const {
+    return peakValue > 0.0 ? 20.0 * std::log10(peakValue)
+                           : -std::numeric_limits<double>::infinity();
+}
+
+double LevelMeter::rmsDb() const {
+    if (sampleCount == 0 || sumSquares <= 0.0) return -std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(sumSquares / static_cast<double>(sampleCount));
+}
+
+std::string formatDb(double db) {
+    if (!std::isfinite(db)) return "-inf";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%+.1f", db);
+    return buf;
+}
+
+} // namespace renderer
