@@ -306,19 +306,19 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
 } // namespace
 
-int32_t findProgram(Plugin& plugin, const std::string& spec) {
+int32_t findProgram(Plugin& plugin, const std::string& wanted) {
     const int32_t count = plugin.numPrograms();
     if (count == 0) throw RenderError("the plug-in has no programs to choose from");
-    if (const auto n = parseInteger(spec)) {
+    if (const auto n = parseInteger(wanted)) {
         if (*n < 0 || *n >= count)
-            throw RenderError("there is no program " + spec + ": the plug-in's programs are 0 to " +
+            throw RenderError("there is no program " + wanted + ": the plug-in's programs are 0 to " +
                               std::to_string(count - 1));
         return static_cast<int32_t>(*n);
     }
     std::vector<std::string> names;
     for (int32_t i = 0; i < count; ++i) names.push_back(plugin.programName(i));
-    if (const auto i = matchName(names, spec)) return *i;
-    throw RenderError("the plug-in has no program named " + quoted(spec) +
+    if (const auto i = matchName(names, wanted)) return *i;
+    throw RenderError("the plug-in has no program named " + quoted(wanted) +
                       "; --list shows the programs");
 }
 

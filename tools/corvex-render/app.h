@@ -21,7 +21,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The program a --program argument names: a whole number is an index (from 0); anything else a
 // name, matched exactly first, then ignoring case and surrounding blanks. Throws RenderError.
-int32_t findProgram(vsthost::Plugin& plugin, const std::string& spec);
+int32_t findProgram(vsthost::Plugin& plugin, const std::string& wanted);
 
 // Resolves "NAME=VALUE" (the name may be an index; the value 0..1) into index and value, matching
 // names as findProgram does. Throws RenderError.
