@@ -1,6 +1,6 @@
 // corvex-bench: render cost per output sample and real-time factor at 44.1 kHz, per program
 // and block size, for the engine as shipped and for its straightforward per-block path.
-#include "corvex.h"
+#include "engine/corvex.h"
 
 #include <benchmark/benchmark.h>
 

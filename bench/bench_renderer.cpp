@@ -1,8 +1,8 @@
 // corvex-render-bench: real-time factor of a 60-second render through the built corvex.so, by
 // the host-side render loop alone and by the whole corvex-render command writing a WAV file.
-#include "app.h"
-#include "plugin.h"
-#include "render.h"
+#include "tools/corvex-render/app.h"
+#include "hostkit/plugin.h"
+#include "hostkit/render.h"
 
 #include <benchmark/benchmark.h>
 

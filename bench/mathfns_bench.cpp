@@ -1,8 +1,8 @@
 // The engine's portable pow and sin against the C library's, and what they cost a sounding
 // block: the render loop calls pow 60 times per block for the partials' steps and 1024 times for
 // the shaped wave (unless "OSC shap" is 0).
-#include "corvex.h"
-#include "mathfns.h"
+#include "engine/corvex.h"
+#include "engine/mathfns.h"
 
 #include <benchmark/benchmark.h>
 

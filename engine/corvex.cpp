@@ -1,8 +1,7 @@
 // Corvex's parameters, programs and host-facing answers. The sound engine is in voice.cpp.
-#include "corvex.h"
+#include "engine/corvex.h"
 
-#include "aeffeditor.h"
-#include "plugin_factory.h"
+#include "host/aeffeditor.h"
 
 #include <cmath>
 #include <cstdio>
@@ -209,8 +208,4 @@ void Corvex::resume() {
 
 void Corvex::suspend() {
     if (editor) editor->suspend();
-}
-
-AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new (std::nothrow) Corvex(audioMaster);
 }

@@ -2,7 +2,7 @@
 // each scaled by its own LFO, under a linear ADSR envelope; fourteen parameters, 64 programs.
 #pragma once
 
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // Guards the editor base: the update flag, getRect before and after open, the throttled idle
 // against a fake clock, the idle guard while the host's idle runs, keys, knob mode and the wheel,
 // and the dispatcher's editor opcodes reaching a real effect's editor.
-#include "aeffguieditor.h"
-#include "corvex.h"
+#include "editor/aeffguieditor.h"
+#include "engine/corvex.h"
 
 #include "platform/memory_window.h"
 

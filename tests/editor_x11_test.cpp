@@ -4,9 +4,9 @@
 // and nothing (windows, connections, properties on the host's window) is left behind.
 #include "x11_environment.h"
 
-#include "aeffguieditor.h"
-#include "corvex.h"
-#include "drawcontext.h"
+#include "editor/aeffguieditor.h"
+#include "engine/corvex.h"
+#include "gui/drawcontext.h"
 
 #include "platform/x11_host.h"
 

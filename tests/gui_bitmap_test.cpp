@@ -2,8 +2,8 @@
 // built plug-in), unscaled copies from an offset, the three transparent paths agreeing and
 // leaving key-coloured pixels untouched, mask building, constant-alpha blending and reference
 // counting.
-#include "bitmap.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
 
 #include "platform/raster.h"
 

@@ -3,7 +3,7 @@
 // or opens and closes many times, never sees an X error of ours or a leaked window or connection.
 #include "x11_environment.h"
 
-#include "drawcontext.h"
+#include "gui/drawcontext.h"
 
 #include "platform/window.h"
 #include "platform/x11_host.h"

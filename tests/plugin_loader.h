@@ -1,7 +1,7 @@
 // Loads the built plug-in the way a host does: dlopen, look up the entry point, call it.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include <string>
 

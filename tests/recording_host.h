@@ -1,7 +1,7 @@
 // A host callback that records every request and answers from a table the test sets.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include <map>
 #include <string>

@@ -2,7 +2,7 @@
 // sets and blocks of a chosen size.
 #pragma once
 
-#include "corvex.h"
+#include "engine/corvex.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Guards the Standard MIDI File reader against mistimed events (tempo maps, SMPTE timing,
 // rounding), lost or misread events (running status, skipped messages, track merging) and
 // against accepting malformed files instead of refusing them.
-#include "midifile.h"
-#include "render_support.h"
+#include "hostkit/midifile.h"
+#include "support/render_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // files of the promised length, rate, channels and type; sound in both (identical) channels; notes
 // starting and ending on the exact sample; programs and parameters chosen by name or index; every
 // error reported with a non-zero exit and no output file, not even when the plug-in crashes.
-#include "render_support.h"
+#include "support/render_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

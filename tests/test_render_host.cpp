@@ -1,10 +1,10 @@
 // Guards the host side of the record against a scripted probe plug-in: the order in which a
 // plug-in is driven, the answers of our host callback, MIDI delivered at the exact sample in every
 // block size, the accumulating process call, and refusing libraries that are not plug-ins.
-#include "plugin.h"
-#include "probe_log.h"
-#include "render.h"
-#include "render_support.h"
+#include "hostkit/plugin.h"
+#include "support/probe_log.h"
+#include "hostkit/render.h"
+#include "support/render_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Guards corvex-render's command line: the documented forms must parse to what they say, every
 // mistake must be refused before anything is loaded or written, note names must map to the right
 // MIDI notes, and program names must become file names that are safe everywhere.
-#include "app.h"
-#include "notename.h"
-#include "options.h"
+#include "tools/corvex-render/app.h"
+#include "hostkit/notename.h"
+#include "tools/corvex-render/options.h"
 
 #include <gtest/gtest.h>
 

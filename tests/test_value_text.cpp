@@ -1,6 +1,6 @@
 // Guards the value-to-text helpers: digits are truncated not rounded, every text fits in
 // eight characters, and no value ever shows a wrong number.
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <gtest/gtest.h>
 

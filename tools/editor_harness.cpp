@@ -2,7 +2,7 @@
 // the library through its entry point, opens the editor inside a window of its own, idles it at
 // 25 Hz, and can save a picture of it.
 //   editor-harness PLUGIN.so [--seconds N] [--screenshot FILE.png]
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include "platform/window.h"
 #include "platform/x11_host.h"

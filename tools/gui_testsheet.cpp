@@ -2,9 +2,9 @@
 // sheet and writes it as a PNG, or shows it in a window, for looking at the pixel rules by eye.
 //   gui-testsheet OUTPUT.png
 //   gui-testsheet --window [--seconds N]
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include "platform/x11_host.h"
 

@@ -6,7 +6,7 @@
 // samples, bit for bit. Keys are "section/name"; values are printable text.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // "main") and checks what a host sees: the export table, the record in this width, the entry
 // point's answers, the resources, and then the whole scripted session compared with the Linux
 // build's record, answer for answer and sample for sample.
-#include "aeffect.h"
+#include "host/aeffect.h"
 #include "host_session.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // corvex-render: renders notes and MIDI files through a VST2 instrument into audio files.
-#include "app.h"
+#include "tools/corvex-render/app.h"
 
-#include "audiofile.h"
-#include "midifile.h"
-#include "options.h"
-#include "render.h"
+#include "tools/corvex-render/audiofile.h"
+#include "hostkit/midifile.h"
+#include "tools/corvex-render/options.h"
+#include "hostkit/render.h"
 
 #include <unistd.h>
 

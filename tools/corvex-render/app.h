@@ -1,7 +1,7 @@
 // corvex-render as a function: the command line in, files and reports out, an exit status back.
 #pragma once
 
-#include "plugin.h"
+#include "hostkit/plugin.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,7 @@
 // Command-line parsing for corvex-render.
-#include "options.h"
+#include "tools/corvex-render/options.h"
 
-#include "notename.h"
+#include "hostkit/notename.h"
 
 #include <cerrno>
 #include <cmath>

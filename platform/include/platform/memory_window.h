@@ -2,7 +2,7 @@
 // buttons, the clock and the queued events are whatever the test sets.
 #pragma once
 
-#include "window.h"
+#include "platform/window.h"
 
 #include <string>
 #include <vector>

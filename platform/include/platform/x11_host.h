@@ -3,7 +3,7 @@
 // plug-in.
 #pragma once
 
-#include "window.h"
+#include "platform/window.h"
 
 #include <string>
 #include <vector>

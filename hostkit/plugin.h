@@ -5,7 +5,7 @@
 // crosses into plug-in code.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
-// The one effect this library creates; defined by the effect's own module.
+// The one effect this library creates (plugin_factory.cpp) and the entry point's shared work.
 #pragma once
 
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
 // Returns a new effect owned by the host through its record, or null if creation failed.
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

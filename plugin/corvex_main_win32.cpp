@@ -2,7 +2,7 @@
 //
 // Declared with plain types so that no Windows header enters the host interface: BOOL is int,
 // HINSTANCE a pointer, DWORD a 32-bit unsigned long, WINAPI __stdcall.
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 #include "plugin_factory.h"
 
 // The loader calls this on process and thread attach and detach; the module handle is the same

@@ -1,5 +1,5 @@
 // The offline render loop.
-#include "render.h"
+#include "hostkit/render.h"
 
 #include <algorithm>
 #include <cstddef>

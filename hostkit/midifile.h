@@ -6,7 +6,7 @@
 // kept; tempo changes drive the timing; everything else is read past.
 #pragma once
 
-#include "midievent.h"
+#include "hostkit/midievent.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Note-name parsing.
-#include "notename.h"
+#include "hostkit/notename.h"
 
 #include <cctype>
 

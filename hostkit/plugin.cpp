@@ -1,5 +1,5 @@
 // Plug-in loading and the host side of the effect record.
-#include "plugin.h"
+#include "hostkit/plugin.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // Standard MIDI File reader.
-#include "midifile.h"
+#include "hostkit/midifile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The library's entry point and load hook on Linux (Windows: corvex_main_win32.cpp).
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 #include "plugin_factory.h"
 
 #include <dlfcn.h>

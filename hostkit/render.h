@@ -1,8 +1,8 @@
 // The offline render loop: MIDI in at exact sample offsets, blocks of audio out.
 #pragma once
 
-#include "midievent.h"
-#include "plugin.h"
+#include "hostkit/midievent.h"
+#include "hostkit/plugin.h"
 
 #include <cstdint>
 #include <functional>
