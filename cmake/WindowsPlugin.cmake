@@ -37,7 +37,7 @@ add_dependencies(corvex corvex_background)
 set_source_files_properties(plugin/corvex.rc PROPERTIES OBJECT_DEPENDS ${background})
 target_include_directories(corvex PRIVATE $<$<COMPILE_LANGUAGE:RC>:${background_dir}>)
 
-add_subdirectory(tools)
+add_subdirectory(testkit)
 
 if(CORVEX_BUILD_TESTS)
   enable_testing()

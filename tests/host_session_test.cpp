@@ -1,8 +1,8 @@
 // The scripted host session against the Linux plug-in: it repeats itself exactly (so its record
 // can stand as the reference for the Windows builds), the build's record is current, and the
 // record's text form and difference report hold what the comparison needs.
-#include "host_session.h"
-#include "plugin_loader.h"
+#include "testkit/host_session.h"
+#include "support/plugin_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // The Linux build writes its record beside the plug-in; the Windows host check compares the DLLs'
 // answers and samples with it.
 //   corvex-session PLUGIN.so OUTPUT.txt
-#include "host_session.h"
+#include "testkit/host_session.h"
 
 #include <dlfcn.h>
 

@@ -5,7 +5,7 @@
 #include "host/aeffect.h"
 
 #include "platform/window.h"
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <dlfcn.h>
 
@@ -15,7 +15,7 @@
 
 namespace {
 
-platform::x11host::HostWindow* gHost = nullptr;
+testkit::x11host::HostWindow* gHost = nullptr;
 
 intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t value, void* ptr, float) {
     switch (opcode) {
@@ -25,7 +25,7 @@ intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t value, v
     case audioMasterGetBlockSize: return 512;
     case audioMasterCanDo: return ptr && std::strcmp(static_cast<const char*>(ptr), "sizeWindow") == 0 ? 1 : 0;
     case audioMasterSizeWindow:
-        return platform::x11host::resize(gHost, index, static_cast<int32_t>(value)) ? 1 : 0;
+        return testkit::x11host::resize(gHost, index, static_cast<int32_t>(value)) ? 1 : 0;
     case audioMasterGetVendorString:
         if (ptr) std::snprintf(static_cast<char*>(ptr), 64, "Corvex");
         return 1;
@@ -86,27 +86,27 @@ int main(int argc, char** argv) {
             width = 640;
             height = 480;
         }
-        gHost = platform::x11host::create(width, height, "editor-harness");
+        gHost = testkit::x11host::create(width, height, "editor-harness");
         if (!gHost) {
             std::fprintf(stderr, "editor-harness: no X display\n");
             status = 1;
         } else {
-            dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(platform::x11host::handle(gHost)), 0);
+            dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(testkit::x11host::handle(gHost)), 0);
             // Some editors report their size only once open.
             rect = nullptr;
             dispatch(effEditGetRect, 0, 0, &rect, 0);
             if (rect && rect->right - rect->left > 0 && rect->bottom - rect->top > 0)
-                platform::x11host::resize(gHost, rect->right - rect->left, rect->bottom - rect->top);
+                testkit::x11host::resize(gHost, rect->right - rect->left, rect->bottom - rect->top);
             std::printf("editor-harness: editor %d x %d\n", rect ? rect->right - rect->left : 0,
                         rect ? rect->bottom - rect->top : 0);
             const uint32_t start = platform::ticks();
-            while (platform::x11host::pump(gHost)) {
+            while (testkit::x11host::pump(gHost)) {
                 dispatch(effEditIdle, 0, 0, nullptr, 0);
                 if (seconds > 0 && platform::ticks() - start >= static_cast<uint32_t>(seconds * 1000)) break;
                 platform::sleepMs(40);  // 25 Hz, like Ardour
             }
             if (screenshot) {
-                if (platform::x11host::screenshot(platform::x11host::handle(gHost), screenshot))
+                if (testkit::x11host::screenshot(testkit::x11host::handle(gHost), screenshot))
                     std::printf("editor-harness: wrote %s\n", screenshot);
                 else {
                     std::fprintf(stderr, "editor-harness: cannot write %s\n", screenshot);
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
                 }
             }
             dispatch(effEditClose, 0, 0, nullptr, 0);
-            platform::x11host::destroy(gHost);
+            testkit::x11host::destroy(gHost);
             gHost = nullptr;
         }
     }

@@ -3,7 +3,7 @@
 // point's answers, the resources, and then the whole scripted session compared with the Linux
 // build's record, answer for answer and sample for sample.
 #include "host/aeffect.h"
-#include "host_session.h"
+#include "testkit/host_session.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

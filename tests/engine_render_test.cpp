@@ -1,6 +1,6 @@
 // Guards the render loop: sample-exact event timing, identical outputs, process equal to
 // processReplacing, independent instances, and safety against bad input on the audio thread.
-#include "synth_harness.h"
+#include "support/synth_harness.h"
 
 #include <cmath>
 #include <limits>

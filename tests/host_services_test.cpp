@@ -1,7 +1,7 @@
 // Guards the requests an effect makes of its host: each wrapper's opcode and arguments, how it
 // reads the answer, and its default when there is no host.
 #include "host/audioeffectx.h"
-#include "recording_host.h"
+#include "support/recording_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The scripted host session. Everything here goes through the record's five entry points, as a
 // host does; nothing depends on the platform the session runs on.
-#include "host_session.h"
+#include "testkit/host_session.h"
 
 #include <cmath>
 #include <cstdint>

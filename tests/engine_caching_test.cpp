@@ -1,6 +1,6 @@
 // Guards the derived-value caches: the engine with caching must render the same bits, and
 // draw the same random numbers, as the engine that derives everything every block.
-#include "synth_harness.h"
+#include "support/synth_harness.h"
 
 #include <random>
 

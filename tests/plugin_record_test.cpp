@@ -1,7 +1,7 @@
 // Guards the plug-in as a host sees it: the exported entry, the record's fields, the
 // dispatcher's answers and the requests the plug-in makes of its host, all through the .so.
-#include "plugin_loader.h"
-#include "recording_host.h"
+#include "support/plugin_loader.h"
+#include "support/recording_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Guards the sound of every factory program as a host hears it through the loaded library:
 // finite, bounded, silent when the release is over, and bit for bit what it was when the
 // reference was recorded (tests/data/golden_renders.txt; CORVEX_UPDATE_GOLDEN=1 rewrites it).
-#include "plugin_loader.h"
-#include "recording_host.h"
+#include "support/plugin_loader.h"
+#include "support/recording_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Guards MIDI decoding and the monophonic note policy: which messages act, on which note, and
 // what becomes pending at which offset.
-#include "synth_harness.h"
+#include "support/synth_harness.h"
 
 #include <cmath>
 

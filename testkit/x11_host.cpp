@@ -1,7 +1,8 @@
 // Host-side X11 helpers for the harness and the tests: a top-level window, pixel read-back,
 // XTest input and a minimal XDND drag source. Each helper call uses a connection of its own.
-#include "platform/x11_host.h"
-#include "raster_internal.h"
+#include "testkit/x11_host.h"
+
+#include "platform/raster.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -11,7 +12,9 @@
 #include <cstring>
 #include <memory>
 
-namespace platform::x11host {
+namespace testkit::x11host {
+
+using namespace platform;
 
 namespace {
 int quietHandler(Display*, XErrorEvent*) { return 0; }
@@ -125,8 +128,10 @@ bool screenshot(NativeWindow window, const char* path) {
     if (!readPixels(window, &px, &w, &h)) return false;
     Bitmap* b = createBitmap(w, h);
     if (!b) return false;
+    int32_t stride = 0;
+    uint32_t* pixels = bitmapPixels(b, &stride);
     for (int32_t y = 0; y < h; ++y)
-        std::memcpy(b->pixels + static_cast<size_t>(y) * b->stride, px.data() + static_cast<size_t>(y) * w,
+        std::memcpy(pixels + static_cast<size_t>(y) * stride, px.data() + static_cast<size_t>(y) * w,
                     static_cast<size_t>(w) * 4);
     const bool ok = writePng(b, path);
     deleteBitmap(b);
@@ -350,4 +355,4 @@ std::string DragSource::actionName() const {
     return out;
 }
 
-}  // namespace platform::x11host
+}  // namespace testkit::x11host

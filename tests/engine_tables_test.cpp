@@ -1,6 +1,6 @@
 // Guards the fixed and derived tables and the per-block partial bank against the numbers the
 // design fixes.
-#include "synth_harness.h"
+#include "support/synth_harness.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 // Guards the envelope: each stage and transition, zero times, retriggering from the level
 // reached, and releases that scale from the right level.
-#include "synth_harness.h"
+#include "support/synth_harness.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Guards parameters and programs: the index/declared-order mapping, edits that stay in their
 // program, the factory bank bit for bit, names and the text scanner.
 #include "engine/corvex.h"
-#include "recording_host.h"
+#include "support/recording_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A stand-in for a host's side of X11, for our tools and tests: a top-level window to embed
-// into, reading pixels back from the server, and pointer input through XTest. Not part of the
-// plug-in.
+// into, reading pixels back from the server, and pointer input through XTest. Test support, not
+// part of the plug-in: it talks to the X server directly, beside the platform layer.
 #pragma once
 
 #include "platform/window.h"
@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-namespace platform::x11host {
+namespace testkit::x11host {
+
+using platform::NativeWindow;
+using platform::Point;
+using platform::Rect;
 
 struct HostWindow;
 
@@ -61,4 +65,4 @@ private:
     State* s;
 };
 
-}  // namespace platform::x11host
+}  // namespace testkit::x11host
