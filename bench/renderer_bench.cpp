@@ -36,18 +36,18 @@ private:
 
 // Args: program (index into kPrograms), block size.
 void BM_RenderLoop(benchmark::State& state) {
-    const vsthost::Library library(CORVEX_PLUGIN_PATH);
+    const hostkit::Library library(CORVEX_PLUGIN_PATH);
     const auto frames = static_cast<int64_t>(kSeconds * kRate);
     const auto block = static_cast<int32_t>(state.range(1));
     RealTimeFactor factor;
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
-        vsthost::Plugin plugin(library);
+        hostkit::Plugin plugin(library);
         plugin.open(kRate, block);
         plugin.start();
         plugin.setProgram(renderer::findProgram(plugin, kPrograms[state.range(0)]));
         // Held for the whole minute: every block sounds.
-        vsthost::render(plugin, vsthost::noteEvents(60, 100, frames), frames,
+        hostkit::render(plugin, hostkit::noteEvents(60, 100, frames), frames,
                         [](const float* const* ch, int32_t) { benchmark::DoNotOptimize(ch[0][0]); });
         factor.lap(begin);
     }

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <memory>
 
-namespace vsthost {
+namespace hostkit {
 
 namespace {
 
@@ -290,4 +290,4 @@ std::vector<TimedMidiEvent> MidiFile::schedule(uint32_t sampleRate) const {
     return out;
 }
 
-} // namespace vsthost
+} // namespace hostkit

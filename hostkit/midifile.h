@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vsthost {
+namespace hostkit {
 
 class MidiFileError : public std::runtime_error {
 public:
@@ -68,4 +68,4 @@ private:
     std::vector<TempoChange> tempos;
 };
 
-} // namespace vsthost
+} // namespace hostkit

@@ -3,7 +3,7 @@
 
 #include <cctype>
 
-namespace vsthost {
+namespace hostkit {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::string noteName(int note) {
     return std::string(kNames[note % 12]) + std::to_string(note / 12 - 1);
 }
 
-} // namespace vsthost
+} // namespace hostkit

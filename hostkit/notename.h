@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace vsthost {
+namespace hostkit {
 
 // Parses a MIDI note number ("60") or a name: a letter A-G (either case), any number of sharps
 // ('#') or flats ('b'), and an octave from -1 to 9. Returns nothing for anything else, including
@@ -14,4 +14,4 @@ std::optional<int> parseNote(const std::string& text);
 // The name of a note number with sharps ("C#4"); "?" outside 0-127.
 std::string noteName(int note);
 
-} // namespace vsthost
+} // namespace hostkit

@@ -8,8 +8,9 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-namespace vsthost {
+namespace hostkit {
 
 namespace {
 
@@ -86,9 +87,11 @@ Library::~Library() {
     if (handle) ::dlclose(handle);
 }
 
+void* Library::symbol(const char* name) const { return name ? ::dlsym(handle, name) : nullptr; }
+
 // ---- Plugin -------------------------------------------------------------------------------
 
-Plugin::Plugin(const Library& library) {
+Plugin::Plugin(const Library& library, Answers ownAnswers) : answers(std::move(ownAnswers)) {
     {
         ActiveScope scope(this);
         record = library.entry()(&hostCallback);
@@ -228,9 +231,13 @@ void Plugin::process(float** inputs, float** outputs, int32_t frames) {
 
 // ---- The host callback ------------------------------------------------------------------
 
-intptr_t hostCallback(AEffect* /*effect*/, int32_t opcode, int32_t /*index*/, intptr_t /*value*/,
-                      void* ptr, float /*opt*/) {
+intptr_t hostCallback(AEffect* /*effect*/, int32_t opcode, int32_t index, intptr_t value,
+                      void* ptr, float opt) {
     const Plugin* plugin = activePlugin;
+    if (plugin && plugin->ownAnswers()) {
+        if (const std::optional<intptr_t> answer = plugin->ownAnswers()(opcode, index, value, ptr, opt))
+            return *answer;
+    }
     switch (opcode) {
     case audioMasterVersion: return kHostVstVersion;
     // We deliver MIDI to every plug-in; asking for it is welcome.
@@ -298,4 +305,4 @@ std::string resolvePluginPath(const std::string& nameOrPath) {
     return nameOrPath;
 }
 
-} // namespace vsthost
+} // namespace hostkit

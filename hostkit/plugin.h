@@ -6,22 +6,24 @@
 #pragma once
 
 #include "host/aeffect.h"
+#include "hostkit/host_answers.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace vsthost {
+namespace hostkit {
 
 class HostError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-// The answers our host gives to the plug-in's requests.
-constexpr intptr_t kHostVstVersion = 2400;
+// The answers our host gives to the plug-in's requests (the version: host_answers.h).
 constexpr const char* kHostVendor = "Corvex";
 constexpr const char* kHostProduct = "corvex-render";
 
@@ -46,6 +48,8 @@ public:
     Entry entry() const { return entryPoint; }
     // Which symbol the entry was found under.
     const std::string& entryName() const { return entrySymbol; }
+    // Any other exported symbol, or null.
+    void* symbol(const char* name) const;
 
 private:
     std::string filePath;
@@ -58,9 +62,14 @@ private:
 // effect off if it is on and closes it, which ends the record's life.
 class Plugin {
 public:
+    // A caller's own answers, asked before the standard ones (from the entry point's call on):
+    // a value to answer, or nothing to leave the request to the standard callback.
+    using Answers = std::function<std::optional<intptr_t>(int32_t opcode, int32_t index,
+                                                          intptr_t value, void* ptr, float opt)>;
+
     // Calls the entry point with our host callback and checks the record it returns; throws
     // HostError when the entry answers null, the magic is wrong, or the record is implausible.
-    explicit Plugin(const Library& library);
+    explicit Plugin(const Library& library, Answers answers = {});
     ~Plugin();
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
@@ -103,14 +112,19 @@ public:
     // Replacing process, or the accumulating one into outputs cleared first.
     void process(float** inputs, float** outputs, int32_t frames);
 
+    // Any other dispatcher request (editor opcodes, ...), sent as given.
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0.0f);
+
     // What the host answers when the plug-in asks; public for the callback.
     double sampleRate() const { return rate; }
     int32_t blockSize() const { return block; }
+    const Answers& ownAnswers() const { return answers; }
 
 private:
     std::string text(int32_t opcode, int32_t index = 0);
-    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
-                      float opt = 0.0f);
+
+    Answers answers;
 
     AEffect* record = nullptr;
     double rate = 44100.0;
@@ -135,4 +149,4 @@ std::string resolvePluginPath(const std::string& nameOrPath);
 // The folders searched for plug-ins, in order.
 std::vector<std::string> pluginSearchPath();
 
-} // namespace vsthost
+} // namespace hostkit

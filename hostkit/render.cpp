@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace vsthost {
+namespace hostkit {
 
 namespace {
 
@@ -88,4 +88,4 @@ void render(Plugin& plugin, const std::vector<TimedMidiEvent>& events, int64_t t
     }
 }
 
-} // namespace vsthost
+} // namespace hostkit

@@ -2,6 +2,9 @@
 // host does; nothing depends on the platform the session runs on.
 #include "testkit/host_session.h"
 
+#include "hostkit/host_answers.h"
+#include "hostkit/recording_host.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,21 +17,17 @@ namespace {
 
 // ---- The host side ---------------------------------------------------------------------------
 
-// Requests the plug-in made of the host since the last take; the session is single-threaded.
-std::vector<int32_t> gRequests;
-
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    gRequests.push_back(opcode);
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
+// The host of the running session: answers the version request and keeps every request made of
+// it since the last take. Set for the length of record(); the session is single-threaded.
+hostkit::RecordingHost* gHost = nullptr;
 
 std::string takeRequests() {
     std::string list;
-    for (int32_t opcode : gRequests) {
+    for (const hostkit::HostCall& call : gHost->calls) {
         if (!list.empty()) list += ',';
-        list += std::to_string(opcode);
+        list += std::to_string(call.opcode);
     }
-    gRequests.clear();
+    gHost->calls.clear();
     return list.empty() ? "none" : list;
 }
 
@@ -80,7 +79,7 @@ constexpr std::size_t kBufferSize = 512;
 struct Plugin {
     AEffect* effect = nullptr;
 
-    explicit Plugin(PluginMain pluginMain) : effect(pluginMain(hostCallback)) {}
+    explicit Plugin(PluginMain pluginMain) : effect(pluginMain(hostkit::RecordingHost::callback())) {}
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
     ~Plugin() {
@@ -495,9 +494,13 @@ constexpr Part kParts[] = {
 } // namespace
 
 Transcript record(PluginMain pluginMain, const std::string& only) {
+    hostkit::RecordingHost host;
+    host.answers[audioMasterVersion] = hostkit::kHostVstVersion;
+    gHost = &host;
     Transcript t;
     for (const Part& part : kParts)
         if (only.empty() || only == part.section) part.record(pluginMain, t);
+    gHost = nullptr;
     return t;
 }
 

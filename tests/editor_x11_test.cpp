@@ -5,6 +5,7 @@
 #include "support/x11_environment.h"
 
 #include "editor/aeffguieditor.h"
+#include "support/test_editor.h"
 #include "engine/corvex.h"
 #include "gui/drawcontext.h"
 
@@ -19,10 +20,6 @@
 using namespace gui;
 
 namespace {
-
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
 
 std::vector<std::string> gLog;
 
@@ -52,25 +49,18 @@ public:
     std::string name;
 };
 
-class TestEditor : public AEffGUIEditor {
+// A 300 x 200 editor: a dark blue panel with a red target on the left and a green one on the right.
+class TestEditor : public testsupport::TestEditor {
 public:
-    explicit TestEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
-        rect.right = 300;
-        rect.bottom = 200;
-    }
-    int32_t open(void* ptr) override {
-        AEffGUIEditor::open(ptr);
-        frame = new CFrame(CRect(0, 0, 300, 200), ptr, this);
+    explicit TestEditor(AudioEffect* effect) : testsupport::TestEditor(effect, 300, 200) {}
+
+protected:
+    void populate(CFrame* frame) override {
         auto* panel = new CViewContainer(CRect(0, 0, 300, 200), frame);
         panel->setBackgroundColor(CColor{0, 0, 140, 0});
         frame->addView(panel);
         frame->addView(new Target(CRect(20, 20, 120, 120), kRedCColor, "left"));
         frame->addView(new Target(CRect(150, 20, 250, 120), kGreenCColor, "right"));
-        return 1;
-    }
-    void close() override {
-        delete frame;
-        frame = nullptr;
     }
 };
 
@@ -89,7 +79,7 @@ protected:
         gLog.clear();
         host = testkit::x11host::create(300, 200, "editor test host");
         ASSERT_NE(host, nullptr) << "no X display";
-        effect = new Corvex(&hostCallback);
+        effect = new Corvex(testsupport::kEditorTestHost);
         editor = new TestEditor(effect);
         testkit::x11host::installHostErrorHandler();
     }

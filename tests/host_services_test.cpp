@@ -1,11 +1,14 @@
 // Guards the requests an effect makes of its host: each wrapper's opcode and arguments, how it
 // reads the answer, and its default when there is no host.
 #include "host/audioeffectx.h"
-#include "support/recording_host.h"
+#include "hostkit/recording_host.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+using hostkit::HostCall;
+using hostkit::RecordingHost;
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 using testsupport::Bytes;
 using testsupport::Smf;
-using vsthost::MidiFile;
-using vsthost::MidiFileError;
+using hostkit::MidiFile;
+using hostkit::MidiFileError;
 
 namespace {
 
@@ -241,7 +241,7 @@ TEST(MidiFileLoad, RefusesHugeFilesWithoutReadingThem) {
     testsupport::TempDir dir;
     const std::string path = dir / "huge.mid";
     testsupport::writeFile(path, format0(480, Smf::event(0, {0x90, 60, 1})));
-    std::filesystem::resize_file(path, vsthost::kMaxMidiFileBytes + 1); // sparse: no disk used
+    std::filesystem::resize_file(path, hostkit::kMaxMidiFileBytes + 1); // sparse: no disk used
     EXPECT_THROW(MidiFile::load(path), MidiFileError);
 }
 

@@ -1,11 +1,13 @@
 // Guards parameters and programs: the index/declared-order mapping, edits that stay in their
 // program, the factory bank bit for bit, names and the text scanner.
 #include "engine/corvex.h"
-#include "support/recording_host.h"
+#include "hostkit/recording_host.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+using hostkit::RecordingHost;
 
 namespace {
 

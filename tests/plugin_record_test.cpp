@@ -1,7 +1,8 @@
 // Guards the plug-in as a host sees it: the exported entry, the record's fields, the
 // dispatcher's answers and the requests the plug-in makes of its host, all through the .so.
-#include "support/plugin_loader.h"
-#include "support/recording_host.h"
+#include "hostkit/plugin.h"
+#include "support/record_calls.h"
+#include "hostkit/recording_host.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,14 @@
 #include <string>
 #include <vector>
 
+using hostkit::RecordingHost;
+
 namespace {
 
 class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(plugin.entry(), nullptr) << plugin.error();
+        ASSERT_NE(plugin.entry(), nullptr);
         host.answers[audioMasterVersion] = 2400;
         effect = plugin.entry()(RecordingHost::callback());
         ASSERT_NE(effect, nullptr);
@@ -29,14 +32,13 @@ protected:
         if (effect) dispatch(effect, effClose);
     }
 
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     AEffect* effect = nullptr;
 };
 
 TEST(PluginEntry, ExportsOnlyMain) {
-    LoadedPlugin plugin;
-    ASSERT_NE(plugin.handle(), nullptr) << plugin.error();
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     EXPECT_NE(plugin.symbol("main"), nullptr);
     EXPECT_EQ(plugin.symbol("VSTPluginMain"), nullptr);
     EXPECT_EQ(plugin.symbol("main_plugin"), nullptr);
@@ -45,7 +47,7 @@ TEST(PluginEntry, ExportsOnlyMain) {
 }
 
 TEST(PluginEntry, HostAnsweringZeroToVersionGetsNothing) {
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     EXPECT_EQ(plugin.entry()(RecordingHost::callback()), nullptr);
     ASSERT_EQ(host.calls.size(), 1u);
@@ -57,7 +59,7 @@ TEST(PluginEntry, HostAnsweringZeroToVersionGetsNothing) {
 class PluginEntryVersions : public ::testing::TestWithParam<intptr_t> {};
 
 TEST_P(PluginEntryVersions, AnyNonZeroVersionIsAccepted) {
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     host.answers[audioMasterVersion] = GetParam();
     AEffect* e = plugin.entry()(RecordingHost::callback());
@@ -270,7 +272,7 @@ TEST_F(PluginTest, NullPointersOnEveryOpcodeAreSafe) {
 }
 
 TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     host.answers[audioMasterVersion] = 2300;
     AEffect* e = plugin.entry()(RecordingHost::callback());
@@ -280,7 +282,7 @@ TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
 }
 
 TEST(PluginLifecycle, ManyInstancesAreIndependent) {
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     host.answers[audioMasterVersion] = 2400;
     AEffect* a = plugin.entry()(RecordingHost::callback());

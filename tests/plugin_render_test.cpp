@@ -1,8 +1,9 @@
 // Guards the sound of every factory program as a host hears it through the loaded library:
 // finite, bounded, silent when the release is over, and bit for bit what it was when the
 // reference was recorded (tests/data/golden_renders.txt; CORVEX_UPDATE_GOLDEN=1 rewrites it).
-#include "support/plugin_loader.h"
-#include "support/recording_host.h"
+#include "hostkit/plugin.h"
+#include "support/record_calls.h"
+#include "hostkit/recording_host.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <map>
 #include <sstream>
 #include <vector>
+
+using hostkit::RecordingHost;
 
 namespace {
 
@@ -41,7 +44,7 @@ void sendMidi(AEffect* e, int32_t delta, unsigned char status, unsigned char d1,
 }
 
 // One note of one program, rendered as a DAW would: open, rate, block size, mains on, program.
-Render renderProgram(LoadedPlugin& plugin, int program, int note = 60) {
+Render renderProgram(const hostkit::Library& plugin, int program, int note = 60) {
     AEffect* e = plugin.entry()(RecordingHost::callback());
     dispatch(e, effOpen);
     dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
@@ -92,7 +95,7 @@ std::map<int, uint64_t> readGolden() {
 class FactoryPrograms : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        LoadedPlugin plugin;
+        const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
         RecordingHost host;
         host.answers[audioMasterVersion] = 2400;
         for (int p = 0; p < 64; ++p) renders()[p] = renderProgram(plugin, p);
@@ -140,7 +143,7 @@ TEST_F(FactoryPrograms, MatchTheRecordedReference) {
 }
 
 TEST(PluginRender, NoteOnAppearsAtItsSampleOffset) {
-    LoadedPlugin plugin;
+    const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     host.answers[audioMasterVersion] = 2400;
     AEffect* e = plugin.entry()(RecordingHost::callback());

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#include <memory>
 
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +16,10 @@
 #include <map>
 
 using testsupport::probePluginPath;
-using vsthost::HostError;
-using vsthost::Library;
-using vsthost::Plugin;
-using vsthost::TimedMidiEvent;
+using hostkit::HostError;
+using hostkit::Library;
+using hostkit::Plugin;
+using hostkit::TimedMidiEvent;
 
 namespace {
 
@@ -28,15 +28,14 @@ class ProbeTest : public testing::Test {
 protected:
     void SetUp() override {
         ::unsetenv("CORVEX_PROBE_MODE");
-        handle = ::dlopen(probePluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << ::dlerror();
-        log = static_cast<ProbeLog*>(::dlsym(handle, "probeLog"));
+        probe = std::make_unique<Library>(probePluginPath());
+        log = static_cast<ProbeLog*>(probe->symbol("probeLog"));
         ASSERT_NE(log, nullptr);
         std::memset(log, 0, sizeof *log);
     }
     void TearDown() override {
         ::unsetenv("CORVEX_PROBE_MODE");
-        if (handle) ::dlclose(handle);
+        probe.reset();
     }
     static void mode(const char* m) { ::setenv("CORVEX_PROBE_MODE", m, 1); }
 
@@ -45,7 +44,7 @@ protected:
                                                      const std::vector<TimedMidiEvent>& events,
                                                      int64_t frames) {
         std::vector<std::vector<float>> out(static_cast<std::size_t>(plugin.numOutputs()));
-        vsthost::render(plugin, events, frames, [&](const float* const* ch, int32_t n) {
+        hostkit::render(plugin, events, frames, [&](const float* const* ch, int32_t n) {
             for (std::size_t c = 0; c < out.size(); ++c) out[c].insert(out[c].end(), ch[c], ch[c] + n);
         });
         return out;
@@ -63,7 +62,7 @@ protected:
         return ops;
     }
 
-    void* handle = nullptr;
+    std::unique_ptr<Library> probe;
     ProbeLog* log = nullptr;
 };
 
@@ -76,7 +75,7 @@ TEST_F(ProbeTest, DrivesThePluginInTheOrderADawDoes) {
         plugin.start();
         plugin.setProgram(1);
         plugin.setParameter(1, 0.25f);
-        renderAll(plugin, vsthost::noteEvents(60, 100, 300), 1000);
+        renderAll(plugin, hostkit::noteEvents(60, 100, 300), 1000);
     } // the destructor switches the plug-in off and closes it
     const std::vector<int32_t> expected = {
         effOpen,          effSetSampleRate, effSetBlockSize,        effMainsChanged,
@@ -94,14 +93,14 @@ TEST_F(ProbeTest, HostCallbackAnswersWhatItServesAndZeroOtherwise) {
     Plugin plugin(library);
     plugin.open(96000.0, 128);
     plugin.start();
-    EXPECT_EQ(log->hostVersion, vsthost::kHostVstVersion);
+    EXPECT_EQ(log->hostVersion, hostkit::kHostVstVersion);
     EXPECT_EQ(log->hostSampleRate, 96000);
     EXPECT_EQ(log->hostBlockSize, 128);
     EXPECT_EQ(log->hostTime, 0);
     EXPECT_EQ(log->hostUnknown, 0);
     EXPECT_EQ(log->hostCanSendMidi, 1);
     EXPECT_EQ(log->hostCanSizeWindow, 0);
-    EXPECT_STREQ(log->hostProduct, vsthost::kHostProduct);
+    EXPECT_STREQ(log->hostProduct, hostkit::kHostProduct);
 }
 
 TEST_F(ProbeTest, ReadsNamesAndValuesThroughTheRecord) {
@@ -226,12 +225,12 @@ TEST(PluginSearch, BareNamesAreFoundInTheVstPath) {
     testsupport::TempDir dir;
     std::filesystem::copy_file(probePluginPath(), dir / "myprobe.so");
     ::setenv("LXVST_PATH", ("/nonexistent:" + dir.path().string()).c_str(), 1);
-    EXPECT_EQ(vsthost::resolvePluginPath("myprobe"), dir / "myprobe.so");
-    EXPECT_EQ(vsthost::resolvePluginPath("myprobe.so"), dir / "myprobe.so");
-    EXPECT_EQ(vsthost::resolvePluginPath("./nothere.so"), "./nothere.so");
-    EXPECT_EQ(vsthost::resolvePluginPath("nothere"), "nothere");
+    EXPECT_EQ(hostkit::resolvePluginPath("myprobe"), dir / "myprobe.so");
+    EXPECT_EQ(hostkit::resolvePluginPath("myprobe.so"), dir / "myprobe.so");
+    EXPECT_EQ(hostkit::resolvePluginPath("./nothere.so"), "./nothere.so");
+    EXPECT_EQ(hostkit::resolvePluginPath("nothere"), "nothere");
     ::unsetenv("LXVST_PATH");
-    const auto dirs = vsthost::pluginSearchPath();
+    const auto dirs = hostkit::pluginSearchPath();
     EXPECT_EQ(dirs.back(), "/usr/lib/vst");
 }
 

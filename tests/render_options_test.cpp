@@ -111,7 +111,7 @@ void PrintTo(const NoteCase& n, std::ostream* os) { *os << '"' << n.text << '"';
 class NoteNames : public testing::TestWithParam<NoteCase> {};
 
 TEST_P(NoteNames, MapToMidiNotesWithC4At60) {
-    const auto parsed = vsthost::parseNote(GetParam().text);
+    const auto parsed = hostkit::parseNote(GetParam().text);
     if (GetParam().note < 0) {
         EXPECT_FALSE(parsed.has_value()) << *parsed;
     } else {
@@ -134,9 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
                     NoteCase{"C+4", -1}, NoteCase{"C-", -1}));
 
 TEST(NoteNames, NamesRoundTrip) {
-    for (int n = 0; n < 128; ++n) EXPECT_EQ(vsthost::parseNote(vsthost::noteName(n)), n);
-    EXPECT_EQ(vsthost::noteName(60), "C4");
-    EXPECT_EQ(vsthost::noteName(128), "?");
+    for (int n = 0; n < 128; ++n) EXPECT_EQ(hostkit::parseNote(hostkit::noteName(n)), n);
+    EXPECT_EQ(hostkit::noteName(60), "C4");
+    EXPECT_EQ(hostkit::noteName(128), "?");
 }
 
 TEST(SafeFileNames, KeepOnlyPortableCharacters) {

@@ -1,4 +1,8 @@
-// A host callback that records every request and answers from a table the test sets.
+// A host callback that records every request and answers from a table its owner sets: for tests
+// that check what a plug-in asks of its host, and for sessions that write the requests down.
+//
+// One RecordingHost is current at a time: the latest constructed of those alive. The callback
+// reaches it and answers 0 when none is. Single-threaded: the owner's thread only.
 #pragma once
 
 #include "host/aeffect.h"
@@ -6,6 +10,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+namespace hostkit {
 
 struct HostCall {
     AEffect* effect;
@@ -21,6 +27,8 @@ class RecordingHost {
 public:
     RecordingHost();
     ~RecordingHost();
+    RecordingHost(const RecordingHost&) = delete;
+    RecordingHost& operator=(const RecordingHost&) = delete;
 
     // The callback to hand to an effect; it reaches whichever RecordingHost is current.
     static audioMasterCallback callback();
@@ -30,4 +38,9 @@ public:
 
     int count(int32_t opcode) const;
     const HostCall* last(int32_t opcode) const;
+
+private:
+    RecordingHost* previous; // the host that was current before this one
 };
+
+} // namespace hostkit

@@ -1,4 +1,7 @@
-#include "recording_host.h"
+// The recording host callback and its bookkeeping.
+#include "hostkit/recording_host.h"
+
+namespace hostkit {
 
 namespace {
 RecordingHost* gCurrent = nullptr;
@@ -18,9 +21,21 @@ intptr_t recordingCallback(AEffect* effect, int32_t opcode, int32_t index, intpt
 }
 } // namespace
 
-RecordingHost::RecordingHost() { gCurrent = this; }
+RecordingHost::RecordingHost() : previous(gCurrent) { gCurrent = this; }
+
+// Unlinks this host from the chain of live ones, so that a host made and dropped inside another's
+// life (a session run from a test) hands the callback back to the outer one.
 RecordingHost::~RecordingHost() {
-    if (gCurrent == this) gCurrent = nullptr;
+    if (gCurrent == this) {
+        gCurrent = previous;
+        return;
+    }
+    for (RecordingHost* h = gCurrent; h; h = h->previous) {
+        if (h->previous == this) {
+            h->previous = previous;
+            return;
+        }
+    }
 }
 
 audioMasterCallback RecordingHost::callback() { return recordingCallback; }
@@ -36,3 +51,5 @@ const HostCall* RecordingHost::last(int32_t opcode) const {
         if (it->opcode == opcode) return &*it;
     return nullptr;
 }
+
+} // namespace hostkit
