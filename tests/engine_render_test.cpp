@@ -1,9 +1,15 @@
 // Guards the render loop: sample-exact event timing, identical outputs, process equal to
 // processReplacing, independent instances, and safety against bad input on the audio thread.
+#include "hostkit/recording_host.h"
 #include "support/synth_harness.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
+
+using hostkit::RecordingHost;
 
 namespace {
 
@@ -195,28 +201,72 @@ TEST(RenderSafety, UnusableSampleRatesGiveSilence) {
     }
 }
 
-TEST(RenderSafety, BadBuffersAndFrameCounts) {
-    Synth s;
-    s.noteOn(60);
-    float left[16] = {}, right[16] = {};
+// A block refused for its buffers or its length writes nothing, asks nothing of the host and
+// leaves the voice where it was: the next good block sounds as if the bad ones never came.
+TEST(RenderSafety, BadBuffersAndFrameCountsChangeNothing) {
+    RecordingHost host;
+    host.answers[audioMasterVersion] = 2400;
+    Corvex fx(RecordingHost::callback());
+    fx.setSampleRate(44100.0f);
+    fx.open();
+    Synth reference; // the same note, and no bad blocks
+    VstMidiEvent note{};
+    note.type = kVstMidiType;
+    note.byteSize = sizeof note;
+    note.midiData[0] = static_cast<char>(0x90);
+    note.midiData[1] = 60;
+    note.midiData[2] = 100;
+    VstEvents list{};
+    list.numEvents = 1;
+    list.events[0] = reinterpret_cast<VstEvent*>(&note);
+    fx.processEvents(&list);
+    reference.noteOn(60);
+    const std::size_t callsBefore = host.calls.size();
+    const int32_t stageBefore = fx.getEnvStage();
+
+    constexpr float kUntouched = 7.0f;
+    float left[16], right[16];
+    std::fill(std::begin(left), std::end(left), kUntouched);
+    std::fill(std::begin(right), std::end(right), kUntouched);
     float* missing[2] = {left, nullptr};
-    s.fx.processReplacing(nullptr, nullptr, 16);
-    s.fx.processReplacing(nullptr, missing, 16);
+    float* missingLeft[2] = {nullptr, right};
     float* both[2] = {left, right};
-    s.fx.processReplacing(nullptr, both, -5);
-    s.fx.processReplacing(nullptr, both, 0);
-    s.fx.process(nullptr, nullptr, 16);
-    SUCCEED();
+    fx.processReplacing(nullptr, nullptr, 16);
+    fx.processReplacing(nullptr, missing, 16);
+    fx.processReplacing(nullptr, missingLeft, 16);
+    fx.processReplacing(nullptr, both, -5);
+    fx.processReplacing(nullptr, both, 0);
+    fx.processReplacing(nullptr, both, std::numeric_limits<int32_t>::min());
+    fx.process(nullptr, nullptr, 16);
+    fx.process(nullptr, both, 0);
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_EQ(left[i], kUntouched) << i;
+        ASSERT_EQ(right[i], kUntouched) << i;
+    }
+    EXPECT_EQ(host.calls.size(), callsBefore);
+    EXPECT_EQ(fx.getEnvStage(), stageBefore);
+
+    std::vector<float> l(512), r(512);
+    float* outputs[2] = {l.data(), r.data()};
+    fx.processReplacing(nullptr, outputs, 512);
+    const std::vector<float> expected = reference.render(512);
+    EXPECT_EQ(std::memcmp(l.data(), expected.data(), l.size() * sizeof(float)), 0);
+    EXPECT_GT(peak(l), 0.0f);
 }
 
+// Inputs may point anywhere (an instrument has none): the output is what it is without them.
 TEST(RenderSafety, InputsAreNeverRead) {
-    Synth s;
+    Synth s, reference;
     s.noteOn(60);
+    reference.noteOn(60);
     float* poisoned[2] = {reinterpret_cast<float*>(16), reinterpret_cast<float*>(32)};
     float left[64], right[64];
     float* outputs[2] = {left, right};
     s.fx.processReplacing(poisoned, outputs, 64);
-    SUCCEED();
+    const std::vector<float> expected = reference.render(64);
+    EXPECT_EQ(std::memcmp(left, expected.data(), sizeof left), 0);
+    EXPECT_EQ(std::memcmp(right, expected.data(), sizeof right), 0);
+    EXPECT_GT(peak(expected), 0.0f);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -261,24 +262,69 @@ TEST_F(PluginTest, MainsOnAsksForMidiAgain) {
     EXPECT_EQ(host.count(audioMasterWantMidi), before + 1);
 }
 
+// Every request with a null pointer (and zero values) is answered without a crash; the requests
+// that would read or write through the pointer answer 0, and the record, the program and its
+// values stay as they were.
 TEST_F(PluginTest, NullPointersOnEveryOpcodeAreSafe) {
+    dispatch(effect, effSetProgram, 0, 3);
+    const AEffect fields = *effect;
+    std::vector<float> values;
+    for (int32_t i = 0; i < effect->numParams; ++i) values.push_back(effect->getParameter(effect, i));
+    const std::string programName = dispatchText(effect, effGetProgramName);
+
+    const std::set<int32_t> throughPointer = {
+        effGetProgramName,  effGetParamLabel,   effGetParamDisplay,    effGetParamName,
+        effEditGetRect,     effGetChunk,        effSetChunk,
+        effGetProgramNameIndexed, effGetInputProperties, effGetOutputProperties,
+        effGetEffectName,   effGetVendorString, effGetProductString,   effCanDo,
+        effString2Parameter, effGetParameterProperties, effGetMidiKeyName};
     for (int32_t opcode = -2; opcode <= 80; ++opcode) {
-        if (opcode == effClose) continue;
-        dispatch(effect, opcode, 0, 0, nullptr, 0.0f);
+        if (opcode == effClose || opcode == effSetProgram || opcode == effSetSampleRate) continue;
+        const intptr_t answer = dispatch(effect, opcode, 0, 0, nullptr, 0.0f);
+        if (throughPointer.count(opcode)) {
+            EXPECT_EQ(answer, 0) << "opcode " << opcode;
+        }
     }
     effect->processReplacing(effect, nullptr, nullptr, 64);
     effect->process(effect, nullptr, nullptr, 64);
-    SUCCEED();
+
+    EXPECT_EQ(std::memcmp(&fields, effect, sizeof fields), 0) << "the record changed";
+    EXPECT_EQ(dispatch(effect, effGetProgram), 3);
+    EXPECT_EQ(dispatchText(effect, effGetProgramName), programName);
+    for (int32_t i = 0; i < effect->numParams; ++i)
+        EXPECT_EQ(effect->getParameter(effect, i), values[static_cast<std::size_t>(i)]) << i;
 }
 
+// effClose ends the effect: the call itself asks nothing of the host, and nothing afterwards
+// reaches the host with the closed record, while another instance of the library keeps working.
 TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
     const hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     RecordingHost host;
     host.answers[audioMasterVersion] = 2300;
     AEffect* e = plugin.entry()(RecordingHost::callback());
     ASSERT_NE(e, nullptr);
+    AEffect* other = plugin.entry()(RecordingHost::callback()); // alive before e goes
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(other, e);
     dispatch(e, effOpen);
+    dispatch(e, effMainsChanged, 0, 1);
+    dispatch(e, effMainsChanged, 0, 0);
+    const std::size_t beforeClose = host.calls.size();
     EXPECT_EQ(dispatch(e, effClose), 1);
+    EXPECT_EQ(host.calls.size(), beforeClose) << "effClose called the host";
+
+    // The other instance runs a whole session: its requests carry its own record only.
+    dispatch(other, effOpen);
+    dispatch(other, effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    dispatch(other, effMainsChanged, 0, 1);
+    std::vector<float> left(256), right(256);
+    float* outputs[2] = {left.data(), right.data()};
+    other->processReplacing(other, nullptr, outputs, 256);
+    dispatch(other, effMainsChanged, 0, 0);
+    dispatch(other, effClose);
+    for (std::size_t i = beforeClose; i < host.calls.size(); ++i)
+        EXPECT_NE(host.calls[i].effect, e) << "opcode " << host.calls[i].opcode;
+    EXPECT_GT(host.calls.size(), beforeClose); // the other instance did reach the host
 }
 
 TEST(PluginLifecycle, ManyInstancesAreIndependent) {
