@@ -81,5 +81,4 @@ void dropEvent(Window* w, const XEvent& e);
 void dropTimeout(Window* w);
 void dropShutdown(Window* w);
 
-
 }  // namespace platform
