@@ -13,6 +13,8 @@ packages=(
   fonts-liberation xvfb xauth x11-utils
   # CI's formatting check.
   clang-format
+  # The coverage-guided fuzzers (tests/fuzz, built with clang).
+  clang libfuzzer-14-dev
   # Third-party VST2 instruments our own host is tested against.
   amsynth dpf-plugins-vst
   # A third-party host whose plug-in scanner loads ours.

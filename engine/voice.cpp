@@ -92,8 +92,11 @@ float Corvex::powint(float x, int32_t n) {
 
 int32_t Corvex::processEvents(VstEvents* events) {
     if (!events) return 1;
+    // The host's list holds numEvents entries, more than the record's declared two: read it
+    // through a pointer, not by indexing that array.
+    const VstEvent* const* list = events->events;
     for (int32_t i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = events->events[i];
+        const VstEvent* event = list[i];
         if (!event || event->type != kVstMidiType) continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
         const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;

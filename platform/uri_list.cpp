@@ -21,6 +21,8 @@ int hexValue(char c) {
 bool percentDecode(const std::string& in, std::string* out) {
     out->clear();
     for (std::size_t i = 0; i < in.size(); ++i) {
+        // A raw NUL would cut the path short where the handler reads it as a C string.
+        if (in[i] == '\0') return false;
         if (in[i] == '%') {
             const int hi = i + 1 < in.size() ? hexValue(in[i + 1]) : -1;
             const int lo = i + 2 < in.size() ? hexValue(in[i + 2]) : -1;

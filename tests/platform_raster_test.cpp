@@ -236,6 +236,8 @@ TEST(UriList, FileUrisBecomeDecodedLocalPaths) {
     EXPECT_EQ(paths[2], "/trail%2");
     EXPECT_EQ(paths[3], "/short");
     EXPECT_TRUE(parseUriList("").empty());
+    // A raw NUL inside a path would hand the drop a different, shorter path.
+    EXPECT_TRUE(parseUriList(std::string("file:///tmp/a\0/etc/hosts\n", 25)).empty());
     std::string many;
     for (int i = 0; i < 5000; ++i) many += "file:///f\r\n";
     EXPECT_EQ(parseUriList(many).size(), kMaxDropPaths);
