@@ -51,11 +51,12 @@ for target in "${run[@]}"; do
     echo "fuzz $target: ok, ${execs:-0} runs in ${seconds}s (${rate:-0}/s), ${cov:-cov: ?}, corpus $(ls "$corpus" | wc -l)"
   else
     status=1
+    echo "fuzz $target: FAILED after ${execs:-0} runs (log: $log)"
     mkdir -p "tests/fuzz/regressions/$target"
     for f in "$artifacts"/*; do
       [[ -f "$f" ]] || continue
       cp "$f" "tests/fuzz/regressions/$target/"
-      echo "fuzz $target: FAILED on $(basename "$f"), kept as tests/fuzz/regressions/$target/$(basename "$f")"
+      echo "  the input is kept as tests/fuzz/regressions/$target/$(basename "$f")"
     done
     grep -E 'ERROR|runtime error|fuzz property|SUMMARY|^    #[0-9]+ .* in ' "$log" | head -20
   fi

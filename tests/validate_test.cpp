@@ -1,0 +1,133 @@
+// Guards corvex-validate against passing what it should fail and failing what it should pass:
+// Corvex and a well-behaved instrument pass at the highest strictness; each fault a test plug-in
+// commits on demand fails the check meant to catch it; a crash fails one check and the run goes
+// on to its summary; the command line refuses what it cannot use.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+Outcome validate(const std::string& args, const std::string& env = "") {
+    const std::string command = env + " '" CORVEX_BINARY_DIR "/corvex-validate' " + args + " 2>&1";
+    Outcome r;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string lastLine(const std::string& text) {
+    std::string s = text;
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    const auto nl = s.rfind('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+bool hasLine(const std::string& text, const std::string& outcome, const std::string& check) {
+    return std::regex_search(text, std::regex("(^|\n)" + outcome + "  " + check + " "));
+}
+
+const std::string kFaulty = "'" CORVEX_FAULTY_PLUGIN "'";
+
+TEST(ValidatePasses, CorvexAtTheHighestStrictness) {
+    const std::string json = CORVEX_BINARY_DIR "/validate-corvex-test.json";
+    const Outcome r = validate(
+        "'" CORVEX_PLUGIN_PATH "' --strictness 10 --skip-editor --seed 7 --json '" + json + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, 0 failed"))) << r.out;
+    EXPECT_FALSE(hasLine(r.out, "FAIL", "[a-z.-]+")) << r.out;
+    std::ifstream in(json);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_NE(content.str().find("\"failed\": 0"), std::string::npos) << content.str();
+    EXPECT_NE(content.str().find("\"name\": \"state.restore\""), std::string::npos);
+}
+
+TEST(ValidatePasses, AWellBehavedInstrument) {
+    const Outcome r =
+        validate(kFaulty + " --strictness 10 --seed 3", "env -u DISPLAY CORVEX_FAULT=");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, 0 failed"))) << r.out;
+}
+
+struct Fault {
+    const char* mode;
+    const char* check;
+    const char* words;  // part of the failure text
+};
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.mode << " in " << f.check; }
+
+class ValidateCatches : public testing::TestWithParam<Fault> {};
+
+TEST_P(ValidateCatches, TheFaultInItsCheck) {
+    const Fault f = GetParam();
+    const Outcome r = validate(kFaulty + " --strictness 10 --seed 5 --only " + f.check,
+                               std::string("env -u DISPLAY CORVEX_FAULT=") + f.mode);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "FAIL", f.check)) << r.out;
+    EXPECT_NE(r.out.find(f.words), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, [1-9][0-9]* failed")))
+        << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ValidateCatches,
+    testing::Values(Fault{"overrun", "lifecycle.block-sizes", "written past the frames"},
+                    Fault{"nan", "audio.programs", "non-finite samples"},
+                    Fault{"unterminated", "params.texts", "not terminated"},
+                    Fault{"exception", "params.texts", "exception escaped the plug-in"},
+                    Fault{"crashclose", "lifecycle.open-close", "crashed the host"},
+                    Fault{"early", "events.offsets", "not sample-accurate"},
+                    Fault{"stuck", "events.all-notes-off", "still sounding"}),
+    [](const testing::TestParamInfo<Fault>& info) { return std::string(info.param.mode); });
+
+TEST(ValidateRuns, OnPastACrashToTheSummary) {
+    const Outcome r =
+        validate(kFaulty + " --strictness 10 --seed 5", "env -u DISPLAY CORVEX_FAULT=crashclose");
+    EXPECT_EQ(r.status, 1);
+    // Every check that closes an instance fails; those that run after still report.
+    EXPECT_TRUE(hasLine(r.out, "FAIL", "lifecycle.open-close")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "(PASS|WARN|FAIL)", "timing.realtime")) << r.out;
+    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, [1-9][0-9]* failed")));
+}
+
+TEST(ValidateRuns, AMissingFileFailsLoading) {
+    const Outcome r = validate("/nonexistent/plugin.so --only load.entry");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(hasLine(r.out, "FAIL", "load.entry")) << r.out;
+}
+
+TEST(ValidateCommandLine, RefusesWhatItCannotUse) {
+    EXPECT_EQ(validate("").status, 2);
+    EXPECT_EQ(validate(kFaulty + " --strictness 11").status, 2);
+    EXPECT_EQ(validate(kFaulty + " --strictness 0").status, 2);
+    EXPECT_EQ(validate(kFaulty + " --seed -1").status, 2);
+    EXPECT_EQ(validate(kFaulty + " --json").status, 2);
+    EXPECT_EQ(validate(kFaulty + " --frobnicate").status, 2);
+    EXPECT_EQ(validate(kFaulty + " " + kFaulty).status, 2);
+    const Outcome help = validate("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: corvex-validate PLUGIN.so"), std::string::npos);
+    const Outcome version = validate("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("corvex-validate 1.", 0), 0u) << version.out;
+}
+
+}  // namespace
