@@ -271,6 +271,7 @@ void destroyWindow(Window* w) {
     Display* d = w->display;
     {
         ErrorTrap trap(d);
+        editBoxShutdown(w);
         dropShutdown(w);
         destroyImage(w);
         for (auto& c : w->cursors)
@@ -329,6 +330,7 @@ void pumpEvents(Window* w, bool paintOnly) {
         while (XPending(d) > 0) {
             XNextEvent(d, &e);
             w->eventTicks = ticks();
+            if (editBoxEvent(w, e)) continue;
             switch (e.type) {
             case Expose:
                 if (e.xexpose.window == w->window) addDamage(e.xexpose);
