@@ -40,8 +40,8 @@ protected:
         env.click(from, state);
     }
 
+    Recorder listener;  // outlives the frame, whose closing may still report a commit
     MemoryFrame env;
-    Recorder listener;
     CKnob* knob = nullptr;
 };
 
