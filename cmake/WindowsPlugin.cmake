@@ -7,7 +7,7 @@ add_library(corvex MODULE
   host/corvex_main_win32.cpp
   host/corvex.def
   resources/corvex.rc)
-target_link_libraries(corvex PRIVATE corvex_engine)
+target_link_libraries(corvex PRIVATE corvex_plugin_factory)
 set_target_properties(corvex PROPERTIES
   PREFIX ""
   OUTPUT_NAME Corvex

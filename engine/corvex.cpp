@@ -2,7 +2,6 @@
 #include "corvex.h"
 
 #include "aeffeditor.h"
-#include "plugin_factory.h"
 
 #include <cmath>
 #include <cstdio>
@@ -68,7 +67,8 @@ bool string2float(const char* text, float& value) {
     return true;
 }
 
-Corvex::Corvex(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+Corvex::Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
     setNumInputs(0);
     setNumOutputs(2);
     hasVu(false);
@@ -88,6 +88,7 @@ Corvex::Corvex(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
         params = programs[0].values;
     }
     wantEvents(1);
+    if (makeEditor) makeEditor(this);
 }
 
 Corvex::~Corvex() { delete[] programs; }
@@ -209,8 +210,4 @@ void Corvex::resume() {
 
 void Corvex::suspend() {
     if (editor) editor->suspend();
-}
-
-AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new (std::nothrow) Corvex(audioMaster);
 }
