@@ -91,9 +91,12 @@ void CKnobArc::drawHandle(gui::CDrawContext* context) {
     float angle = (value - bCoef) / aCoef;
     if (!std::isfinite(angle)) angle = startAngle;
     const float sweepDegrees = static_cast<float>((angle - startAngle) * 180.0 / kPi);
+    // A zero sweep is skipped: the arc call would still draw its lead-in line from the truncated
+    // start point to the exact arc start, a smear of arc colour on a knob at its minimum.
     platform::selectPen(surface, valuePen);
     platform::moveTo(surface, start);
-    platform::angleArc(surface, centre, truncate(radius), startDegrees, sweepDegrees);
+    if (sweepDegrees != 0.0f)
+        platform::angleArc(surface, centre, truncate(radius), startDegrees, sweepDegrees);
 
     const platform::StretchMode oldMode = platform::setStretchMode(target, platform::StretchMode::halftone);
     platform::stretchBlt(target, size.left, size.top, w, h, surface, 0, 0, sw, sh);
