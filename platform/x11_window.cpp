@@ -296,9 +296,7 @@ bool windowAlive(Window* w) { return w && w->alive; }
 
 Context* getWindowContext(Window* w) {
     if (!w || !w->image) return nullptr;
-    Context* c = createContext(nullptr);
-    if (c) selectBitmap(c, w->image);
-    return c;
+    return createWindowContext(w->image);
 }
 
 void releaseWindowContext(Window* w, Context* c) {

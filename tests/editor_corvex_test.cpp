@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -25,8 +26,25 @@ using gui::CRect;
 
 namespace {
 
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
+// The pointer path of a drag, one step per host idle the editor grants from its tracking loop.
+std::vector<platform::Point> gPath;
+size_t gStep = 0;
+std::vector<std::string> gEdits;
+
+intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float) {
+    switch (opcode) {
+    case audioMasterVersion: return 2400;
+    case audioMasterBeginEdit: gEdits.push_back("begin " + std::to_string(index)); return 1;
+    case audioMasterEndEdit: gEdits.push_back("end " + std::to_string(index)); return 1;
+    case audioMasterIdle:
+        if (gStep < gPath.size()) {
+            platform::memory::setPointer(gPath[gStep++]);
+        } else {
+            platform::memory::setState(0);  // the path is over: the button goes up
+        }
+        return 0;
+    default: return 0;
+    }
 }
 
 std::string text(gui::CTextEdit* field) {
@@ -48,6 +66,9 @@ bool sameRect(const CRect& r, int32_t l, int32_t t, int32_t rr, int32_t b) {
 class CorvexWindow : public ::testing::Test {
 protected:
     void SetUp() override {
+        gPath.clear();
+        gStep = 0;
+        gEdits.clear();
         platform::memory::reset();
         host = platform::memory::createHostWindow({0, 0, 800, 600});
         AudioEffect* made = createEffectInstance(&hostCallback);
@@ -257,6 +278,33 @@ TEST_F(CorvexWindow, KnobEditsReachTheirFieldAndTheEffect) {
     knob->onKeyDown(guiUp);  // the knob's own arrow key, as a focused knob gets it
     EXPECT_FLOAT_EQ(parameter(6), 0.85f);
     EXPECT_EQ(editor->onKeyDown(up), -1) << "host keys are not the knob's";
+}
+
+// A drag on the "LFO Amount" knob (centre (419, 175)) from its right, over the top, to its left:
+// the arc must shrink on screen while the pointer moves (the window is painted from inside the
+// tracking loop, with the press's own drawing context still open).
+TEST_F(CorvexWindow, ADragOnLfoAmountUpdatesItsFieldAndIsDrawn) {
+    open();
+    platform::memory::postPaint(window(), {0, 0, 600, 350});
+    dispatch(effEditIdle);
+    dispatch(effEditIdle);
+    for (int i = 0; i <= 18; ++i) {
+        const double a = 3.141592653589793 * (i / 18.0);
+        gPath.push_back({419 + static_cast<int32_t>(25 * std::cos(a)), 175 - static_cast<int32_t>(25 * std::sin(a))});
+    }
+    platform::memory::setPointer({444, 175});
+    platform::memory::setState(platform::kButtonLeft);
+    platform::memory::postButtonDown(window(), {444, 175}, 1);
+    dispatch(effEditIdle);
+    EXPECT_NEAR(parameter(6), 1.0f / 6.0f, 0.01f);
+    EXPECT_EQ(text(editor->getTextField(6)), format(parameter(6)));
+    EXPECT_EQ(gEdits, (std::vector<std::string>{"begin 6", "end 6"}));
+    EXPECT_FALSE(editor->getKnob(6)->isDirty());
+    // The value arc left the top and the right half: only the grey track is there now.
+    int32_t stride = 0;
+    const uint32_t* px = platform::bitmapPixels(platform::memory::windowImage(window()), &stride);
+    EXPECT_EQ(px[(175 - 14) * stride + 419 + 5] & 0xFFFFFF, 0x464646u);
+    EXPECT_EQ(px[175 * stride + 419 + 14] & 0xFFFFFF, 0x464646u);
 }
 
 TEST_F(CorvexWindow, ForeignTagsAreOnlyRedrawnAndOutOfRangeIndicesChangeNothing) {
