@@ -175,28 +175,21 @@ void CorvexEditor::idle() {
     AEffGUIEditor::idle();
 }
 
-// A host that keeps the keyboard sends keys here while the box is open; they are the box's then,
-// and its answer tells the host not to act on them as well.
+// Host keys reach only the view being edited: an open text field's box (hosts that keep the
+// keyboard type into it this way) or the knob clicked last (its arrow keys); no other view. The
+// answer is that view's, so a host does not act on a key a view took.
 int32_t CorvexEditor::onKeyDown(VstKeyCode& keyCode) {
-    if (gui::CTextEdit* field = openTextField()) {
-        gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
-        return field->onKeyDown(k);
-    }
-    return -1;
+    gui::CView* view = frame ? frame->getEditView() : nullptr;
+    if (!view) return -1;
+    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
+    return view->onKeyDown(k);
 }
 
 int32_t CorvexEditor::onKeyUp(VstKeyCode& keyCode) {
-    if (gui::CTextEdit* field = openTextField()) {
-        gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
-        return field->onKeyUp(k);
-    }
-    return -1;
-}
-
-gui::CTextEdit* CorvexEditor::openTextField() const {
-    if (!frame) return nullptr;
-    auto* field = dynamic_cast<gui::CTextEdit*>(frame->getEditView());
-    return field && field->isEditing() ? field : nullptr;
+    gui::CView* view = frame ? frame->getEditView() : nullptr;
+    if (!view) return -1;
+    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
+    return view->onKeyUp(k);
 }
 
 void CorvexEditor::setParameter(int32_t index, float value) {

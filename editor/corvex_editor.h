@@ -51,8 +51,8 @@ public:
     void close() override;
     // Brings changes recorded from other threads into the controls, then the base idle.
     void idle() override;
-    // -1: the host keeps its keys; but while a text field's edit box is open, keys the host sends
-    // through its key requests go into that box and the box answers.
+    // Keys go only to the view being edited (an open text field's box, or the knob clicked last),
+    // which answers; -1 without one: the host keeps its keys.
     int32_t onKeyDown(VstKeyCode& keyCode) override;
     int32_t onKeyUp(VstKeyCode& keyCode) override;
     void setParameter(int32_t index, float value) override;
@@ -70,7 +70,6 @@ private:
     // Puts the effect's value into the knob and field of index, the text formatted from received.
     void showParameter(int32_t index, float received);
     void applyPending();
-    gui::CTextEdit* openTextField() const;
 
     CorvexEditorHooks hooks;
     CKnobArc* knobs[kNumParams] = {};

@@ -274,10 +274,12 @@ TEST_F(CorvexWindow, KnobEditsReachTheirFieldAndTheEffect) {
     EXPECT_EQ(editor->getTextField(6)->getValue(), 0.75f);
     EXPECT_EQ(text(editor->getTextField(6)), "0.750000");
     VstKeyCode up{0, 12, 0};
-    gui::VstKeyCode guiUp{0, 12, 0};
-    knob->onKeyDown(guiUp);  // the knob's own arrow key, as a focused knob gets it
+    EXPECT_EQ(editor->onKeyDown(up), -1) << "no knob was clicked: the host keeps its keys";
+    EXPECT_EQ(parameter(6), 0.75f);
+    frame()->setEditView(knob);  // what a click on it does
+    EXPECT_EQ(editor->onKeyDown(up), 1);
     EXPECT_FLOAT_EQ(parameter(6), 0.85f);
-    EXPECT_EQ(editor->onKeyDown(up), -1) << "host keys are not the knob's";
+    EXPECT_FLOAT_EQ(editor->getTextField(6)->getValue(), 0.85f);
 }
 
 // A drag on the "LFO Amount" knob (centre (419, 175)) from its right, over the top, to its left:
