@@ -13,8 +13,8 @@ packages=(
   fonts-liberation xvfb xauth x11-utils
   # Third-party VST2 instruments our own host is tested against.
   amsynth dpf-plugins-vst
-  # A third-party host whose plug-in scanner loads ours.
-  qtractor
+  # Third-party hosts whose plug-in scanners load ours.
+  qtractor ardour
 )
 
 windows=0
