@@ -1,10 +1,10 @@
 // corvex-render: renders notes and MIDI files through a VST2 instrument into audio files.
-#include "app.h"
+#include "tools/corvex-render/app.h"
 
-#include "audiofile.h"
-#include "midifile.h"
-#include "options.h"
-#include "render.h"
+#include "tools/corvex-render/audiofile.h"
+#include "hostkit/midifile.h"
+#include "tools/corvex-render/options.h"
+#include "hostkit/render.h"
 
 #include <unistd.h>
 
@@ -24,7 +24,7 @@ namespace renderer {
 
 namespace {
 
-using vsthost::Plugin;
+using hostkit::Plugin;
 
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t");
@@ -51,7 +51,17 @@ std::optional<int32_t> matchName(const std::vector<std::string>& names, const st
     return std::nullopt;
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string quoted(const std::string& s) { return quotedValue(s); }
+
+// A length of time as hours, minutes and seconds, e.g. "4 h 0 min 3.000 s".
+std::string duration(double seconds) {
+    const auto whole = static_cast<int64_t>(seconds);
+    const double rest = seconds - static_cast<double>(whole - whole % 60);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%lld h %lld min %.3f s", static_cast<long long>(whole / 3600),
+                  static_cast<long long>(whole % 3600 / 60), rest);
+    return buf;
+}
 
 // A one-line bar on a terminal; nothing at all otherwise.
 class ProgressBar {
@@ -95,7 +105,7 @@ private:
 
 // What to play: events at frames, and how many frames to render.
 struct Score {
-    std::vector<vsthost::TimedMidiEvent> events;
+    std::vector<hostkit::TimedMidiEvent> events;
     int64_t totalFrames = 0;
 };
 
@@ -106,26 +116,41 @@ Score scoreFor(const Options& o) {
     if (o.midi.empty()) {
         const auto offFrame = static_cast<int64_t>(std::llround(o.lengthSeconds() * rate));
         if (offFrame < 1) throw UsageError("--length is shorter than one sample");
-        score.events = vsthost::noteEvents(o.noteNumber, o.velocity, offFrame);
+        score.events = hostkit::noteEvents(o.noteNumber, o.velocity, offFrame);
         score.totalFrames = offFrame + tailFrames;
         return score;
     }
-    const auto midi = vsthost::MidiFile::load(o.midi);
+    const auto midi = hostkit::MidiFile::load(o.midi);
     score.events = midi.schedule(o.rate);
     if (score.events.empty())
         throw RenderError(o.midi + ": the file holds no notes, controllers or pitch bends to play");
     const int64_t end = score.events.back().frame;
-    if (static_cast<double>(end) > kMaxRenderSeconds * rate - static_cast<double>(tailFrames))
-        throw RenderError(o.midi + ": the song lasts " + std::to_string(end / o.rate / 60) +
-                          " minutes; corvex-render renders at most 4 hours");
+    const auto maxFrames = static_cast<int64_t>(kMaxRenderSeconds * rate);
+    if (end > maxFrames - tailFrames) {
+        // Both lengths in full, so a song just over the limit never reads as equal to it.
+        const int64_t over = end + tailFrames - maxFrames;
+        char overText[64];
+        if (over >= static_cast<int64_t>(rate / 1000))
+            std::snprintf(overText, sizeof overText, "%.3f s", static_cast<double>(over) / rate);
+        else
+            std::snprintf(overText, sizeof overText, "%lld samples", static_cast<long long>(over));
+        std::string message = o.midi + ": the song lasts " + duration(static_cast<double>(end) / rate);
+        if (tailFrames > 0)
+            message += ", " + duration(static_cast<double>(end + tailFrames) / rate) +
+                       " with its tail";
+        message += std::string(": ") + overText +
+                   " over the limit, as corvex-render renders at most 4 hours (4 h 0 min 0.000 s)";
+        if (end <= maxFrames) message += "; a shorter --tail would fit";
+        throw RenderError(message);
+    }
     score.totalFrames = end + tailFrames;
     if (score.totalFrames == 0) score.totalFrames = 1;
     return score;
 }
 
 std::string pluginPathFor(const Options& o) {
-    if (!o.plugin.empty()) return vsthost::resolvePluginPath(o.plugin);
-    std::string path = vsthost::findDefaultPlugin();
+    if (!o.plugin.empty()) return hostkit::resolvePluginPath(o.plugin);
+    std::string path = hostkit::findDefaultPlugin();
     if (path.empty())
         throw RenderError("corvex.so was found neither beside corvex-render nor in the VST "
                           "folders; name a plug-in with --plugin PATH");
@@ -134,7 +159,7 @@ std::string pluginPathFor(const Options& o) {
 
 // Opens (and perhaps starts) a fresh instance, then selects the program — the one given, else
 // the one --program names — and applies the parameters.
-std::unique_ptr<Plugin> preparedInstance(const vsthost::Library& library, const Options& o,
+std::unique_ptr<Plugin> preparedInstance(const hostkit::Library& library, const Options& o,
                                          std::optional<int32_t> program, bool start) {
     auto plugin = std::make_unique<Plugin>(library);
     plugin->open(o.rate, o.block);
@@ -161,7 +186,7 @@ RenderReport renderToFile(Plugin& plugin, const Score& score, const std::string&
                                    static_cast<std::size_t>(plugin.blockSize()));
     RenderReport report;
     const auto begin = std::chrono::steady_clock::now();
-    vsthost::render(
+    hostkit::render(
         plugin, score.events, score.totalFrames,
         [&](const float* const* data, int32_t frames) {
             for (int32_t i = 0; i < frames; ++i)
@@ -203,7 +228,7 @@ void printReport(std::FILE* out, std::FILE* err, const Options& o, const std::st
                          : "the integer samples were clipped");
 }
 
-void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& o) {
+void listPlugin(std::FILE* out, const hostkit::Library& library, const Options& o) {
     auto plugin = preparedInstance(library, o, std::nullopt, false);
     const std::string name = plugin->effectName();
     const std::string vendor = plugin->vendorName();
@@ -255,7 +280,7 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::optional<Score> score;
     if (!o.list) score = scoreFor(o);
 
-    const vsthost::Library library(pluginPathFor(o));
+    const hostkit::Library library(pluginPathFor(o));
     if (o.list) {
         listPlugin(out, library, o);
         return kExitOk;
@@ -311,7 +336,7 @@ int32_t findProgram(Plugin& plugin, const std::string& wanted) {
     if (count == 0) throw RenderError("the plug-in has no programs to choose from");
     if (const auto n = parseInteger(wanted)) {
         if (*n < 0 || *n >= count)
-            throw RenderError("there is no program " + wanted + ": the plug-in's programs are 0 to " +
+            throw RenderError("there is no program " + quoted(wanted) + ": the plug-in's programs are 0 to " +
                               std::to_string(count - 1));
         return static_cast<int32_t>(*n);
     }
