@@ -1,8 +1,9 @@
 // The engine's portable pow and sin against the C library's, and what they cost a sounding
 // block: the render loop calls pow 60 times per block for the partials' steps and 1024 times for
 // the shaped wave (unless "OSC shap" is 0).
-#include "corvex.h"
-#include "mathfns.h"
+#include "engine/corvex.h"
+#include "engine/mathfns.h"
+#include "hostkit/host_answers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -52,15 +53,11 @@ void sineTable(benchmark::State& state) {
 }
 BENCHMARK(sineTable)->Name("sin/mathfns, sine table of 1024 (once per open)");
 
-intptr_t host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
 // A sounding block of program 12 ("OSC shap" above 0), at the frame count given; with "moving",
 // "OSC shap" changes before every block, so the shaped table (1024 pow calls) is rebuilt each
 // time. items_per_second / 44100 is how many times faster than real time it runs.
 void soundingBlock(benchmark::State& state, bool moving) {
-    Corvex effect(host);
+    Corvex effect(hostkit::versionOnlyHost);
     effect.open();
     effect.setProgram(12);
     effect.noteOn(60, 100, 0);

@@ -4,15 +4,15 @@
 enable_language(RC)
 
 add_library(corvex MODULE
-  host/corvex_main_win32.cpp
-  host/corvex.def
-  resources/corvex.rc)
+  plugin/corvex_main_win32.cpp
+  plugin/corvex.def
+  plugin/corvex.rc)
 target_link_libraries(corvex PRIVATE corvex_plugin_factory)
 set_target_properties(corvex PROPERTIES
   PREFIX ""
   OUTPUT_NAME Corvex
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
-  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/host/corvex.def)
+  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/plugin/corvex.def)
 target_link_options(corvex PRIVATE -Wl,--no-undefined)
 target_compile_definitions(corvex PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:CORVEX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}>
@@ -21,7 +21,7 @@ target_compile_definitions(corvex PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:CORVEX_VERSION_TWEAK=${PROJECT_VERSION_TWEAK}>)
 
 # Resource 10001, the editor background: made by the Linux build's own generator, compiled for and
-# run on the build machine (it writes the same bytes everywhere), and named by corvex.rc.
+# run on the build machine (it writes the same bytes everywhere), and named by plugin/corvex.rc.
 find_program(CORVEX_BUILD_MACHINE_CXX NAMES c++ g++ REQUIRED)
 set(background_dir ${CMAKE_BINARY_DIR}/resources)
 set(background ${background_dir}/corvex-background.bmp)
@@ -34,10 +34,10 @@ add_custom_command(OUTPUT ${background}
   COMMENT "Generating the editor background bitmap")
 add_custom_target(corvex_background DEPENDS ${background})
 add_dependencies(corvex corvex_background)
-set_source_files_properties(resources/corvex.rc PROPERTIES OBJECT_DEPENDS ${background})
+set_source_files_properties(plugin/corvex.rc PROPERTIES OBJECT_DEPENDS ${background})
 target_include_directories(corvex PRIVATE $<$<COMPILE_LANGUAGE:RC>:${background_dir}>)
 
-add_subdirectory(tools)
+add_subdirectory(testkit)
 
 if(CORVEX_BUILD_TESTS)
   enable_testing()

@@ -1,7 +1,7 @@
 // AEffGUIEditor: the editor base on top of the toolkit.
-#include "aeffguieditor.h"
+#include "editor/aeffguieditor.h"
 
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <cstring>
 

@@ -4,8 +4,8 @@
 // it, calls its open first and then builds the frame.
 #pragma once
 
-#include "aeffeditor.h"
-#include "frame.h"
+#include "host/aeffeditor.h"
+#include "gui/frame.h"
 
 class AEffGUIEditor : public AEffEditor, public gui::CFrameOwner {
 public:

@@ -1,7 +1,7 @@
 // Corvex's parameters, programs and host-facing answers. The sound engine is in voice.cpp.
-#include "corvex.h"
+#include "engine/corvex.h"
 
-#include "aeffeditor.h"
+#include "host/aeffeditor.h"
 
 #include <array>
 #include <cmath>

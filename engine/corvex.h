@@ -16,7 +16,7 @@
 // made between blocks are heard exactly as if a single thread had made them.
 #pragma once
 
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <atomic>
 #include <cstdint>

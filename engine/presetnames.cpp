@@ -1,5 +1,5 @@
 // The factory program names. Programs 48-63 share one name.
-#include "corvex.h"
+#include "engine/corvex.h"
 
 namespace {
 const char kDefaultName[] = "default";

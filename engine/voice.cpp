@@ -6,8 +6,8 @@
 // changes the output bits, so the casts below are deliberate.
 //
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
-#include "corvex.h"
-#include "mathfns.h"
+#include "engine/corvex.h"
+#include "engine/mathfns.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,5 @@
 // CBitmap, the transparent copy in its three forms, and the mask builder.
-#include "bitmap.h"
+#include "gui/bitmap.h"
 
 namespace gui {
 

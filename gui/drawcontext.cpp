@@ -1,8 +1,8 @@
 // CDrawContext and COffscreenContext over the platform's device contexts.
-#include "drawcontext.h"
+#include "gui/drawcontext.h"
 
-#include "bitmap.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
 
 #include <memory>
 #include <new>

@@ -3,7 +3,7 @@
 // off-screen bitmap. All on the user-interface thread.
 #pragma once
 
-#include "geometry.h"
+#include "gui/geometry.h"
 
 #include "platform/raster.h"
 #include "platform/window.h"

@@ -1,8 +1,8 @@
 // CFrame: the view array, drawing and idling, event routing, the window and its class.
-#include "frame.h"
+#include "gui/frame.h"
 
-#include "bitmap.h"
-#include "drawcontext.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
 #include "gui/paramdisplay.h"
 
 #include <cstdio>

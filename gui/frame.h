@@ -4,7 +4,7 @@
 // and the view being edited, and forwards edit gestures to the effect through its editor.
 #pragma once
 
-#include "view.h"
+#include "gui/view.h"
 
 #include "platform/window.h"
 

@@ -1,10 +1,10 @@
 // CView and CViewContainer: reference counting, dirty flags, off-screen composition and event
 // routing inside containers (last added first).
-#include "view.h"
+#include "gui/view.h"
 
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include <cstdio>
 #include <new>

@@ -3,7 +3,7 @@
 // a view are relative to its parent. User-interface thread only.
 #pragma once
 
-#include "geometry.h"
+#include "gui/geometry.h"
 
 namespace gui {
 

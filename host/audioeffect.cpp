@@ -1,8 +1,8 @@
 // AudioEffect: the record, its trampolines, the base dispatcher (opcodes 0-24), the base host
 // requests and the value-to-text helpers.
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
-#include "aeffeditor.h"
+#include "host/aeffeditor.h"
 
 #include <cmath>
 #include <cstdio>

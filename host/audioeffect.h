@@ -2,7 +2,7 @@
 // virtual calls and offers the base behaviour every request falls back to.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 class AEffEditor;
 

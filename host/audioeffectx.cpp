@@ -1,7 +1,7 @@
 // AudioEffectX: extended opcodes, extended host requests, speaker-arrangement helpers.
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
-#include "aeffeditor.h"
+#include "host/aeffeditor.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // extended host request, and offers the speaker-arrangement helpers.
 #pragma once
 
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
 class AudioEffectX : public AudioEffect {
 public:

@@ -1,5 +1,5 @@
 // The edit box's behaviour, shared by the backends: caret, selection, limit and the commands.
-#include "editbox_model.h"
+#include "platform/editbox_model.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The in-memory edit box for the unit tests: the shared editing behaviour, a clipboard string,
 // and input that the test gives through editBoxKey and the memory controls.
-#include "editbox_model.h"
+#include "platform/editbox_model.h"
 #include "platform/memory_window.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // (Xutf8LookupString) and through XLookupString otherwise, copy and paste through the CLIPBOARD
 // and PRIMARY selections, which the frame's window serves so that a copied text outlives the box.
 // The editing itself is the shared EditModel; this file only translates events and draws.
-#include "editbox_model.h"
+#include "platform/editbox_model.h"
 #include "raster_internal.h"
 #include "x11_internal.h"
 

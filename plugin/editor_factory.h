@@ -2,7 +2,7 @@
 // none where it does not yet.
 #pragma once
 
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
 class AEffEditor;
 

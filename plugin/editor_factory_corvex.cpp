@@ -1,7 +1,7 @@
 // The editor where a window layer exists: CorvexEditor, given what it needs of the engine.
 #include "editor_factory.h"
 
-#include "corvex.h"
+#include "engine/corvex.h"
 #include "editor/corvex_editor.h"
 
 #include <new>

@@ -2,7 +2,7 @@
 // names the engine for the entry points.
 #include "plugin_factory.h"
 
-#include "corvex.h"
+#include "engine/corvex.h"
 #include "editor_factory.h"
 
 #include <new>

@@ -4,15 +4,16 @@
 // by begin and end of edit, a field that does not follow the drag, a real click and typed value
 // that miss the effect, host automation from a second thread that never shows, X errors or leaks
 // over many opens and with the parent destroyed first.
-#include "x11_environment.h"
+#include "support/x11_environment.h"
 
-#include "plugin_loader.h"
+#include "hostkit/plugin.h"
+#include "support/record_calls.h"
 
 #include "gui/drawcontext.h"
 #include "gui/textedit.h"
 
 #include "platform/raster.h"
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -106,7 +107,7 @@ class CorvexX11 : public ::testing::Test {
 protected:
     void SetUp() override {
         gHost = HostState{};
-        ASSERT_NE(plugin.entry(), nullptr) << plugin.error();
+        ASSERT_NE(plugin.entry(), nullptr);
         effect = plugin.entry()(&hostCallback);
         ASSERT_NE(effect, nullptr);
         dispatch(effect, effOpen);
@@ -114,11 +115,11 @@ protected:
         dispatch(effect, effMainsChanged, 0, 1);
         // A loaded server may refuse a connection for a moment: retry for up to a second.
         for (int attempt = 0; !host && attempt < 20; ++attempt) {
-            host = platform::x11host::create(600, 350, "corvex test host");
+            host = testkit::x11host::create(600, 350, "corvex test host");
             if (!host) sleepMs(50);
         }
         ASSERT_NE(host, nullptr) << "no X display";
-        platform::x11host::installHostErrorHandler();
+        testkit::x11host::installHostErrorHandler();
         handlerInstalled = true;
     }
     void TearDown() override {
@@ -127,21 +128,21 @@ protected:
             dispatch(effect, effEditClose);
             dispatch(effect, effClose);
         }
-        if (host) platform::x11host::destroy(host);
+        if (host) testkit::x11host::destroy(host);
         if (!handlerInstalled) return;
-        EXPECT_EQ(platform::x11host::hostErrorCount(), 0);
-        EXPECT_TRUE(platform::x11host::uninstallHostErrorHandler());
+        EXPECT_EQ(testkit::x11host::hostErrorCount(), 0);
+        EXPECT_TRUE(testkit::x11host::uninstallHostErrorHandler());
     }
     void openEditor() {
-        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0, reinterpret_cast<void*>(platform::x11host::handle(host))), 1);
-        ASSERT_EQ(platform::x11host::childCount(platform::x11host::handle(host)), 1);
+        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0, reinterpret_cast<void*>(testkit::x11host::handle(host))), 1);
+        ASSERT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 1);
         // The editor's window fills the host's: reading the host's window reads the editor's.
-        editorWindow = platform::x11host::handle(host);
+        editorWindow = testkit::x11host::handle(host);
     }
     // One host idle cycle at 25 Hz.
     void idleOnce() {
         dispatch(effect, effEditIdle);
-        if (host) platform::x11host::pump(host);
+        if (host) testkit::x11host::pump(host);
         sleepMs(40);
     }
     template <typename Pred>
@@ -152,7 +153,7 @@ protected:
         }
         return false;
     }
-    bool readWindow() { return platform::x11host::readPixels(editorWindow, &pixels, &width, &height); }
+    bool readWindow() { return testkit::x11host::readPixels(editorWindow, &pixels, &width, &height); }
     uint32_t pixel(int32_t x, int32_t y) const {
         return x < width && y < height ? pixels[static_cast<size_t>(y) * width + x] : 0xFFFFFFFFu;
     }
@@ -166,9 +167,9 @@ protected:
     }
     float parameter(int32_t i) { return effect->getParameter(effect, i); }
 
-    LoadedPlugin plugin;
+    hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     AEffect* effect = nullptr;
-    platform::x11host::HostWindow* host = nullptr;
+    testkit::x11host::HostWindow* host = nullptr;
     platform::NativeWindow editorWindow = 0;
     bool handlerInstalled = false;
     std::vector<uint32_t> pixels;
@@ -233,21 +234,21 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
             gHost.fieldMatched.push_back(fieldShows(6, format(v)));
         }
     };
-    const platform::Rect r = platform::x11host::screenRect(editorWindow);
+    const platform::Rect r = testkit::x11host::screenRect(editorWindow);
     const int32_t cx = r.left + 419, cy = r.top + 175;
     const pid_t pid = inChildProcess([&] {
-        platform::x11host::movePointer(cx - 25, cy);
+        testkit::x11host::movePointer(cx - 25, cy);
         sleepMs(100);
-        platform::x11host::button(1, true);
+        testkit::x11host::button(1, true);
         // Half a turn clockwise over the top, about a step per 60 Hz frame.
         for (int step = 0; step <= 36; ++step) {
             const double a = 3.141592653589793 * (1.0 - step / 36.0);
-            platform::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
+            testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
                                            cy - static_cast<int32_t>(25 * std::sin(a)));
             sleepMs(16);
         }
         sleepMs(300);
-        platform::x11host::button(1, false);
+        testkit::x11host::button(1, false);
     });
     ASSERT_GT(pid, 0);
     const bool done = idleUntil([&] { return finished(pid); }, 200);
@@ -268,16 +269,16 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
 TEST_F(CorvexX11, ARealClickOnDecayAndTypingSetsTheValue) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
-    const platform::Rect r = platform::x11host::screenRect(editorWindow);
-    ASSERT_TRUE(platform::x11host::movePointer(r.left + 240, r.top + 313));
-    ASSERT_TRUE(platform::x11host::button(1, true));
+    const platform::Rect r = testkit::x11host::screenRect(editorWindow);
+    ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240, r.top + 313));
+    ASSERT_TRUE(testkit::x11host::button(1, true));
     // The field reads the live button state when the press reaches it: release only after that.
     const bool opened = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; });
-    ASSERT_TRUE(platform::x11host::button(1, false));
+    ASSERT_TRUE(testkit::x11host::button(1, false));
     ASSERT_TRUE(opened);
     for (const char* key : {"0", "period", "2", "5", "Return"}) {
-        ASSERT_TRUE(platform::x11host::key(key, true));
-        ASSERT_TRUE(platform::x11host::key(key, false));
+        ASSERT_TRUE(testkit::x11host::key(key, true));
+        ASSERT_TRUE(testkit::x11host::key(key, false));
         idleOnce();
     }
     ASSERT_TRUE(idleUntil([&] { return parameter(9) == 0.25f; }));
@@ -315,13 +316,13 @@ TEST_F(CorvexX11, OpenAndCloseTwentyTimesThenLoseTheParentFirst) {
         openEditor();
         idleOnce();
         dispatch(effect, effEditClose);
-        EXPECT_EQ(platform::x11host::childCount(platform::x11host::handle(host)), 0);
+        EXPECT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 0);
     }
     EXPECT_EQ(openFds(), fds);
-    EXPECT_FALSE(platform::x11host::hasProperty(platform::x11host::handle(host), "XdndProxy"));
+    EXPECT_FALSE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndProxy"));
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
-    platform::x11host::destroyWindowOnly(host);
+    testkit::x11host::destroyWindowOnly(host);
     for (int i = 0; i < 5; ++i) {
         dispatch(effect, effEditIdle);
         sleepMs(20);

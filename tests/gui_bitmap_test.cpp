@@ -2,9 +2,10 @@
 // built plug-in), unscaled copies from an offset, the three transparent paths agreeing and
 // leaving key-coloured pixels untouched, mask building, constant-alpha blending and reference
 // counting.
-#include "bitmap.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
 
+#include "hostkit/plugin.h"
 #include "platform/raster.h"
 
 #include <dlfcn.h>
@@ -61,9 +62,8 @@ TEST(Resource10001, LoadsFromThisModuleWithItsDesignedFrame) {
 }
 
 TEST(Resource10001, IsEmbeddedInThePluginAndFoundThroughItsHandle) {
-    void* lib = dlopen(CORVEX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    void* entry = dlsym(lib, "main");
+    const hostkit::Library plugin(CORVEX_PLUGIN_PATH);
+    void* entry = plugin.symbol("main");
     ASSERT_NE(entry, nullptr);
     Dl_info info{};
     ASSERT_NE(dladdr(entry, &info), 0);
@@ -76,7 +76,6 @@ TEST(Resource10001, IsEmbeddedInThePluginAndFoundThroughItsHandle) {
     int onTheStack = 0;
     EXPECT_EQ(platform::loadBitmapResource(&onTheStack, 10001), nullptr);
     EXPECT_EQ(platform::loadBitmapResource(nullptr, 10001), nullptr);
-    dlclose(lib);
 }
 
 TEST(CBitmapLoad, MissingResourceIsUnloadedAndDrawsNothing) {

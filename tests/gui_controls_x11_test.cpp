@@ -4,16 +4,16 @@
 // over a field with everything selected, typed keys replacing it, Return committing once, a click
 // elsewhere committing, the 256th character refused, Escape, CLIPBOARD copy and paste with
 // another client, and a host destroying its window while the box is open without an X error.
-#include "x11_environment.h"
+#include "support/x11_environment.h"
 
-#include "recording_host.h"
+#include "hostkit/recording_host.h"
 
-#include "aeffguieditor.h"
-#include "corvex.h"
+#include "editor/aeffguieditor.h"
+#include "engine/corvex.h"
 #include "gui/knob.h"
 #include "gui/textedit.h"
 
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@
 #include <vector>
 
 using namespace gui;
-namespace xh = platform::x11host;
+namespace xh = testkit::x11host;
 
 namespace {
 
@@ -76,7 +76,7 @@ protected:
     void SetUp() override {
         host = xh::create(300, 200, "controls test host");
         ASSERT_NE(host, nullptr) << "no X display";
-        effect = new Corvex(RecordingHost::callback());
+        effect = new Corvex(hostkit::RecordingHost::callback());
         editor = new ControlsEditor(effect, &listener);
         xh::installHostErrorHandler();
         dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(xh::handle(host)));
@@ -159,7 +159,7 @@ protected:
         return n;
     }
 
-    RecordingHost recorder;
+    hostkit::RecordingHost recorder;
     Listener listener;
     xh::HostWindow* host = nullptr;
     Corvex* effect = nullptr;

@@ -1,8 +1,8 @@
 // Guards the drawing context's pixel rules on an in-memory surface: the one-pixel inset of
 // fills, excluded end pixels, arc direction, clipping without offset, text alignment offsets,
 // draw modes, flood fill, point access, and safe answers to bad input.
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include "platform/memory_window.h"
 

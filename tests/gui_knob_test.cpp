@@ -2,7 +2,7 @@
 // clicks on the frame's clock, the angle mapping and its gap, circular and linear drags (gap
 // pinning, Shift zoom without a jump, Alt), Control+click without edit notices, wheel and arrow
 // keys, and a knob with no range that must not turn NaN into pixel positions.
-#include "controls_support.h"
+#include "support/controls_support.h"
 
 #include "gui/knob.h"
 

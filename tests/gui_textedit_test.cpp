@@ -3,7 +3,7 @@
 // and focus loss commit once (never when unchanged); Escape cancels; the 255-byte limit; the
 // double-click style; nothing drawn over an open box; host keys routed into the box; long texts
 // and oversized conversions cut safely; the "LooseFocus" notice.
-#include "controls_support.h"
+#include "support/controls_support.h"
 
 #include "gui/textedit.h"
 

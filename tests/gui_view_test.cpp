@@ -2,10 +2,10 @@
 // destruction, routing order (last added first), inclusive hit edges, dirty propagation and both
 // update modes, partial repaints copying only the damaged part, modal and edit views, keys,
 // wheel, drops, the window's own events, the shared window class and the setSize paths.
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
-#include "view.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
+#include "gui/view.h"
 
 #include "platform/memory_window.h"
 

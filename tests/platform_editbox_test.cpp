@@ -1,7 +1,7 @@
 // Guards the edit box's shared behaviour (both backends use it): caret moves and Shift selection
 // on whole UTF-8 characters, Backspace and Delete, the byte limit never splitting a character,
 // control characters and invalid bytes filtered from typed and pasted text.
-#include "../platform/editbox_model.h"
+#include "platform/editbox_model.h"
 
 #include <gtest/gtest.h>
 

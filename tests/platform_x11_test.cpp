@@ -1,12 +1,12 @@
 // Guards the X11 window system against a real server: drawing through a window's context reaches
 // the screen, exposes repaint, pointer state is live, and a host that destroys its window first,
 // or opens and closes many times, never sees an X error of ours or a leaked window or connection.
-#include "x11_environment.h"
+#include "support/x11_environment.h"
 
-#include "drawcontext.h"
+#include "gui/drawcontext.h"
 
 #include "platform/window.h"
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 using namespace platform;
+namespace x11host = testkit::x11host;
 
 namespace {
 

@@ -2,14 +2,14 @@
 // sheet and writes it as a PNG, or shows it in a window, for looking at the pixel rules by eye.
 //   gui-testsheet OUTPUT.png
 //   gui-testsheet --window [--seconds N]
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 #include "gui/knob.h"
 #include "gui/paramdisplay.h"
 #include "gui/textedit.h"
 
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <cmath>
 #include <cstdio>
@@ -340,31 +340,31 @@ int main(int argc, char** argv) {
         }
     } shower;
     shower.sheetContext = sheet.getSystemContext();
-    platform::x11host::HostWindow* host = platform::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
+    testkit::x11host::HostWindow* host = testkit::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
     if (!host) {
         std::fprintf(stderr, "gui-testsheet: no X display\n");
         return 1;
     }
     platform::registerWindowClass();
     platform::WindowOptions o;
-    o.parent = platform::x11host::handle(host);
+    o.parent = testkit::x11host::handle(host);
     o.width = kSheetWidth;
     o.height = kSheetHeight;
     o.className = "gui-testsheet";
     o.events = &shower;
     platform::Window* w = platform::createChildWindow(o);
     if (!w) {
-        platform::x11host::destroy(host);
+        testkit::x11host::destroy(host);
         return 1;
     }
     const uint32_t start = platform::ticks();
-    while (platform::x11host::pump(host) && platform::windowAlive(w)) {
+    while (testkit::x11host::pump(host) && platform::windowAlive(w)) {
         platform::pumpEvents(w, false);
         if (seconds > 0 && platform::ticks() - start > static_cast<uint32_t>(seconds) * 1000u) break;
         platform::sleepMs(40);
     }
     platform::destroyWindow(w);
     platform::unregisterWindowClass();
-    platform::x11host::destroy(host);
+    testkit::x11host::destroy(host);
     return 0;
 }

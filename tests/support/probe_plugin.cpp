@@ -10,7 +10,7 @@
 //   nan         produces non-finite samples
 //   crash       dereferences null in its fifth process call
 //   loud        produces samples at +6 dBFS
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include "probe_log.h"
 

@@ -2,8 +2,10 @@
 // "main") and checks what a host sees: the export table, the record in this width, the entry
 // point's answers, the resources, and then the whole scripted session compared with the Linux
 // build's record, answer for answer and sample for sample.
-#include "aeffect.h"
-#include "host_session.h"
+#include "host/aeffect.h"
+#include "hostkit/host_answers.h"
+#include "hostkit/recording_host.h"
+#include "testkit/host_session.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -61,16 +63,7 @@ class Library {
     session::PluginMain entry = nullptr;
 };
 
-// The host's side of the entry point's calls.
-std::vector<int32_t> gRequests;
-intptr_t answeringHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    gRequests.push_back(opcode);
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-intptr_t tooOldHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    gRequests.push_back(opcode);
-    return 0;
-}
+using hostkit::RecordingHost;
 
 class HostCheck : public ::testing::Test {
   protected:
@@ -78,17 +71,18 @@ class HostCheck : public ::testing::Test {
         ASSERT_NE(nullptr, library.module)
             << "cannot load " << dllPath() << ", error " << GetLastError();
         ASSERT_NE(nullptr, library.entry) << "Corvex.dll has no export named main";
-        gRequests.clear();
+        host.answers[audioMasterVersion] = hostkit::kHostVstVersion;
     }
 
     AEffect* open() {
-        AEffect* e = library.entry(answeringHost);
+        AEffect* e = library.entry(RecordingHost::callback());
         if (e) e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
         return e;
     }
     static void close(AEffect* e) { e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f); }
 
     Library library;
+    RecordingHost host;
 };
 
 // ---- The DLL as a file -----------------------------------------------------------------------
@@ -206,7 +200,7 @@ template <typename T> T fieldAt(const AEffect* e, std::size_t offset) {
 }
 
 TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
-    AEffect* e = library.entry(answeringHost);
+    AEffect* e = library.entry(RecordingHost::callback());
     ASSERT_NE(nullptr, e);
     // Read at the raw offsets a host compiled elsewhere uses.
     const bool wide = sizeof(void*) == 8;
@@ -228,17 +222,19 @@ TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
 }
 
 TEST_F(HostCheck, MainAsksTheVersionAndForMidi) {
-    AEffect* e = library.entry(answeringHost);
+    AEffect* e = library.entry(RecordingHost::callback());
     ASSERT_NE(nullptr, e);
-    ASSERT_GE(gRequests.size(), 2u);
-    EXPECT_EQ(audioMasterVersion, gRequests.front());
-    EXPECT_EQ(1, std::count(gRequests.begin(), gRequests.end(), audioMasterWantMidi));
+    ASSERT_GE(host.calls.size(), 2u);
+    EXPECT_EQ(audioMasterVersion, host.calls.front().opcode);
+    EXPECT_EQ(1, host.count(audioMasterWantMidi));
     EXPECT_EQ(1, e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f));
 }
 
 TEST_F(HostCheck, MainRefusesATooOldHostOrNoHost) {
-    EXPECT_EQ(nullptr, library.entry(tooOldHost));
-    EXPECT_EQ(std::vector<int32_t>{audioMasterVersion}, gRequests);
+    host.answers.clear(); // 0 to the version request: a host older than 2.0
+    EXPECT_EQ(nullptr, library.entry(RecordingHost::callback()));
+    ASSERT_EQ(1u, host.calls.size());
+    EXPECT_EQ(audioMasterVersion, host.calls[0].opcode);
     EXPECT_EQ(nullptr, library.entry(nullptr));
 }
 

@@ -1,10 +1,10 @@
 // corvex-render: renders notes and MIDI files through a VST2 instrument into audio files.
-#include "app.h"
+#include "tools/corvex-render/app.h"
 
-#include "audiofile.h"
-#include "midifile.h"
-#include "options.h"
-#include "render.h"
+#include "tools/corvex-render/audiofile.h"
+#include "hostkit/midifile.h"
+#include "tools/corvex-render/options.h"
+#include "hostkit/render.h"
 
 #include <unistd.h>
 
@@ -24,7 +24,7 @@ namespace renderer {
 
 namespace {
 
-using vsthost::Plugin;
+using hostkit::Plugin;
 
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t");
@@ -105,7 +105,7 @@ private:
 
 // What to play: events at frames, and how many frames to render.
 struct Score {
-    std::vector<vsthost::TimedMidiEvent> events;
+    std::vector<hostkit::TimedMidiEvent> events;
     int64_t totalFrames = 0;
 };
 
@@ -116,11 +116,11 @@ Score scoreFor(const Options& o) {
     if (o.midi.empty()) {
         const auto offFrame = static_cast<int64_t>(std::llround(o.lengthSeconds() * rate));
         if (offFrame < 1) throw UsageError("--length is shorter than one sample");
-        score.events = vsthost::noteEvents(o.noteNumber, o.velocity, offFrame);
+        score.events = hostkit::noteEvents(o.noteNumber, o.velocity, offFrame);
         score.totalFrames = offFrame + tailFrames;
         return score;
     }
-    const auto midi = vsthost::MidiFile::load(o.midi);
+    const auto midi = hostkit::MidiFile::load(o.midi);
     score.events = midi.schedule(o.rate);
     if (score.events.empty())
         throw RenderError(o.midi + ": the file holds no notes, controllers or pitch bends to play");
@@ -149,8 +149,8 @@ Score scoreFor(const Options& o) {
 }
 
 std::string pluginPathFor(const Options& o) {
-    if (!o.plugin.empty()) return vsthost::resolvePluginPath(o.plugin);
-    std::string path = vsthost::findDefaultPlugin();
+    if (!o.plugin.empty()) return hostkit::resolvePluginPath(o.plugin);
+    std::string path = hostkit::findDefaultPlugin();
     if (path.empty())
         throw RenderError("corvex.so was found neither beside corvex-render nor in the VST "
                           "folders; name a plug-in with --plugin PATH");
@@ -159,7 +159,7 @@ std::string pluginPathFor(const Options& o) {
 
 // Opens (and perhaps starts) a fresh instance, then selects the program — the one given, else
 // the one --program names — and applies the parameters.
-std::unique_ptr<Plugin> preparedInstance(const vsthost::Library& library, const Options& o,
+std::unique_ptr<Plugin> preparedInstance(const hostkit::Library& library, const Options& o,
                                          std::optional<int32_t> program, bool start) {
     auto plugin = std::make_unique<Plugin>(library);
     plugin->open(o.rate, o.block);
@@ -186,7 +186,7 @@ RenderReport renderToFile(Plugin& plugin, const Score& score, const std::string&
                                    static_cast<std::size_t>(plugin.blockSize()));
     RenderReport report;
     const auto begin = std::chrono::steady_clock::now();
-    vsthost::render(
+    hostkit::render(
         plugin, score.events, score.totalFrames,
         [&](const float* const* data, int32_t frames) {
             for (int32_t i = 0; i < frames; ++i)
@@ -228,7 +228,7 @@ void printReport(std::FILE* out, std::FILE* err, const Options& o, const std::st
                          : "the integer samples were clipped");
 }
 
-void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& o) {
+void listPlugin(std::FILE* out, const hostkit::Library& library, const Options& o) {
     auto plugin = preparedInstance(library, o, std::nullopt, false);
     const std::string name = plugin->effectName();
     const std::string vendor = plugin->vendorName();
@@ -280,7 +280,7 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::optional<Score> score;
     if (!o.list) score = scoreFor(o);
 
-    const vsthost::Library library(pluginPathFor(o));
+    const hostkit::Library library(pluginPathFor(o));
     if (o.list) {
         listPlugin(out, library, o);
         return kExitOk;

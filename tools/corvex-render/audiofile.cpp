@@ -1,5 +1,5 @@
 // Audio-file output through libsndfile, with write-then-rename and crash cleanup.
-#include "audiofile.h"
+#include "tools/corvex-render/audiofile.h"
 
 #include <sndfile.h>
 

@@ -2,7 +2,7 @@
 // its name or not at all, and measuring what was written.
 #pragma once
 
-#include "options.h"
+#include "tools/corvex-render/options.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // Command-line parsing for corvex-render.
-#include "options.h"
+#include "tools/corvex-render/options.h"
 
-#include "notename.h"
+#include "hostkit/notename.h"
 
 #include <cerrno>
 #include <cmath>
@@ -166,7 +166,7 @@ Options parseOptions(const std::vector<std::string>& args) {
     if (modes > 1) throw UsageError("use only one of -o, --all-programs and --list");
     if (!o.allProgramsDir.empty() && o.program)
         throw UsageError("--program and --all-programs cannot be combined");
-    const auto note = vsthost::parseNote(o.note);
+    const auto note = hostkit::parseNote(o.note);
     if (!note)
         throw UsageError("--note wants a number 0-127 or a name like C4, F#3 or Bb2, not " +
                          quotedValue(o.note));

@@ -8,8 +8,8 @@
 // the box, after which the box is not touched again. Null boxes are answered with no-ops.
 #pragma once
 
-#include "raster.h"
-#include "window.h"
+#include "platform/raster.h"
+#include "platform/window.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // buttons, the clock and the queued events are whatever the test sets.
 #pragma once
 
-#include "editbox.h"
-#include "window.h"
+#include "platform/editbox.h"
+#include "platform/window.h"
 
 #include <string>
 #include <vector>

@@ -6,7 +6,7 @@
 // thread). Nothing here starts threads or initialises the window system for threads.
 #pragma once
 
-#include "raster.h"
+#include "platform/raster.h"
 
 #include <cstddef>
 #include <cstdint>
