@@ -1,4 +1,5 @@
-// The effect this library creates: Corvex. The one place that names the engine for the entry points.
+// The effect this library creates: Corvex. The one place that names the engine for the entry
+// points.
 #include "plugin_factory.h"
 
 #include "engine/corvex.h"
