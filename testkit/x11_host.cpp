@@ -274,7 +274,8 @@ void ClipboardOwner::step() {
         reply.property = None;
         if (r.target == s->utf8 || r.target == XA_STRING) {
             XChangeProperty(s->d, r.requestor, r.property, r.target, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(s->text.data()), static_cast<int>(s->text.size()));
+                            reinterpret_cast<const unsigned char*>(s->text.data()),
+                            static_cast<int>(s->text.size()));
             reply.property = r.property;
         } else if (r.target == s->targets) {
             const Atom offered[] = {s->targets, s->utf8};
@@ -312,8 +313,9 @@ bool readClipboard(std::string* text, int32_t timeoutMs) {
                 int format = 0;
                 unsigned long count = 0, after = 0;
                 unsigned char* data = nullptr;
-                if (XGetWindowProperty(c.d, w, property, 0, 4096, True, AnyPropertyType, &type, &format, &count,
-                                       &after, &data) == Success && data) {
+                if (XGetWindowProperty(c.d, w, property, 0, 4096, True, AnyPropertyType, &type,
+                                       &format, &count, &after, &data) == Success &&
+                    data) {
                     text->assign(reinterpret_cast<char*>(data), count);
                     ok = true;
                 }

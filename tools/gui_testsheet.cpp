@@ -257,8 +257,10 @@ void editorFrame(CDrawContext& c, CBitmap& bg, int32_t x0, int32_t y0) {
 // The controls page: knobs at several values with the line handle, a display in each style and a
 // text field, as they draw when idle.
 void controls(CDrawContext& c, int32_t x0, int32_t y0) {
-    caption(c, x0, y0, "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
-                       "transparent; text field");
+    caption(
+        c, x0, y0,
+        "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
+        "transparent; text field");
     y0 += 22;
     c.setFillColor(CColor{60, 64, 80, 0});
     c.fillRect(CRect(x0 - 1, y0 - 1, x0 + 1180, y0 + 120));
@@ -285,7 +287,8 @@ void controls(CDrawContext& c, int32_t x0, int32_t y0) {
         if (styles[i] < 0) d.setTransparency(true);
         d.draw(&c);
     }
-    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100, "0.731 (typed value)");
+    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100,
+                    "0.731 (typed value)");
     field.setFont(kFontSmaller);
     field.setFontColor(kBlackCColor);
     field.setBackColor(kWhiteCColor);
