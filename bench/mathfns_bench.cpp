@@ -25,20 +25,15 @@ template <double (*Pow)(double, double)> void shapedTable(benchmark::State& stat
     double q = 1.0;
     for (auto _ : state) {
         double sum = 0.0;
-        for (double u : bases)
-            sum += Pow(u, q);
+        for (double u : bases) sum += Pow(u, q);
         benchmark::DoNotOptimize(sum);
         q = q < 20.0 ? q + 0.37 : 1.0;
     }
     state.SetItemsProcessed(state.iterations() * kTableSize);
 }
 
-double libraryPow(double x, double y) {
-    return std::pow(x, y);
-}
-double portablePow(double x, double y) {
-    return mathfns::pow(x, y);
-}
+double libraryPow(double x, double y) { return std::pow(x, y); }
+double portablePow(double x, double y) { return mathfns::pow(x, y); }
 BENCHMARK(shapedTable<libraryPow>)->Name("pow/C library, shaped table of 1024");
 BENCHMARK(shapedTable<portablePow>)->Name("pow/mathfns, shaped table of 1024");
 
@@ -77,4 +72,4 @@ void soundingBlock(benchmark::State& state, bool moving) {
 BENCHMARK_CAPTURE(soundingBlock, steady, false)->Arg(32)->Arg(64)->Arg(256)->Arg(512);
 BENCHMARK_CAPTURE(soundingBlock, shape moving, true)->Arg(32)->Arg(64)->Arg(256)->Arg(512);
 
-} // namespace
+}  // namespace

@@ -64,6 +64,6 @@ void programs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Render)->Apply(programs)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -47,8 +47,9 @@ void BM_RenderLoop(benchmark::State& state) {
         plugin.start();
         plugin.setProgram(renderer::findProgram(plugin, kPrograms[state.range(0)]));
         // Held for the whole minute: every block sounds.
-        hostkit::render(plugin, hostkit::noteEvents(60, 100, frames), frames,
-                        [](const float* const* ch, int32_t) { benchmark::DoNotOptimize(ch[0][0]); });
+        hostkit::render(
+            plugin, hostkit::noteEvents(60, 100, frames), frames,
+            [](const float* const* ch, int32_t) { benchmark::DoNotOptimize(ch[0][0]); });
         factor.lap(begin);
     }
     state.SetLabel(kPrograms[state.range(0)]);
@@ -72,10 +73,10 @@ void BM_RenderCommand(benchmark::State& state) {
     RealTimeFactor factor;
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
-        const int status = renderer::run({"--plugin", CORVEX_PLUGIN_PATH, "--program",
-                                          kPrograms[state.range(0)], "--length", "59", "--tail",
-                                          "1", "-q", "-o", out},
-                                         stdout, stderr);
+        const int status =
+            renderer::run({"--plugin", CORVEX_PLUGIN_PATH, "--program", kPrograms[state.range(0)],
+                           "--length", "59", "--tail", "1", "-q", "-o", out},
+                          stdout, stderr);
         if (status != 0) state.SkipWithError("render failed");
         factor.lap(begin);
     }
@@ -86,6 +87,6 @@ void BM_RenderCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderCommand)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

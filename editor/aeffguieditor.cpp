@@ -39,7 +39,9 @@ int32_t AEffGUIEditor::setKnobMode(int val) {
 }
 
 namespace {
-gui::VstKeyCode toGui(const VstKeyCode& k) { return gui::VstKeyCode{k.character, k.virt, k.modifier}; }
+gui::VstKeyCode toGui(const VstKeyCode& k) {
+    return gui::VstKeyCode{k.character, k.virt, k.modifier};
+}
 }  // namespace
 
 int32_t AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {

@@ -65,9 +65,7 @@ struct ParamValues {
 
     // The field a parameter index names; null outside 0-13.
     float* field(int32_t index);
-    const float* field(int32_t index) const {
-        return const_cast<ParamValues*>(this)->field(index);
-    }
+    const float* field(int32_t index) const { return const_cast<ParamValues*>(this)->field(index); }
 };
 
 // Parameter indices in the order their fields are declared.
@@ -82,7 +80,8 @@ public:
     CurrentValues(const CurrentValues& other) { *this = other; }
     CurrentValues& operator=(const CurrentValues& other) {
         for (int32_t i = 0; i < kNumParams; ++i)
-            slots[i].store(other.slots[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+            slots[i].store(other.slots[i].load(std::memory_order_relaxed),
+                           std::memory_order_relaxed);
         return *this;
     }
 

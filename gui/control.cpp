@@ -12,7 +12,9 @@ CControl::CControl(const CRect& size, CControlListener* listener, int32_t tag, C
     : CView(size), listener(listener), tag(tag), pBackground(background) {
     // The platform's setting, but never so short that a deliberate double click is missed.
     const uint32_t systemTime = platform::doubleClickTime();
-    doubleClickTime = systemTime < 250u ? 250 : systemTime > 5000u ? 5000 : static_cast<int32_t>(systemTime);
+    doubleClickTime = systemTime < 250u    ? 250
+                      : systemTime > 5000u ? 5000
+                                           : static_cast<int32_t>(systemTime);
     setTransparency(false);
     setMouseEnabled(true);
     if (pBackground) pBackground->remember();
@@ -54,8 +56,8 @@ bool CControl::isDoubleClick() {
     const uint32_t now = parentFrame ? parentFrame->getTicks() : 0;
     // Elapsed time in wrapping arithmetic: the tick counter passes 2^31 after 24.8 days of
     // uptime, where a signed "0 or below means none" test would stop recognising clicks.
-    if (clickPending &&
-        static_cast<uint32_t>(now - static_cast<uint32_t>(lastTicks)) < static_cast<uint32_t>(doubleClickTime)) {
+    if (clickPending && static_cast<uint32_t>(now - static_cast<uint32_t>(lastTicks)) <
+                            static_cast<uint32_t>(doubleClickTime)) {
         clickPending = false;
         lastTicks = 0;
         return true;

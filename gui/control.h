@@ -21,7 +21,8 @@ class CControl : public CView {
 public:
     // Takes a reference on background (may be null); the control draws with mouse handling on
     // and transparency off.
-    CControl(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background = nullptr);
+    CControl(const CRect& size, CControlListener* listener, int32_t tag,
+             CBitmap* background = nullptr);
     ~CControl() override;
 
     void draw(CDrawContext* context) override = 0;

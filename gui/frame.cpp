@@ -34,7 +34,9 @@ void exitWindowClass() {
     if (gUseCount > 0 && --gUseCount == 0) gClassName[0] = '\0';
 }
 
-platform::NativeWindow asNative(void* window) { return reinterpret_cast<platform::NativeWindow>(window); }
+platform::NativeWindow asNative(void* window) {
+    return reinterpret_cast<platform::NativeWindow>(window);
+}
 
 }  // namespace
 
@@ -156,7 +158,9 @@ bool CFrame::isChild(CView* view) {
     return false;
 }
 
-CView* CFrame::getView(int32_t index) { return index >= 0 && index < nbViews ? views[index] : nullptr; }
+CView* CFrame::getView(int32_t index) {
+    return index >= 0 && index < nbViews ? views[index] : nullptr;
+}
 
 void CFrame::setBackground(CBitmap* bitmap) {
     if (background) background->forget();
@@ -190,8 +194,7 @@ void CFrame::setEditView(CView* view) {
 
 // ---- Drawing ---------------------------------------------------------------------------------
 
-template <typename Fn>
-void CFrame::withWindowContext(Fn&& fn) {
+template <typename Fn> void CFrame::withWindowContext(Fn&& fn) {
     if (!systemWindow) return;
     platform::Context* dc = platform::getWindowContext(systemWindow);
     if (!dc) return;
@@ -320,7 +323,8 @@ bool CFrame::onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) 
         CView* v = views[i];
         CRect r;
         v->getViewSize(r);
-        if (v->getMouseEnabled() && where.isInside(r) && v->onDrop(items, nbItems, type, where)) return true;
+        if (v->getMouseEnabled() && where.isInside(r) && v->onDrop(items, nbItems, type, where))
+            return true;
     }
     return false;
 }
@@ -339,7 +343,8 @@ bool CFrame::onWheel(CDrawContext* context, const CPoint&, float distance) {
 bool CFrame::getCurrentLocation(CPoint& where) {
     platform::PointerState s;
     platform::queryPointer(systemWindow, &s);
-    const platform::Rect r = systemWindow ? platform::windowScreenRect(systemWindow) : platform::Rect{};
+    const platform::Rect r =
+        systemWindow ? platform::windowScreenRect(systemWindow) : platform::Rect{};
     where = CPoint(s.screen.x - r.left, s.screen.y - r.top);
     return true;
 }
@@ -393,8 +398,8 @@ void CFrame::onWheel(platform::Context* dc, platform::Point where, float distanc
 
 bool CFrame::canDrop() { return !modalView && !editView; }
 
-bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
-                    platform::Point where) {
+bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count,
+                    std::size_t size, platform::Point where) {
     CPoint p(where.x, where.y);
     if (kind == platform::DropKind::text) {
         void* text[1] = {const_cast<char*>(items[0])};
@@ -425,7 +430,8 @@ bool CFrame::open(CPoint* where) {
     if (!addedWindow) return false;
     if (openFlag) {
         if (systemWindow) {
-            platform::NativeWindow p = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+            platform::NativeWindow p =
+                platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
             platform::NativeWindow gp = p ? platform::nativeParent(systemWindow, p) : 0;
             if (gp) platform::nativeRaise(systemWindow, gp);
         }
@@ -468,7 +474,8 @@ bool CFrame::setSize(int32_t width, int32_t height) {
         const platform::NativeWindow p = platform::nativeParent(systemWindow, w);
         if (!p) break;
         platform::Rect wr{}, pr{};
-        if (!platform::nativeScreenRect(systemWindow, w, &wr) || !platform::nativeScreenRect(systemWindow, p, &pr))
+        if (!platform::nativeScreenRect(systemWindow, w, &wr) ||
+            !platform::nativeScreenRect(systemWindow, p, &pr))
             break;
         if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
         else platform::nativeResize(systemWindow, w, width + dx, height + dy);
@@ -519,7 +526,8 @@ bool CFrame::getPosition(int32_t& x, int32_t& y) {
 
 bool CFrame::getSize(CRect* rect) {
     if (!openFlag || !systemWindow || !rect) return false;
-    const platform::NativeWindow parent = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+    const platform::NativeWindow parent =
+        platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
     platform::Rect r{};
     if (!parent || !platform::nativeScreenRect(systemWindow, parent, &r)) return false;
     platform::NativeWindow up = platform::nativeParent(systemWindow, parent);

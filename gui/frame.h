@@ -122,8 +122,7 @@ private:
     bool onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
                 platform::Point where) override;
 
-    template <typename Fn>
-    void withWindowContext(Fn&& fn);
+    template <typename Fn> void withWindowContext(Fn&& fn);
 
     CFrameOwner* editor = nullptr;
     void* parentWindow = nullptr;

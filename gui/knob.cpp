@@ -99,8 +99,9 @@ void CKnob::valueToPoint(CPoint& point) const {
 }
 
 float CKnob::valueFromPoint(CPoint& point) const {
-    float alpha = static_cast<float>(std::atan2(static_cast<double>(radius - static_cast<float>(point.y)),
-                                                static_cast<double>(static_cast<float>(point.x) - radius)));
+    float alpha =
+        static_cast<float>(std::atan2(static_cast<double>(radius - static_cast<float>(point.y)),
+                                      static_cast<double>(static_cast<float>(point.x) - radius)));
     if (alpha < 0.0f) alpha += kTwoPiF;
     float d = alpha - startAngle;
     if (rangeAngle < 0.0f) {
@@ -199,7 +200,8 @@ void CKnob::mouse(CDrawContext* context, CPoint& where) {
         if (where != lastPoint) {
             lastPoint = where;
             if (linear) {
-                const float diff = static_cast<float>((firstPoint.y - where.y) + (where.x - firstPoint.x));
+                const float diff =
+                    static_cast<float>((firstPoint.y - where.y) + (where.x - firstPoint.x));
                 if (buttons != oldButton) {
                     float linearRange = range;
                     if (buttons & kKeyShift) linearRange *= zoomFactor;
@@ -253,8 +255,7 @@ int32_t CKnob::onKeyDown(VstKeyCode& keyCode) {
     case 14:  // down
         step = -1.0f;
         break;
-    default:
-        return -1;
+    default: return -1;
     }
     if (keyCode.modifier & 1) value += 0.1f * step * wheelInc;
     else value += wheelInc * step;

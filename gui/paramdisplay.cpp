@@ -63,7 +63,9 @@ void CParamDisplay::setStringConvert(CStringConvertWithData convert, void* data)
     userData = data;
 }
 
-void CParamDisplay::setString2FloatConvert(CString2FloatConvert convert) { string2FloatConvert = convert; }
+void CParamDisplay::setString2FloatConvert(CString2FloatConvert convert) {
+    string2FloatConvert = convert;
+}
 
 void CParamDisplay::setStyle(int32_t val) {
     if (style != val) {

@@ -9,9 +9,9 @@ namespace gui {
 
 // Style bits read by the drawing.
 enum : int32_t {
-    k3DIn = 0x80,        // top/left edges in the back colour, right/bottom in the frame colour
-    k3DOut = 0x100,      // the reverse
-    kShadowText = 0x4,   // the text first drawn one pixel right and down in the shadow colour
+    k3DIn = 0x80,       // top/left edges in the back colour, right/bottom in the frame colour
+    k3DOut = 0x100,     // the reverse
+    kShadowText = 0x4,  // the text first drawn one pixel right and down in the shadow colour
     kNoTextStyle = 0x800,
     kNoDrawStyle = 0x1000,
     kDoubleClickStyle = 0x2000,  // text fields: only a double click opens the edit box

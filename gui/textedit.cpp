@@ -68,12 +68,30 @@ bool translateKey(const VstKeyCode& key, platform::EditKeyInput& input, char* ut
     case 11: input.key = platform::EditKey::left; return true;
     case 13: input.key = platform::EditKey::right; return true;
     case 22: input.key = platform::EditKey::del; return true;
-    case 7: utf8[0] = ' '; utf8[1] = '\0'; break;
-    case 34: utf8[0] = '*'; utf8[1] = '\0'; break;
-    case 35: utf8[0] = '+'; utf8[1] = '\0'; break;
-    case 37: utf8[0] = '-'; utf8[1] = '\0'; break;
-    case 38: utf8[0] = '.'; utf8[1] = '\0'; break;
-    case 39: utf8[0] = '/'; utf8[1] = '\0'; break;
+    case 7:
+        utf8[0] = ' ';
+        utf8[1] = '\0';
+        break;
+    case 34:
+        utf8[0] = '*';
+        utf8[1] = '\0';
+        break;
+    case 35:
+        utf8[0] = '+';
+        utf8[1] = '\0';
+        break;
+    case 37:
+        utf8[0] = '-';
+        utf8[1] = '\0';
+        break;
+    case 38:
+        utf8[0] = '.';
+        utf8[1] = '\0';
+        break;
+    case 39:
+        utf8[0] = '/';
+        utf8[1] = '\0';
+        break;
     default:
         if (key.virt >= 24 && key.virt <= 33) {
             utf8[0] = static_cast<char>('0' + (key.virt - 24));

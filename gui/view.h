@@ -154,7 +154,9 @@ public:
 protected:
     void makeOffscreen();
     void paintBackground(CDrawContext* target, const CRect& local);
-    CPoint local(const CPoint& where) const { return CPoint(where.x - size.left, where.y - size.top); }
+    CPoint local(const CPoint& where) const {
+        return CPoint(where.x - size.left, where.y - size.top);
+    }
 
     CCView* firstView = nullptr;
     CCView* lastView = nullptr;

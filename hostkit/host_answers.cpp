@@ -7,4 +7,4 @@ intptr_t versionOnlyHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, flo
     return opcode == audioMasterVersion ? kHostVstVersion : 0;
 }
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -16,4 +16,4 @@ constexpr intptr_t kHostVstVersion = 2400;
 intptr_t versionOnlyHost(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
                          float opt);
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -130,11 +130,12 @@ TrackResult readTrack(const uint8_t* data, std::size_t size, int32_t index) {
             const uint8_t type = r.byte("a meta event");
             const uint32_t length = r.vlq("a meta event length");
             const uint8_t* payload = r.take(length, "a meta event");
-            if (type == 0x2F) break; // end of track; anything after it is not part of the track
+            if (type == 0x2F) break;  // end of track; anything after it is not part of the track
             if (type == 0x51) {
-                if (length != 3) r.fail("tempo event of " + std::to_string(length) + " bytes, not 3");
-                const uint32_t micros = (uint32_t{payload[0]} << 16) |
-                                        (uint32_t{payload[1]} << 8) | payload[2];
+                if (length != 3)
+                    r.fail("tempo event of " + std::to_string(length) + " bytes, not 3");
+                const uint32_t micros =
+                    (uint32_t{payload[0]} << 16) | (uint32_t{payload[1]} << 8) | payload[2];
                 if (micros == 0) r.fail("tempo of 0 microseconds per quarter note");
                 out.tempos.push_back({tick, micros});
             }
@@ -145,7 +146,7 @@ TrackResult readTrack(const uint8_t* data, std::size_t size, int32_t index) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 MidiFile MidiFile::parse(const uint8_t* data, std::size_t size) {
     if (!data || size == 0) throw MidiFileError("bad MIDI file: the file is empty");
@@ -194,7 +195,8 @@ MidiFile MidiFile::parse(const uint8_t* data, std::size_t size) {
                                 " bytes runs past the end of the file (truncated?)");
         const uint8_t* body = file.take(length, "a chunk");
         // Chunks of other types are allowed by the format and carry nothing we use.
-        if (isTrack) results.push_back(readTrack(body, length, static_cast<int32_t>(results.size())));
+        if (isTrack)
+            results.push_back(readTrack(body, length, static_cast<int32_t>(results.size())));
     }
 
     std::size_t total = 0;
@@ -224,7 +226,8 @@ MidiFile MidiFile::load(const std::string& path) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         throw MidiFileError("cannot read MIDI file " + path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw MidiFileError("cannot read MIDI file " + path + ": it is a folder");
+    if (S_ISDIR(st.st_mode))
+        throw MidiFileError("cannot read MIDI file " + path + ": it is a folder");
     if (!S_ISREG(st.st_mode))
         throw MidiFileError("cannot read MIDI file " + path + ": it is not a regular file");
     if (static_cast<uint64_t>(st.st_size) > kMaxMidiFileBytes)
@@ -234,8 +237,9 @@ MidiFile MidiFile::load(const std::string& path) {
     while (got < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw MidiFileError("cannot read MIDI file " + path + ": " + std::strerror(errno));
-        if (n == 0) break; // shrank while being read: parse what is there
+        if (n < 0)
+            throw MidiFileError("cannot read MIDI file " + path + ": " + std::strerror(errno));
+        if (n == 0) break;  // shrank while being read: parse what is there
         got += static_cast<std::size_t>(n);
     }
     bytes.resize(got);
@@ -256,19 +260,21 @@ struct Fraction {
 
 int64_t roundedFrames(Fraction seconds, uint32_t sampleRate) {
     // Cannot overflow: numerators stay below 2^80 (ticks below 2^55 times tempos below 2^24).
-    const u128 frames = (seconds.numerator * sampleRate + seconds.denominator / 2) / seconds.denominator;
+    const u128 frames =
+        (seconds.numerator * sampleRate + seconds.denominator / 2) / seconds.denominator;
     constexpr auto kMax = static_cast<u128>(INT64_MAX);
     return static_cast<int64_t>(frames > kMax ? kMax : frames);
 }
 
-} // namespace
+}  // namespace
 
 int64_t MidiFile::frameAt(int64_t tick, uint32_t sampleRate) const {
     if (tick <= 0) return 0;
     if (ppq == 0) {
         // SMPTE timing: ticks are fractions of a fixed frame rate; tempo does not apply.
         const u128 t = static_cast<u128>(tick);
-        if (smpteFps == 29) return roundedFrames({t * 1001u, u128{30000} * smpteTicksPerFrame}, sampleRate);
+        if (smpteFps == 29)
+            return roundedFrames({t * 1001u, u128{30000} * smpteTicksPerFrame}, sampleRate);
         return roundedFrames({t, static_cast<u128>(smpteFps) * smpteTicksPerFrame}, sampleRate);
     }
     // Sum of (ticks in each tempo segment x its microseconds per quarter), over ppq x 10^6.
@@ -311,4 +317,4 @@ std::vector<TimedMidiEvent> MidiFile::schedule(uint32_t sampleRate) const {
     return out;
 }
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -62,10 +62,10 @@ private:
     int fileFormat = 0;
     int tracks = 0;
     int ppq = 0;
-    int smpteFps = 0;          // 24, 25, 29 (meaning 30000/1001) or 30
+    int smpteFps = 0;  // 24, 25, 29 (meaning 30000/1001) or 30
     int smpteTicksPerFrame = 0;
     std::vector<MidiMessage> merged;
     std::vector<TempoChange> tempos;
 };
 
-} // namespace hostkit
+}  // namespace hostkit

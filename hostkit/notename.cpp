@@ -20,7 +20,7 @@ std::optional<int> wholeInteger(const std::string& text, std::size_t pos) {
     return negative ? -value : value;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<int> parseNote(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -29,14 +29,14 @@ std::optional<int> parseNote(const std::string& text) {
         if (!number || *number > 127) return std::nullopt;
         return number;
     }
-    static constexpr int kPitchClass[7] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
+    static constexpr int kPitchClass[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     if (letter < 'A' || letter > 'G') return std::nullopt;
     int pitch = kPitchClass[letter - 'A'];
     std::size_t pos = 1;
     for (; pos < text.size() && (text[pos] == '#' || text[pos] == 'b'); ++pos)
         pitch += text[pos] == '#' ? 1 : -1;
-    if (pos - 1 > 2) return std::nullopt; // more than a double sharp or flat is a typo
+    if (pos - 1 > 2) return std::nullopt;  // more than a double sharp or flat is a typo
     const auto octave = wholeInteger(text, pos);
     if (!octave || *octave < -1 || *octave > 9) return std::nullopt;
     const int note = (*octave + 1) * 12 + pitch;
@@ -51,4 +51,4 @@ std::string noteName(int note) {
     return std::string(kNames[note % 12]) + std::to_string(note / 12 - 1);
 }
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -14,4 +14,4 @@ std::optional<int> parseNote(const std::string& text);
 // The name of a note number with sharps ("C#4"); "?" outside 0-127.
 std::string noteName(int note);
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -56,14 +56,13 @@ std::string executableDir() {
     return slash == std::string::npos ? std::string() : self.substr(0, slash);
 }
 
-} // namespace
+}  // namespace
 
 // ---- Library ------------------------------------------------------------------------------
 
 Library::Library(const std::string& path) : filePath(path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        throw HostError("plug-in " + path + " not found");
+    if (::stat(path.c_str(), &st) != 0) throw HostError("plug-in " + path + " not found");
     if (!S_ISREG(st.st_mode)) throw HostError("plug-in " + path + " is not a file");
     // A name without a slash would make dlopen search the library path instead of this file.
     const std::string loadPath = path.find('/') == std::string::npos ? "./" + path : path;
@@ -231,19 +230,19 @@ void Plugin::process(float** inputs, float** outputs, int32_t frames) {
 
 // ---- The host callback ------------------------------------------------------------------
 
-intptr_t hostCallback(AEffect* /*effect*/, int32_t opcode, int32_t index, intptr_t value,
-                      void* ptr, float opt) {
+intptr_t hostCallback(AEffect* /*effect*/, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                      float opt) {
     const Plugin* plugin = activePlugin;
     if (plugin && plugin->ownAnswers()) {
-        if (const std::optional<intptr_t> answer = plugin->ownAnswers()(opcode, index, value, ptr, opt))
+        if (const std::optional<intptr_t> answer =
+                plugin->ownAnswers()(opcode, index, value, ptr, opt))
             return *answer;
     }
     switch (opcode) {
     case audioMasterVersion: return kHostVstVersion;
     // We deliver MIDI to every plug-in; asking for it is welcome.
     case audioMasterWantMidi: return 1;
-    case audioMasterGetSampleRate:
-        return plugin ? static_cast<intptr_t>(plugin->sampleRate()) : 0;
+    case audioMasterGetSampleRate: return plugin ? static_cast<intptr_t>(plugin->sampleRate()) : 0;
     case audioMasterGetBlockSize: return plugin ? plugin->blockSize() : 0;
     case audioMasterGetVendorString: copyOut(ptr, kHostVendor, 64); return 1;
     case audioMasterGetProductString: copyOut(ptr, kHostProduct, 64); return 1;
@@ -305,4 +304,4 @@ std::string resolvePluginPath(const std::string& nameOrPath) {
     return nameOrPath;
 }
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -149,4 +149,4 @@ std::string resolvePluginPath(const std::string& nameOrPath);
 // The folders searched for plug-ins, in order.
 std::vector<std::string> pluginSearchPath();
 
-} // namespace hostkit
+}  // namespace hostkit

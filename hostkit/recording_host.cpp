@@ -6,9 +6,7 @@ namespace hostkit {
 namespace {
 RecordingHost* gCurrent = nullptr;
 
-bool passesText(int32_t opcode) {
-    return opcode == audioMasterCanDo;
-}
+bool passesText(int32_t opcode) { return opcode == audioMasterCanDo; }
 
 intptr_t recordingCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                            void* ptr, float opt) {
@@ -19,7 +17,7 @@ intptr_t recordingCallback(AEffect* effect, int32_t opcode, int32_t index, intpt
     const auto it = gCurrent->answers.find(opcode);
     return it == gCurrent->answers.end() ? 0 : it->second;
 }
-} // namespace
+}  // namespace
 
 RecordingHost::RecordingHost() : previous(gCurrent) { gCurrent = this; }
 
@@ -52,4 +50,4 @@ const HostCall* RecordingHost::last(int32_t opcode) const {
     return nullptr;
 }
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -20,7 +20,7 @@ struct HostCall {
     intptr_t value;
     void* ptr;
     float opt;
-    std::string text; // ptr read as a string, for the requests that pass one
+    std::string text;  // ptr read as a string, for the requests that pass one
 };
 
 class RecordingHost {
@@ -33,14 +33,14 @@ public:
     // The callback to hand to an effect; it reaches whichever RecordingHost is current.
     static audioMasterCallback callback();
 
-    std::map<int32_t, intptr_t> answers; // by opcode; absent opcodes answer 0
+    std::map<int32_t, intptr_t> answers;  // by opcode; absent opcodes answer 0
     std::vector<HostCall> calls;
 
     int count(int32_t opcode) const;
     const HostCall* last(int32_t opcode) const;
 
 private:
-    RecordingHost* previous; // the host that was current before this one
+    RecordingHost* previous;  // the host that was current before this one
 };
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -13,8 +13,8 @@ namespace {
 class EventList {
 public:
     explicit EventList(std::size_t capacity)
-        : storage(new intptr_t[(offsetof(VstEvents, events) + std::max<std::size_t>(capacity, 2) *
-                                                                  sizeof(VstEvent*)) /
+        : storage(new intptr_t[(offsetof(VstEvents, events) +
+                                std::max<std::size_t>(capacity, 2) * sizeof(VstEvent*)) /
                                    sizeof(intptr_t) +
                                1]()),
           list(reinterpret_cast<VstEvents*>(storage.get())) {}
@@ -32,7 +32,7 @@ private:
     VstEvents* list;
 };
 
-} // namespace
+}  // namespace
 
 std::vector<TimedMidiEvent> noteEvents(int note, int velocity, int64_t offFrame) {
     const auto n = static_cast<uint8_t>(note & 0x7F);
@@ -88,4 +88,4 @@ void render(Plugin& plugin, const std::vector<TimedMidiEvent>& events, int64_t t
     }
 }
 
-} // namespace hostkit
+}  // namespace hostkit

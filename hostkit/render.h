@@ -26,4 +26,4 @@ void render(Plugin& plugin, const std::vector<TimedMidiEvent>& events, int64_t t
 // A quick note: note-on at frame 0, note-off at `offFrame`.
 std::vector<TimedMidiEvent> noteEvents(int note, int velocity, int64_t offFrame);
 
-} // namespace hostkit
+}  // namespace hostkit

@@ -12,7 +12,11 @@ bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Length of the valid UTF-8 sequence at s[i], or 0.
 size_t sequenceLength(const std::string& s, size_t i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    size_t n = c < 0x80             ? 1
+               : (c & 0xE0) == 0xC0 ? 2
+               : (c & 0xF0) == 0xE0 ? 3
+               : (c & 0xF8) == 0xF0 ? 4
+                                    : 0;
     if (n == 0 || (n == 2 && c < 0xC2) || (n == 4 && c > 0xF4) || i + n > s.size()) return 0;
     for (size_t k = 1; k < n; ++k)
         if (!continuation(static_cast<unsigned char>(s[i + k]))) return 0;
@@ -47,7 +51,9 @@ void EditModel::reset(const char* text, int32_t limit) {
     if (text) {
         const std::string clean = cleanUtf8(text);
         size_t cut = std::min(clean.size(), static_cast<size_t>(maxBytes));
-        while (cut > 0 && cut < clean.size() && continuation(static_cast<unsigned char>(clean[cut]))) --cut;
+        while (cut > 0 && cut < clean.size() &&
+               continuation(static_cast<unsigned char>(clean[cut])))
+            --cut;
         content.assign(clean, 0, cut);
     }
     selectAll();
@@ -70,7 +76,9 @@ void EditModel::setCaret(int32_t offset, bool extend) {
 int32_t EditModel::previousBoundary(int32_t offset) const {
     if (offset <= 0) return 0;
     --offset;
-    while (offset > 0 && continuation(static_cast<unsigned char>(content[static_cast<size_t>(offset)]))) --offset;
+    while (offset > 0 &&
+           continuation(static_cast<unsigned char>(content[static_cast<size_t>(offset)])))
+        --offset;
     return offset;
 }
 
@@ -78,7 +86,9 @@ int32_t EditModel::nextBoundary(int32_t offset) const {
     const auto size = static_cast<int32_t>(content.size());
     if (offset >= size) return size;
     ++offset;
-    while (offset < size && continuation(static_cast<unsigned char>(content[static_cast<size_t>(offset)]))) ++offset;
+    while (offset < size &&
+           continuation(static_cast<unsigned char>(content[static_cast<size_t>(offset)])))
+        ++offset;
     return offset;
 }
 
@@ -101,7 +111,8 @@ EditModel::Result EditModel::insert(const std::string& utf8) {
     const int32_t selectedBytes = std::abs(caretPos - anchorPos);
     const int32_t room = maxBytes - (static_cast<int32_t>(content.size()) - selectedBytes);
     size_t take = std::min(clean.size(), static_cast<size_t>(std::max(room, 0)));
-    while (take > 0 && take < clean.size() && continuation(static_cast<unsigned char>(clean[take]))) --take;
+    while (take > 0 && take < clean.size() && continuation(static_cast<unsigned char>(clean[take])))
+        --take;
     if (take == 0) return Result::refused;
     deleteSelection();
     content.insert(static_cast<size_t>(caretPos), clean, 0, take);

@@ -38,9 +38,7 @@ bool handle(EditBox* box, const EditKeyInput& input) {
         editState().clipboard = box->model.selected();
         box->model.deleteSelection();
         return true;
-    case EditModel::Result::paste:
-        r = box->model.insert(editState().clipboard);
-        break;
+    case EditModel::Result::paste: r = box->model.insert(editState().clipboard); break;
     default: break;
     }
     EditBoxEvents* events = box->options.events;

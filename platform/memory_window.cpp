@@ -148,9 +148,12 @@ Window* createChildWindow(const WindowOptions& o) {
     w->events = o.events;
     // The child sits at the parent's top-left corner; the host table knows it too, so that
     // walking up from it works like walking up from any other window.
-    s.hosts[w->handle] = Host{{parent->second.rect.left, parent->second.rect.top,
-                               parent->second.rect.left + o.width, parent->second.rect.top + o.height},
-                              o.parent, false, 0};
+    s.hosts[w->handle] =
+        Host{{parent->second.rect.left, parent->second.rect.top, parent->second.rect.left + o.width,
+              parent->second.rect.top + o.height},
+             o.parent,
+             false,
+             0};
     ++s.live;
     return w.release();
 }
@@ -211,8 +214,9 @@ void pumpEvents(Window* w, bool paintOnly) {
             w->lastDrop = false;
             if (w->dropTarget && w->events->canDrop()) {
                 if (e.dropKind == DropKind::text)
-                    w->lastDrop = w->events->onDrop(e.dropKind, ptrs.data(), 1,
-                                                    e.items.empty() ? 0 : e.items[0].size() + 1, where);
+                    w->lastDrop =
+                        w->events->onDrop(e.dropKind, ptrs.data(), 1,
+                                          e.items.empty() ? 0 : e.items[0].size() + 1, where);
                 else
                     w->lastDrop = w->events->onDrop(e.dropKind, ptrs.data(),
                                                     static_cast<int32_t>(ptrs.size()), 0, where);

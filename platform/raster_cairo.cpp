@@ -167,7 +167,11 @@ bool validUtf8(const unsigned char* s, std::size_t n) {
     std::size_t i = 0;
     while (i < n) {
         const unsigned char c = s[i];
-        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        std::size_t len = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
         if (len == 0 || i + len > n) return false;
         for (std::size_t k = 1; k < len; ++k)
             if ((s[i + k] & 0xC0) != 0x80) return false;
@@ -235,8 +239,7 @@ namespace {
 
 // Renders a cairo path into a coverage mask over the drawing area and applies it with the
 // pen's or brush's colour through the raster operation. Hard-edged: no anti-aliasing.
-template <typename PathFn>
-void maskDraw(Context* c, Color color, bool useRop, PathFn&& path) {
+template <typename PathFn> void maskDraw(Context* c, Color color, bool useRop, PathFn&& path) {
     const Rect area = drawArea(c);
     if (emptyRect(area)) return;
     const int32_t w = area.right - area.left, h = area.bottom - area.top;
@@ -336,7 +339,8 @@ void polygon(Context* c, const Point* pts, int32_t n) {
         maskDraw(c, c->brush->color, true, [&](cairo_t* cr) {
             cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
             cairo_move_to(cr, clampCoord(pts[0].x), clampCoord(pts[0].y));
-            for (int32_t i = 1; i < n; ++i) cairo_line_to(cr, clampCoord(pts[i].x), clampCoord(pts[i].y));
+            for (int32_t i = 1; i < n; ++i)
+                cairo_line_to(cr, clampCoord(pts[i].x), clampCoord(pts[i].y));
             cairo_close_path(cr);
             cairo_fill(cr);
         });
@@ -387,7 +391,8 @@ void thinArc(Context* c, double cx, double cy, double a, double b, double t0, do
     a = std::min(std::max(a, 0.0), 1.0e6);
     b = std::min(std::max(b, 0.0), 1.0e6);
     const double step = 0.25 / std::max({a, b, 1.0});
-    const int64_t n = std::min<int64_t>(static_cast<int64_t>(std::fabs(sweep) / step) + 1, 50'000'000);
+    const int64_t n =
+        std::min<int64_t>(static_cast<int64_t>(std::fabs(sweep) / step) + 1, 50'000'000);
     std::vector<Point> pts;
     pts.reserve(static_cast<size_t>(std::min<int64_t>(n, 100000)) + 1);
     auto at = [&](int64_t i) {
@@ -545,12 +550,9 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
     }
     maskDraw(c, c->pen->desc.color, true, [&](cairo_t* cr) {
         cairo_move_to(cr, clampCoord(from.x + 0.5), clampCoord(from.y + 0.5));
-        if (sw > 0)
-            cairo_arc_negative(cr, clampCoord(cx), clampCoord(cy), r, -s, -s - sw);
-        else if (sw < 0)
-            cairo_arc(cr, clampCoord(cx), clampCoord(cy), r, -s, -s - sw);
-        else
-            cairo_line_to(cr, clampCoord(cx + r * std::cos(s)), clampCoord(cy - r * std::sin(s)));
+        if (sw > 0) cairo_arc_negative(cr, clampCoord(cx), clampCoord(cy), r, -s, -s - sw);
+        else if (sw < 0) cairo_arc(cr, clampCoord(cx), clampCoord(cy), r, -s, -s - sw);
+        else cairo_line_to(cr, clampCoord(cx + r * std::cos(s)), clampCoord(cy - r * std::sin(s)));
         applyPenStroke(c, cr);
     });
 }
@@ -586,10 +588,11 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     if (emptyRect(clip)) return;
     if (c->bkMode == BkMode::opaque) {
         Brush bk{c->bkColor, false, true};
-        const Rect cellRect{static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
-                            static_cast<int32_t>(std::clamp<int64_t>(top, INT32_MIN, INT32_MAX)),
-                            static_cast<int32_t>(std::clamp<int64_t>(x + width, INT32_MIN, INT32_MAX)),
-                            static_cast<int32_t>(std::clamp<int64_t>(top + cell, INT32_MIN, INT32_MAX))};
+        const Rect cellRect{
+            static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
+            static_cast<int32_t>(std::clamp<int64_t>(top, INT32_MIN, INT32_MAX)),
+            static_cast<int32_t>(std::clamp<int64_t>(x + width, INT32_MIN, INT32_MAX)),
+            static_cast<int32_t>(std::clamp<int64_t>(top + cell, INT32_MIN, INT32_MAX))};
         const bool had = c->hasClip;
         const Rect saved = c->clip;
         c->hasClip = true;
@@ -600,9 +603,9 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     }
     if (s.empty()) return;
     Bitmap* b = c->bitmap;
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(b->pixels), CAIRO_FORMAT_RGB24, b->width, b->height,
-        b->stride * 4);
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(b->pixels),
+                                            CAIRO_FORMAT_RGB24, b->width, b->height, b->stride * 4);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
         return;
@@ -611,7 +614,8 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     cairo_rectangle(cr, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top);
     cairo_clip(cr);
     const Color tc = c->textColor;
-    cairo_set_source_rgb(cr, (tc & 0xFF) / 255.0, ((tc >> 8) & 0xFF) / 255.0, ((tc >> 16) & 0xFF) / 255.0);
+    cairo_set_source_rgb(cr, (tc & 0xFF) / 255.0, ((tc >> 8) & 0xFF) / 255.0,
+                         ((tc >> 16) & 0xFF) / 255.0);
     cairo_set_scaled_font(cr, f->scaled);
     const double baseline = static_cast<double>(top + f->ascent);
     cairo_move_to(cr, clampCoord(static_cast<double>(x)), clampCoord(baseline));

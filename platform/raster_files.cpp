@@ -79,8 +79,8 @@ Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
             switch (bpp) {
             case 32: dst[x] = le32(src + x * 4) & kRgbMask; break;
             case 24:
-                dst[x] = uint32_t(src[x * 3 + 2]) << 16 | uint32_t(src[x * 3 + 1]) << 8 |
-                         src[x * 3];
+                dst[x] =
+                    uint32_t(src[x * 3 + 2]) << 16 | uint32_t(src[x * 3 + 1]) << 8 | src[x * 3];
                 break;
             case 8: dst[x] = paletteColor(src[x]); break;
             case 4: dst[x] = paletteColor((src[x / 2] >> ((x & 1) ? 0 : 4)) & 0xF); break;

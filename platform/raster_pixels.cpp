@@ -68,8 +68,7 @@ Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stri
 }
 
 Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) {
-    if (context && context->bitmap && context->bitmap->mono)
-        return createMonoBitmap(width, height);
+    if (context && context->bitmap && context->bitmap->mono) return createMonoBitmap(width, height);
     return createBitmap(width, height);
 }
 
@@ -304,11 +303,13 @@ void fillRect(Context* c, const Rect& rect, Brush* brush) {
     if (b->mono) {
         const uint8_t bit = static_cast<uint8_t>(monoBit(brush->color));
         for (int32_t y = r.top; y < r.bottom; ++y)
-            std::fill_n(&b->bits[static_cast<size_t>(y) * b->width + r.left], r.right - r.left, bit);
+            std::fill_n(&b->bits[static_cast<size_t>(y) * b->width + r.left], r.right - r.left,
+                        bit);
     } else {
         const uint32_t p = toPixel(brush->color);
         for (int32_t y = r.top; y < r.bottom; ++y)
-            std::fill_n(&b->pixels[static_cast<size_t>(y) * b->stride + r.left], r.right - r.left, p);
+            std::fill_n(&b->pixels[static_cast<size_t>(y) * b->stride + r.left], r.right - r.left,
+                        p);
     }
     addDamage(b, r);
 }
@@ -334,9 +335,14 @@ void floodFillSurface(Context* c, Point p) {
     const uint32_t target = readPixel(b, p.x, p.y);
     const int32_t w = area.right - area.left, h = area.bottom - area.top;
     std::vector<uint8_t> seen(static_cast<size_t>(w) * h, 0);
-    auto idx = [&](int32_t x, int32_t y) { return static_cast<size_t>(y - area.top) * w + (x - area.left); };
-    auto matches = [&](int32_t x, int32_t y) { return !seen[idx(x, y)] && readPixel(b, x, y) == target; };
-    const uint32_t paint = b->mono ? (monoBit(c->brush->color) ? kRgbMask : 0) : toPixel(c->brush->color);
+    auto idx = [&](int32_t x, int32_t y) {
+        return static_cast<size_t>(y - area.top) * w + (x - area.left);
+    };
+    auto matches = [&](int32_t x, int32_t y) {
+        return !seen[idx(x, y)] && readPixel(b, x, y) == target;
+    };
+    const uint32_t paint =
+        b->mono ? (monoBit(c->brush->color) ? kRgbMask : 0) : toPixel(c->brush->color);
     std::vector<Point> stack{p};
     Rect touched{p.x, p.y, p.x + 1, p.y + 1};
     while (!stack.empty()) {
@@ -404,8 +410,14 @@ bool clipBlit(Context* dst, int32_t& x, int32_t& y, int32_t& w, int32_t& h, Cont
     x1 = std::min<int64_t>(x1, area.right);
     y1 = std::min<int64_t>(y1, area.bottom);
     // Source bounds.
-    if (sx0 < 0) { x0 -= sx0; sx0 = 0; }
-    if (sy0 < 0) { y0 -= sy0; sy0 = 0; }
+    if (sx0 < 0) {
+        x0 -= sx0;
+        sx0 = 0;
+    }
+    if (sy0 < 0) {
+        y0 -= sy0;
+        sy0 = 0;
+    }
     x1 = std::min<int64_t>(x1, x0 + (src->bitmap->width - sx0));
     y1 = std::min<int64_t>(y1, y0 + (src->bitmap->height - sy0));
     if (x1 <= x0 || y1 <= y0) return false;
@@ -444,8 +456,8 @@ void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* s
     }
     for (int32_t j = 0; j < h; ++j) {
         for (int32_t i = 0; i < w; ++i) {
-            const uint32_t s =
-                same ? snapshot[static_cast<size_t>(j) * w + i] : convertPixel(dst, src, sx + i, sy + j);
+            const uint32_t s = same ? snapshot[static_cast<size_t>(j) * w + i]
+                                    : convertPixel(dst, src, sx + i, sy + j);
             const uint32_t d = readRaw(db, x + i, y + j);
             uint32_t r = s;
             if (op == BlitOp::srcInvert) r = d ^ s;
@@ -465,8 +477,9 @@ void forEachMapped(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Con
                    int32_t sx, int32_t sy, int32_t sw, int32_t sh, Fn&& fn) {
     if (!validContext(dst) || !validContext(src) || w <= 0 || h <= 0 || sw <= 0 || sh <= 0) return;
     const Rect area = drawArea(dst);
-    const Rect target = intersect(area, Rect{x, y, static_cast<int32_t>(std::min<int64_t>(int64_t(x) + w, INT32_MAX)),
-                                             static_cast<int32_t>(std::min<int64_t>(int64_t(y) + h, INT32_MAX))});
+    const Rect target = intersect(
+        area, Rect{x, y, static_cast<int32_t>(std::min<int64_t>(int64_t(x) + w, INT32_MAX)),
+                   static_cast<int32_t>(std::min<int64_t>(int64_t(y) + h, INT32_MAX))});
     for (int32_t py = target.top; py < target.bottom; ++py) {
         const int64_t ty = sy + (int64_t(py - y) * sh) / h;
         if (ty < 0 || ty >= src->bitmap->height) continue;
@@ -498,8 +511,8 @@ Span spanFor(double s0, double s1) {
 
 }  // namespace
 
-void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
-                int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh) {
     if (!validContext(dst) || !validContext(src) || w <= 0 || h <= 0 || sw <= 0 || sh <= 0) return;
     if (w == sw && h == sh) {
         bitBlt(dst, x, y, w, h, src, sx, sy, BlitOp::srcCopy);
@@ -507,13 +520,16 @@ void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Contex
     }
     const bool colour = !dst->bitmap->mono && !src->bitmap->mono;
     if (dst->stretch != StretchMode::halftone || !colour) {
-        forEachMapped(dst, x, y, w, h, src, sx, sy, sw, sh,
-                      [&](int32_t px, int32_t py, uint32_t s) { writeRaw(dst->bitmap, px, py, s); });
+        forEachMapped(
+            dst, x, y, w, h, src, sx, sy, sw, sh,
+            [&](int32_t px, int32_t py, uint32_t s) { writeRaw(dst->bitmap, px, py, s); });
         return;
     }
     // Halftone: every destination pixel is the area-weighted mean of the source pixels it covers.
-    const Rect target = intersect(drawArea(dst), Rect{x, y, static_cast<int32_t>(std::min<int64_t>(int64_t(x) + w, INT32_MAX)),
-                                                      static_cast<int32_t>(std::min<int64_t>(int64_t(y) + h, INT32_MAX))});
+    const Rect target =
+        intersect(drawArea(dst),
+                  Rect{x, y, static_cast<int32_t>(std::min<int64_t>(int64_t(x) + w, INT32_MAX)),
+                       static_cast<int32_t>(std::min<int64_t>(int64_t(y) + h, INT32_MAX))});
     if (emptyRect(target)) return;
     const double fx = double(sw) / w, fy = double(sh) / h;
     std::vector<Span> cols(static_cast<size_t>(target.right - target.left));
@@ -545,7 +561,8 @@ void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Contex
             const uint32_t pr = static_cast<uint32_t>(std::lround(r / total));
             const uint32_t pg = static_cast<uint32_t>(std::lround(g / total));
             const uint32_t pb = static_cast<uint32_t>(std::lround(b / total));
-            dst->bitmap->pixels[static_cast<size_t>(py) * dst->bitmap->stride + px] = pr << 16 | pg << 8 | pb;
+            dst->bitmap->pixels[static_cast<size_t>(py) * dst->bitmap->stride + px] =
+                pr << 16 | pg << 8 | pb;
         }
     }
     addDamage(dst->bitmap, target);
@@ -553,7 +570,8 @@ void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Contex
 
 bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
                     int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key) {
-    if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono) return false;
+    if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono)
+        return false;
     const uint32_t keyPixel = toPixel(key);
     forEachMapped(dst, x, y, w, h, src, sx, sy, sw, sh, [&](int32_t px, int32_t py, uint32_t s) {
         if (s != keyPixel) writeRaw(dst->bitmap, px, py, s);
@@ -561,9 +579,10 @@ bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Co
     return true;
 }
 
-bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
-                int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
-    if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono) return false;
+bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
+    if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono)
+        return false;
     const uint32_t a = alpha, na = 255u - alpha;
     forEachMapped(dst, x, y, w, h, src, sx, sy, sw, sh, [&](int32_t px, int32_t py, uint32_t s) {
         const uint32_t d = readRaw(dst->bitmap, px, py);

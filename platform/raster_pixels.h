@@ -41,7 +41,9 @@ namespace pixels {
 inline constexpr uint32_t kRgbMask = 0x00FFFFFFu;
 
 // COLORREF-style colour <-> stored pixel: the two differ only in the order of red and blue.
-inline uint32_t toPixel(Color c) { return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu); }
+inline uint32_t toPixel(Color c) {
+    return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
 inline Color fromPixel(uint32_t p) { return toPixel(p & kRgbMask); }
 
 inline uint32_t monoBit(Color c) {
@@ -108,8 +110,7 @@ inline void storePixel(Bitmap* b, int32_t x, int32_t y, uint32_t rgbPixel) {
     if (b->mono)
         b->bits[static_cast<size_t>(y) * b->width + x] =
             static_cast<uint8_t>(monoBit(fromPixel(rgbPixel)));
-    else
-        b->pixels[static_cast<size_t>(y) * b->stride + x] = rgbPixel & kRgbMask;
+    else b->pixels[static_cast<size_t>(y) * b->stride + x] = rgbPixel & kRgbMask;
 }
 
 inline bool inside(const Rect& r, int32_t x, int32_t y) {

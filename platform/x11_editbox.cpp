@@ -38,8 +38,8 @@ struct EditBox {
     ::Window previousFocus = 0;
     bool tookFocus = false;
     bool dragging = false;
-    int32_t scroll = 0;   // pixels of text scrolled out on the left
-    int32_t textX = 0;    // where the text starts, after the last drawing
+    int32_t scroll = 0;  // pixels of text scrolled out on the left
+    int32_t textX = 0;   // where the text starts, after the last drawing
 };
 
 namespace {
@@ -138,7 +138,8 @@ void requestPaste(EditBox* b, Atom selection, Time time) {
         return;
     }
     if (current == None) return;
-    XConvertSelection(d, selection, b->owner->atoms.utf8String, atom(d, "CORVEX_PASTE"), b->win, time);
+    XConvertSelection(d, selection, b->owner->atoms.utf8String, atom(d, "CORVEX_PASTE"), b->win,
+                      time);
 }
 
 // Carries out what the model decided. Returns after delivering an event: the handler may have
@@ -158,7 +159,9 @@ bool dispatch(EditBox* b, EditModel::Result r, Time time) {
         b->model.deleteSelection();
         render(b);
         return true;
-    case EditModel::Result::paste: requestPaste(b, atom(b->owner->display, "CLIPBOARD"), time); return true;
+    case EditModel::Result::paste:
+        requestPaste(b, atom(b->owner->display, "CLIPBOARD"), time);
+        return true;
     case EditModel::Result::refused:
         render(b);
         if (events) events->onEditBoxEvent(b, EditBoxEvent::limitReached);
@@ -224,13 +227,25 @@ void keyPress(EditBox* b, XKeyEvent& e) {
             else known = false;
             break;
         case XK_a:
-        case XK_A: known = control; in.key = EditKey::selectAll; break;
+        case XK_A:
+            known = control;
+            in.key = EditKey::selectAll;
+            break;
         case XK_c:
-        case XK_C: known = control; in.key = EditKey::copy; break;
+        case XK_C:
+            known = control;
+            in.key = EditKey::copy;
+            break;
         case XK_x:
-        case XK_X: known = control; in.key = EditKey::cut; break;
+        case XK_X:
+            known = control;
+            in.key = EditKey::cut;
+            break;
         case XK_v:
-        case XK_V: known = control; in.key = EditKey::paste; break;
+        case XK_V:
+            known = control;
+            in.key = EditKey::paste;
+            break;
         default: known = false; break;
         }
     }
@@ -255,8 +270,8 @@ void selectionNotify(EditBox* b, XSelectionEvent& e) {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     // More than the box can hold is never needed.
-    if (XGetWindowProperty(d, b->win, e.property, 0, 1024, True, AnyPropertyType, &type, &format, &count,
-                           &after, &data) == Success &&
+    if (XGetWindowProperty(d, b->win, e.property, 0, 1024, True, AnyPropertyType, &type, &format,
+                           &count, &after, &data) == Success &&
         data && format == 8 && type != b->owner->atoms.incr) {
         std::string text(reinterpret_cast<char*>(data), count);
         if (type == XA_STRING) text = cleanUtf8(text);  // Latin-1 bytes become characters
@@ -291,9 +306,11 @@ void selectionRequest(Window* w, XSelectionRequestEvent& r) {
         XChangeProperty(d, r.requestor, property, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(offered), 3);
         reply.property = property;
-    } else if (r.target == w->atoms.utf8String || r.target == XA_STRING || r.target == atom(d, "TEXT")) {
-        XChangeProperty(d, r.requestor, property, r.target == XA_STRING ? XA_STRING : w->atoms.utf8String, 8,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),
+    } else if (r.target == w->atoms.utf8String || r.target == XA_STRING ||
+               r.target == atom(d, "TEXT")) {
+        XChangeProperty(d, r.requestor, property,
+                        r.target == XA_STRING ? XA_STRING : w->atoms.utf8String, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(text.data()),
                         static_cast<int>(text.size()));
         reply.property = property;
     }
@@ -308,8 +325,9 @@ bool releaseFocus(EditBox* b) {
     XGetInputFocus(d, &focus, &revert);
     if (focus != b->win) return false;
     // Back to whoever had it, else to the host's window.
-    const ::Window to = b->previousFocus > PointerRoot && b->previousFocus != b->win ? b->previousFocus
-                                                                                     : b->owner->parent;
+    const ::Window to = b->previousFocus > PointerRoot && b->previousFocus != b->win
+                            ? b->previousFocus
+                            : b->owner->parent;
     ErrorTrap trap(d);
     XSetInputFocus(d, to, RevertToParent, CurrentTime);
     if (!trap.sync()) XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
@@ -321,7 +339,8 @@ bool releaseFocus(EditBox* b) {
 EditBox* createEditBox(Window* w, const EditBoxOptions& o) {
     if (!w || !w->alive || w->editBox) return nullptr;
     const int32_t width = o.rect.right - o.rect.left, height = o.rect.bottom - o.rect.top;
-    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide) return nullptr;
+    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+        return nullptr;
     Display* d = w->display;
     ErrorTrap trap(d);
     auto* b = new EditBox;
@@ -345,7 +364,8 @@ EditBox* createEditBox(Window* w, const EditBoxOptions& o) {
     uint32_t* pixels = b->image ? bitmapPixels(b->image, &stride) : nullptr;
     if (pixels) {
         b->ximage = XCreateImage(d, w->visual, 24, ZPixmap, 0, reinterpret_cast<char*>(pixels),
-                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 32, stride * 4);
+                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 32,
+                                 stride * 4);
         if (b->ximage) b->ximage->byte_order = LSBFirst;
     }
 
@@ -353,8 +373,8 @@ EditBox* createEditBox(Window* w, const EditBoxOptions& o) {
     a.colormap = w->colormap;
     a.border_pixel = 0;
     a.background_pixel = pixelOf(o.backColor);
-    a.event_mask = KeyPressMask | ButtonPressMask | ButtonReleaseMask | Button1MotionMask | FocusChangeMask |
-                   ExposureMask | StructureNotifyMask;
+    a.event_mask = KeyPressMask | ButtonPressMask | ButtonReleaseMask | Button1MotionMask |
+                   FocusChangeMask | ExposureMask | StructureNotifyMask;
     if (b->ximage && b->context) {
         b->win = XCreateWindow(d, w->window, o.rect.left, o.rect.top, static_cast<unsigned>(width),
                                static_cast<unsigned>(height), 0, 24, InputOutput, w->visual,
@@ -371,8 +391,8 @@ EditBox* createEditBox(Window* w, const EditBoxOptions& o) {
     // The input method, when the process can open one; plain key lookup otherwise.
     b->im = XOpenIM(d, nullptr, nullptr, nullptr);
     if (b->im) {
-        b->ic = XCreateIC(b->im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, b->win,
-                          XNFocusWindow, b->win, nullptr);
+        b->ic = XCreateIC(b->im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
+                          b->win, XNFocusWindow, b->win, nullptr);
         if (b->ic) {
             long filter = 0;
             if (!XGetICValues(b->ic, XNFilterEvents, &filter, nullptr) && filter) {
@@ -528,7 +548,8 @@ void editBoxShutdown(Window* w) {
     for (int which = 0; which < 2; ++which) {
         if (w->ownedSelection[which].empty()) continue;
         const Atom selection = which == 0 ? XA_PRIMARY : atom(d, "CLIPBOARD");
-        if (XGetSelectionOwner(d, selection) == w->window) XSetSelectionOwner(d, selection, None, CurrentTime);
+        if (XGetSelectionOwner(d, selection) == w->window)
+            XSetSelectionOwner(d, selection, None, CurrentTime);
         w->ownedSelection[which].clear();
     }
 }

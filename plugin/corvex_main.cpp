@@ -14,6 +14,4 @@ __attribute__((constructor)) static void onLibraryLoad() {
 extern "C" __attribute__((visibility("default"))) AEffect*
 main_plugin(audioMasterCallback audioMaster) __asm__("main");
 
-extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) {
-    return openPlugin(audioMaster);
-}
+extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) { return openPlugin(audioMaster); }

@@ -13,6 +13,4 @@ extern "C" int __stdcall DllMain(void* module, unsigned long /*reason*/, void* /
 }
 
 // Exported as "main" by corvex.def; the C++ name avoids clashing with a program's main.
-extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) {
-    return openPlugin(audioMaster);
-}
+extern "C" AEffect* main_plugin(audioMasterCallback audioMaster) { return openPlugin(audioMaster); }

@@ -79,7 +79,8 @@ constexpr std::size_t kBufferSize = 512;
 struct Plugin {
     AEffect* effect = nullptr;
 
-    explicit Plugin(PluginMain pluginMain) : effect(pluginMain(hostkit::RecordingHost::callback())) {}
+    explicit Plugin(PluginMain pluginMain)
+        : effect(pluginMain(hostkit::RecordingHost::callback())) {}
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
     ~Plugin() {
@@ -112,7 +113,7 @@ struct Note {
     unsigned char status, data1, data2;
 };
 
-struct EventList { // a VstEvents with room for more events
+struct EventList {  // a VstEvents with room for more events
     int32_t numEvents;
     intptr_t reserved;
     VstEvent* events[8];
@@ -143,12 +144,9 @@ void render(const Plugin& plugin, int32_t frames, std::string& out, bool accumul
     float unused[1] = {};
     float* inputs[2] = {unused, unused};
     float* outputs[2] = {left.data(), right.data()};
-    if (accumulating)
-        plugin.effect->process(plugin.effect, inputs, outputs, frames);
-    else
-        plugin.effect->processReplacing(plugin.effect, inputs, outputs, frames);
-    for (int32_t i = 0; i < frames; ++i)
-        out += floatBits(left[static_cast<std::size_t>(i)]);
+    if (accumulating) plugin.effect->process(plugin.effect, inputs, outputs, frames);
+    else plugin.effect->processReplacing(plugin.effect, inputs, outputs, frames);
+    for (int32_t i = 0; i < frames; ++i) out += floatBits(left[static_cast<std::size_t>(i)]);
     if (std::memcmp(left.data(), right.data(), left.size() * sizeof(float)) != 0)
         out += "|outputs-differ";
 }
@@ -156,7 +154,7 @@ void render(const Plugin& plugin, int32_t frames, std::string& out, bool accumul
 // The generator behind the random settings: fixed, so every platform draws the same ones.
 struct Lcg {
     uint32_t state;
-    float next() { // 0 ... 1 in steps of 2^-24
+    float next() {  // 0 ... 1 in steps of 2^-24
         state = state * 1664525u + 1013904223u;
         return static_cast<float>(state >> 8) / 16777216.0f;
     }
@@ -389,11 +387,9 @@ void recordProgramRenders(PluginMain pluginMain, Transcript& t) {
         const auto note = static_cast<unsigned char>(36 + (p * 7) % 48);
         std::string out;
         sendMidi(plugin, {{17, 0x90, note, 100}});
-        for (int block = 0; block < 5; ++block)
-            render(plugin, 512, out);
+        for (int block = 0; block < 5; ++block) render(plugin, 512, out);
         sendMidi(plugin, {{100, 0x80, note, 0}});
-        for (int block = 0; block < 3; ++block)
-            render(plugin, 512, out);
+        for (int block = 0; block < 3; ++block) render(plugin, 512, out);
         t.push_back({"render-programs/" + std::to_string(p), out});
     }
 }
@@ -425,8 +421,7 @@ void recordRateRenders(PluginMain pluginMain, Transcript& t) {
         plugin.call(effSetProgram, 0, 3);
         std::string out;
         sendMidi(plugin, {{0, 0x90, 69, 100}});
-        for (int block = 0; block < 4; ++block)
-            render(plugin, 512, out);
+        for (int block = 0; block < 4; ++block) render(plugin, 512, out);
         t.push_back({"render-rates/" + std::to_string(static_cast<int>(rate)), out});
     }
 }
@@ -448,8 +443,7 @@ void recordRandomRenders(PluginMain pluginMain, Transcript& t) {
         std::string out;
         const auto note = static_cast<unsigned char>(24 + (set * 11) % 80);
         sendMidi(plugin, {{5, 0x90, note, 100}});
-        for (int block = 0; block < 3; ++block)
-            render(plugin, 512, out);
+        for (int block = 0; block < 3; ++block) render(plugin, 512, out);
         sendMidi(plugin, {{0, 0xB0, 123, 0}});
         render(plugin, 512, out);
         t.push_back({"render-random/" + std::to_string(set), out});
@@ -464,12 +458,11 @@ void recordProcessRenders(PluginMain pluginMain, Transcript& t) {
     plugin.call(effSetProgram, 0, 12);
     std::string out;
     sendMidi(plugin, {{0, 0x90, 60, 100}});
-    for (int block = 0; block < 4; ++block)
-        render(plugin, 300, out, block % 2 == 1);
+    for (int block = 0; block < 4; ++block) render(plugin, 300, out, block % 2 == 1);
     t.push_back({"render-process/program 12", out});
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -491,7 +484,7 @@ constexpr Part kParts[] = {
     {"render-process", recordProcessRenders},
 };
 
-} // namespace
+}  // namespace
 
 Transcript record(PluginMain pluginMain, const std::string& only) {
     hostkit::RecordingHost host;
@@ -506,15 +499,13 @@ Transcript record(PluginMain pluginMain, const std::string& only) {
 
 std::vector<std::string> sections() {
     std::vector<std::string> names;
-    for (const Part& part : kParts)
-        names.emplace_back(part.section);
+    for (const Part& part : kParts) names.emplace_back(part.section);
     return names;
 }
 
 std::string format(const Transcript& transcript) {
     std::string text;
-    for (const Entry& entry : transcript)
-        text += entry.key + "\t" + entry.value + "\n";
+    for (const Entry& entry : transcript) text += entry.key + "\t" + entry.value + "\n";
     return text;
 }
 
@@ -523,7 +514,7 @@ bool parse(const std::string& text, Transcript& transcript) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) return false; // every entry ends its line
+        if (end == std::string::npos) return false;  // every entry ends its line
         const std::size_t tab = text.find('\t', start);
         if (tab == std::string::npos || tab > end) return false;
         transcript.push_back(
@@ -533,9 +524,7 @@ bool parse(const std::string& text, Transcript& transcript) {
     return true;
 }
 
-std::string sectionOf(const std::string& key) {
-    return key.substr(0, key.find('/'));
-}
+std::string sectionOf(const std::string& key) { return key.substr(0, key.find('/')); }
 
 std::string describeDifference(const std::string& key, const std::string& expected,
                                const std::string& actual) {
@@ -560,4 +549,4 @@ std::string describeDifference(const std::string& key, const std::string& expect
     return message;
 }
 
-} // namespace session
+}  // namespace session

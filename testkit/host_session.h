@@ -42,4 +42,4 @@ std::string sectionOf(const std::string& key);
 std::string describeDifference(const std::string& key, const std::string& expected,
                                const std::string& actual);
 
-} // namespace session
+}  // namespace session

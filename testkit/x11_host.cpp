@@ -104,18 +104,21 @@ void destroy(HostWindow* h) {
     delete h;
 }
 
-bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width, int32_t* height) {
+bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width,
+                int32_t* height) {
     Connection c;
     if (!c.d || !pixels) return false;
     XWindowAttributes a{};
     if (!XGetWindowAttributes(c.d, static_cast<::Window>(window), &a)) return false;
-    XImage* img = XGetImage(c.d, static_cast<::Window>(window), 0, 0, static_cast<unsigned>(a.width),
-                            static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+    XImage* img =
+        XGetImage(c.d, static_cast<::Window>(window), 0, 0, static_cast<unsigned>(a.width),
+                  static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
     if (!img) return false;
     pixels->resize(static_cast<size_t>(a.width) * a.height);
     for (int y = 0; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x)
-            (*pixels)[static_cast<size_t>(y) * a.width + x] = static_cast<uint32_t>(XGetPixel(img, x, y)) & 0xFFFFFF;
+            (*pixels)[static_cast<size_t>(y) * a.width + x] =
+                static_cast<uint32_t>(XGetPixel(img, x, y)) & 0xFFFFFF;
     XDestroyImage(img);
     if (width) *width = a.width;
     if (height) *height = a.height;
@@ -131,8 +134,8 @@ bool screenshot(NativeWindow window, const char* path) {
     int32_t stride = 0;
     uint32_t* pixels = bitmapPixels(b, &stride);
     for (int32_t y = 0; y < h; ++y)
-        std::memcpy(pixels + static_cast<size_t>(y) * stride, px.data() + static_cast<size_t>(y) * w,
-                    static_cast<size_t>(w) * 4);
+        std::memcpy(pixels + static_cast<size_t>(y) * stride,
+                    px.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
     const bool ok = writePng(b, path);
     deleteBitmap(b);
     return ok;
@@ -156,9 +159,10 @@ bool hasProperty(NativeWindow window, const char* name) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const bool found = XGetWindowProperty(c.d, static_cast<::Window>(window), a, 0, 1, False, AnyPropertyType,
-                                          &type, &format, &count, &after, &data) == Success &&
-                       type != None;
+    const bool found =
+        XGetWindowProperty(c.d, static_cast<::Window>(window), a, 0, 1, False, AnyPropertyType,
+                           &type, &format, &count, &after, &data) == Success &&
+        type != None;
     if (data) XFree(data);
     return found;
 }
@@ -206,7 +210,8 @@ bool movePointer(int32_t x, int32_t y) {
 bool button(int32_t number, bool press) {
     Connection c;
     if (!c.d) return false;
-    const bool ok = XTestFakeButtonEvent(c.d, static_cast<unsigned>(number), press ? True : False, CurrentTime) != 0;
+    const bool ok = XTestFakeButtonEvent(c.d, static_cast<unsigned>(number), press ? True : False,
+                                         CurrentTime) != 0;
     XSync(c.d, False);
     return ok;
 }
@@ -269,7 +274,8 @@ void ClipboardOwner::step() {
         reply.property = None;
         if (r.target == s->utf8 || r.target == XA_STRING) {
             XChangeProperty(s->d, r.requestor, r.property, r.target, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(s->text.data()), static_cast<int>(s->text.size()));
+                            reinterpret_cast<const unsigned char*>(s->text.data()),
+                            static_cast<int>(s->text.size()));
             reply.property = r.property;
         } else if (r.target == s->targets) {
             const Atom offered[] = {s->targets, s->utf8};
@@ -307,8 +313,9 @@ bool readClipboard(std::string* text, int32_t timeoutMs) {
                 int format = 0;
                 unsigned long count = 0, after = 0;
                 unsigned char* data = nullptr;
-                if (XGetWindowProperty(c.d, w, property, 0, 4096, True, AnyPropertyType, &type, &format, &count,
-                                       &after, &data) == Success && data) {
+                if (XGetWindowProperty(c.d, w, property, 0, 4096, True, AnyPropertyType, &type,
+                                       &format, &count, &after, &data) == Success &&
+                    data) {
                     text->assign(reinterpret_cast<char*>(data), count);
                     ok = true;
                 }
@@ -366,7 +373,8 @@ DragSource::DragSource(NativeWindow topLevel, Point at, std::string type, std::s
     int f = 0;
     unsigned long n = 0, after = 0;
     unsigned char* p = nullptr;
-    if (XGetWindowProperty(s->d, s->top, s->aProxy, 0, 1, False, XA_WINDOW, &t, &f, &n, &after, &p) == Success &&
+    if (XGetWindowProperty(s->d, s->top, s->aProxy, 0, 1, False, XA_WINDOW, &t, &f, &n, &after,
+                           &p) == Success &&
         p && n == 1)
         s->target = static_cast<::Window>(*reinterpret_cast<long*>(p));
     if (p) XFree(p);
@@ -382,8 +390,8 @@ DragSource::~DragSource() {
 }
 
 namespace {
-void sendClient(Display* d, ::Window to, ::Window about, Atom type, long l1, long l2, long l3, long l4,
-                ::Window source) {
+void sendClient(Display* d, ::Window to, ::Window about, Atom type, long l1, long l2, long l3,
+                long l4, ::Window source) {
     XEvent ev{};
     ev.xclient.type = ClientMessage;
     ev.xclient.window = about;
@@ -405,9 +413,11 @@ void DragSource::step() {
         return;
     }
     if (s->phase == 0) {
-        sendClient(s->d, s->target, s->top, s->aEnter, 5L << 24, static_cast<long>(s->type), 0, 0, s->source);
-        sendClient(s->d, s->target, s->top, s->aPosition, 0, (long(s->at.x) << 16) | (s->at.y & 0xFFFF),
-                   CurrentTime, static_cast<long>(s->aCopy), s->source);
+        sendClient(s->d, s->target, s->top, s->aEnter, 5L << 24, static_cast<long>(s->type), 0, 0,
+                   s->source);
+        sendClient(s->d, s->target, s->top, s->aPosition, 0,
+                   (long(s->at.x) << 16) | (s->at.y & 0xFFFF), CurrentTime,
+                   static_cast<long>(s->aCopy), s->source);
         XFlush(s->d);
         s->phase = 1;
     }

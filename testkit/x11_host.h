@@ -27,7 +27,8 @@ void destroy(HostWindow* host);
 void destroyWindowOnly(HostWindow* host);  // keeps the connection: a host killing its window first
 
 // Reads the window's pixels from the server (0x00RRGGBB, row-major). False on any failure.
-bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width, int32_t* height);
+bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width,
+                int32_t* height);
 bool screenshot(NativeWindow window, const char* pngPath);
 int32_t childCount(NativeWindow window);
 bool hasProperty(NativeWindow window, const char* name);
@@ -75,8 +76,8 @@ public:
     DragSource& operator=(const DragSource&) = delete;
     void step();
     bool done() const;
-    bool accepted() const;  // the target's XdndStatus said yes
-    bool finishedOk() const;  // XdndFinished reported success
+    bool accepted() const;           // the target's XdndStatus said yes
+    bool finishedOk() const;         // XdndFinished reported success
     std::string actionName() const;  // the action the target answered with
 
 private:

@@ -38,7 +38,8 @@ protected:
         editor->close();
         delete effect;
     }
-    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0) {
+    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0) {
         return effect->getAeffect()->dispatcher(effect->getAeffect(), op, index, value, ptr, opt);
     }
     platform::NativeWindow host = 0;
@@ -122,8 +123,8 @@ TEST_F(Editor, KeysWheelAndKnobModeReachTheFrameOnlyWhenOpen) {
     EXPECT_EQ(editor->getFrame()->getKnobMode(), 2);
     EXPECT_EQ(editor->onKeyDown(key), -1);  // no views: not handled
     // The host's wheel through the vendor-specific request ('stCA', 'Whee').
-    EXPECT_EQ(dispatch(effVendorSpecific, fourCharCode('s', 't', 'C', 'A'), fourCharCode('W', 'h', 'e', 'e'),
-                       nullptr, 1.0f),
+    EXPECT_EQ(dispatch(effVendorSpecific, fourCharCode('s', 't', 'C', 'A'),
+                       fourCharCode('W', 'h', 'e', 'e'), nullptr, 1.0f),
               0);
     editor->setKnobMode(0);
     EXPECT_EQ(editor->getGuiVersion(), 0x20002);

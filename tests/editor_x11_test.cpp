@@ -25,20 +25,22 @@ std::vector<std::string> gLog;
 
 class Target : public CView {
 public:
-    Target(const CRect& r, CColor c, std::string name) : CView(r), color(c), name(std::move(name)) {}
+    Target(const CRect& r, CColor c, std::string name)
+        : CView(r), color(c), name(std::move(name)) {}
     void draw(CDrawContext* c) override {
         c->setFillColor(color);
         c->fillRect(CRect(size.left - 1, size.top - 1, size.right, size.bottom));
         setDirty(false);
     }
     void mouse(CDrawContext* c, CPoint& where) override {
-        gLog.push_back(name + " mouse " + std::to_string(where.x) + "," + std::to_string(where.y) + " " +
-                       std::to_string(c->getMouseButtons() & kMouseLeft));
+        gLog.push_back(name + " mouse " + std::to_string(where.x) + "," + std::to_string(where.y) +
+                       " " + std::to_string(c->getMouseButtons() & kMouseLeft));
     }
     bool onDrop(void** items, int32_t n, int32_t type, CPoint& where) override {
         std::string text = name + (type == kDropFiles ? " files" : " text");
         if (type == kDropFiles)
-            for (int32_t i = 0; i < n; ++i) text += std::string(" ") + static_cast<const char*>(items[i]);
+            for (int32_t i = 0; i < n; ++i)
+                text += std::string(" ") + static_cast<const char*>(items[i]);
         else
             text += std::string(" ") + static_cast<const char*>(items[0]) + " " + std::to_string(n);
         text += " at " + std::to_string(where.x) + "," + std::to_string(where.y);
@@ -117,7 +119,9 @@ protected:
         if (!testkit::x11host::readPixels(win, &px, &w, &h) || x >= w || y >= h) return 0xFFFFFFFF;
         return px[static_cast<size_t>(y) * w + x];
     }
-    platform::Rect frameOnScreen() { return platform::windowScreenRect(editor->getFrame()->getSystemWindow()); }
+    platform::Rect frameOnScreen() {
+        return platform::windowScreenRect(editor->getFrame()->getSystemWindow());
+    }
 
     testkit::x11host::HostWindow* host = nullptr;
     Corvex* effect = nullptr;
@@ -156,8 +160,9 @@ TEST_F(EditorX11, DroppedFilesArriveAsLocalPaths) {
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     EXPECT_TRUE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndProxy"));
     const platform::Rect r = frameOnScreen();
-    testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 60, r.top + 70}, "files",
-                                         "# dragged\r\nfile:///tmp/a.wav\r\nfile:///tmp/b%20c.wav\r\n");
+    testkit::x11host::DragSource source(
+        testkit::x11host::handle(host), {r.left + 60, r.top + 70}, "files",
+        "# dragged\r\nfile:///tmp/a.wav\r\nfile:///tmp/b%20c.wav\r\n");
     ASSERT_TRUE(idleUntil([&] { return source.done(); }, &source));
     EXPECT_TRUE(source.accepted());
     EXPECT_TRUE(source.finishedOk());
@@ -172,7 +177,7 @@ TEST_F(EditorX11, DroppedTextArrivesWithItsSizeAndControlMeansCopy) {
     const platform::Rect r = frameOnScreen();
     ASSERT_TRUE(testkit::x11host::key("Control_L", true));
     testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 160, r.top + 30},
-                                         "text/plain;charset=utf-8", "Grüße");
+                                        "text/plain;charset=utf-8", "Grüße");
     const bool done = idleUntil([&] { return source.done(); }, &source);
     testkit::x11host::key("Control_L", false);
     ASSERT_TRUE(done);
@@ -187,8 +192,8 @@ TEST_F(EditorX11, ADropOutsideAnyViewIsRefusedButFinished) {
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     const platform::Rect r = frameOnScreen();
     // Over the panel only: the container has no child there, so nobody takes it.
-    testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 280, r.top + 180}, "files",
-                                         "file:///tmp/x\r\n");
+    testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 280, r.top + 180},
+                                        "files", "file:///tmp/x\r\n");
     ASSERT_TRUE(idleUntil([&] { return source.done(); }, &source));
     EXPECT_TRUE(source.accepted());
     EXPECT_FALSE(source.finishedOk());

@@ -37,33 +37,34 @@ TEST_P(AllPrograms, SameBitsThroughChangesOfEveryInput) {
     p.both([](Synth& s) { s.noteOn(60); });
     for (int step = 0; step < 120; ++step) {
         switch (step % 8) {
-        case 0: { // a parameter change between blocks
+        case 0: {  // a parameter change between blocks
             const int index = param(rng);
             const float v = value(rng);
             p.both([&](Synth& s) { s.fx.setParameter(index, v); });
             break;
         }
-        case 1: { // a new note somewhere inside the next block
+        case 1: {  // a new note somewhere inside the next block
             const int n = note(rng), delta = block(rng) / 2;
             p.both([&](Synth& s) { s.noteOn(n, delta); });
             break;
         }
-        case 2: { // a bend
+        case 2: {  // a bend
             const int lsb = byte(rng), msb = byte(rng);
             p.both([&](Synth& s) {
-                s.send({{0, 0xE0, static_cast<unsigned char>(lsb), static_cast<unsigned char>(msb)}});
+                s.send(
+                    {{0, 0xE0, static_cast<unsigned char>(lsb), static_cast<unsigned char>(msb)}});
             });
             break;
         }
-        case 3: { // the host changes the sample rate
+        case 3: {  // the host changes the sample rate
             const float rate = step % 16 == 3 ? 48000.0f : 44100.0f;
             p.both([&](Synth& s) { s.fx.setSampleRate(rate); });
             break;
         }
-        case 4: // "Random" phases switched on and off again
+        case 4:  // "Random" phases switched on and off again
             p.both([&](Synth& s) { s.fx.setParameter(kLfoPh, step % 16 == 4 ? 1.0f : 0.3f); });
             break;
-        case 5: // release and retrigger
+        case 5:  // release and retrigger
             p.both([&](Synth& s) { s.noteOff(s.fx.getCurrentNote()); });
             break;
         default: break;
@@ -95,4 +96,4 @@ TEST(Caching, ShapingBackToZeroRestoresTheSine) {
     for (int i = 0; i <= 1024; ++i) ASSERT_EQ(s.fx.getShapedTable()[i], s.fx.getSineTable()[i]);
 }
 
-} // namespace
+}  // namespace

@@ -24,7 +24,7 @@ std::vector<float> levels(Synth& s, int n) {
 }
 
 TEST(Envelope, AttackRampsLinearlyToThePeakWhichHoldsTwoSamples) {
-    Synth s = adsr(0.001f, 0.5f, 0.5f, 0.1f); // 44.1 samples of attack
+    Synth s = adsr(0.001f, 0.5f, 0.5f, 0.1f);  // 44.1 samples of attack
     s.noteOn(60);
     const auto env = levels(s, 50);
     EXPECT_EQ(env[0], 0.0f);
@@ -46,13 +46,13 @@ TEST(Envelope, ZeroTimes) {
     Synth s = adsr(0.0f, 0.0f, 0.4f, 0.0f);
     s.noteOn(60);
     auto env = levels(s, 3);
-    EXPECT_EQ(env[0], 1.0f); // the note-on sample is already at the peak
-    EXPECT_EQ(env[1], 0.4f); // decay 0 jumps to sustain
+    EXPECT_EQ(env[0], 1.0f);  // the note-on sample is already at the peak
+    EXPECT_EQ(env[1], 0.4f);  // decay 0 jumps to sustain
     EXPECT_EQ(env[2], 0.4f);
     EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
     s.noteOff(60);
     env = levels(s, 1);
-    EXPECT_EQ(env[0], 0.0f); // release 0: the first release sample is silent
+    EXPECT_EQ(env[0], 0.0f);  // release 0: the first release sample is silent
     EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
 }
 
@@ -79,7 +79,7 @@ TEST(Envelope, NoteOffDuringAttackReleasesFromTheLevelReached) {
     ASSERT_LT(reached, 0.5f);
     s.noteOff(60);
     const auto env = levels(s, 3);
-    EXPECT_EQ(env[0], reached); // t = 0 of the release
+    EXPECT_EQ(env[0], reached);  // t = 0 of the release
     EXPECT_LT(env[1], reached);
     const float recip = static_cast<float>(1.0 / 44100.0);
     const float invR = static_cast<float>(1.0 / double{0.01f});
@@ -113,7 +113,7 @@ TEST(Envelope, ReleaseEndsIdleAndIdleBlocksAreSilentAndFree) {
 TEST(Retrigger, ContinuesFromTheLevelReached) {
     Synth s = adsr(0.1f, 0.0f, 0.5f, 0.1f);
     s.noteOn(60);
-    s.render(5000); // into the sustain at 0.5
+    s.render(5000);  // into the sustain at 0.5
     ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
     s.noteOn(62);
     EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
@@ -131,7 +131,7 @@ TEST(Retrigger, BelowOneSampleOfLevelRestartsFromCounterZero) {
     s.render(200);
     ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
     s.noteOn(60);
-    EXPECT_EQ(s.fx.getEnvCounter(), 0); // 44100 x 0.00001 x 0.001 < 1
+    EXPECT_EQ(s.fx.getEnvCounter(), 0);  // 44100 x 0.00001 x 0.001 < 1
 }
 
 // A time between 0 and about 2.9e-39 passes the clamp but has an infinite reciprocal; at the
@@ -141,24 +141,24 @@ TEST(Envelope, SubnormalTimesStartTheirSegmentsCleanly) {
         Synth attack = adsr(tiny, 0.001f, 0.5f, 0.1f);
         attack.noteOn(60);
         const auto a = levels(attack, 3);
-        EXPECT_EQ(a[0], 0.0f) << tiny; // t = 0 is below A: the ramp's start
+        EXPECT_EQ(a[0], 0.0f) << tiny;  // t = 0 is below A: the ramp's start
         EXPECT_EQ(a[1], 1.0f) << tiny;
         Synth decay = adsr(0.0f, tiny, 0.5f, 0.1f);
         decay.noteOn(60);
         const auto d = levels(decay, 3);
         EXPECT_EQ(d[0], 1.0f) << tiny;
-        EXPECT_EQ(d[1], 1.0f) << tiny; // the decay's first sample holds 1.0
+        EXPECT_EQ(d[1], 1.0f) << tiny;  // the decay's first sample holds 1.0
         EXPECT_EQ(d[2], 0.5f) << tiny;
         Synth release = adsr(0.0f, 0.0f, 0.5f, tiny);
         release.noteOn(60);
         levels(release, 4);
         release.noteOff(60);
         const auto r = levels(release, 2);
-        EXPECT_EQ(r[0], 0.5f) << tiny; // the release's first sample keeps the level it began at
+        EXPECT_EQ(r[0], 0.5f) << tiny;  // the release's first sample keeps the level it began at
         EXPECT_EQ(r[1], 0.0f) << tiny;
         for (Synth* s : {&attack, &decay, &release})
             for (float v : s->render(2048, 512)) ASSERT_TRUE(std::isfinite(v)) << tiny;
     }
 }
 
-} // namespace
+}  // namespace

@@ -30,14 +30,14 @@ TEST(MidiDecoding, LastNoteWins) {
     Synth s;
     s.noteOn(60);
     s.noteOn(64);
-    s.noteOff(60); // no longer the current note
+    s.noteOff(60);  // no longer the current note
     EXPECT_EQ(s.fx.getCurrentNote(), 64);
     EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
 
     Synth t;
     t.noteOn(64);
     t.noteOn(60);
-    t.noteOff(60); // releases although 64 is still held
+    t.noteOff(60);  // releases although 64 is still held
     EXPECT_EQ(t.fx.getEnvStage(), kReleaseStage);
     EXPECT_EQ(t.fx.getCurrentNote(), 60);
 }
@@ -60,7 +60,8 @@ TEST(MidiDecoding, AllNotesOffAndMonoModeReleaseOtherControllersDoNot) {
 TEST(MidiDecoding, OtherMessagesAreIgnored) {
     Synth s;
     s.noteOn(50);
-    s.send({{0, 0xA0, 50, 0}, {0, 0xC0, 3, 0}, {0, 0xD0, 0, 0}, {0, 0xF0, 0x7E, 0}, {0, 0xF8, 0, 0}});
+    s.send(
+        {{0, 0xA0, 50, 0}, {0, 0xC0, 3, 0}, {0, 0xD0, 0, 0}, {0, 0xF0, 0x7E, 0}, {0, 0xF8, 0, 0}});
     EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
     EXPECT_EQ(s.fx.getCurrentNote(), 50);
     EXPECT_EQ(s.fx.getPitchBend(), 1.0f);
@@ -83,7 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
     Values, PitchBend,
     ::testing::Values(BendCase{0x00, 0x40, 1.0f}, BendCase{0x00, 0x00, 0.7937004f},
                       BendCase{0x7F, 0x7F, static_cast<float>(1.0 + 0.2599213 * 8191.0 / 8192.0)},
-                      BendCase{0x00, 0x20, static_cast<float>(1.0 + double(1.0f - 0.7937004f) * -4096 / 8192.0)}));
+                      BendCase{
+                          0x00, 0x20,
+                          static_cast<float>(1.0 + double(1.0f - 0.7937004f) * -4096 / 8192.0)}));
 
 TEST(PitchBend, EndRatiosAreTheSemitoneToTheFourth) {
     Synth s;
@@ -103,7 +106,7 @@ TEST(PitchBendPersistence, NotesDoNotResetTheBend) {
 TEST(MidiDecoding, NonMidiRecordsEmptyAndNullListsChangeNothing) {
     Synth s;
     std::vector<VstMidiEvent> records(2);
-    records[0].type = 6; // a SysEx record
+    records[0].type = 6;  // a SysEx record
     records[0].midiData[0] = static_cast<char>(0x90);
     records[0].midiData[1] = 60;
     records[0].midiData[2] = 100;
@@ -170,4 +173,4 @@ TEST(NoteFrequencies, AnchorsAndTuning) {
     EXPECT_GT(Corvex::note2freq(127), 440.0 * std::pow(2.0, 58.0 / 12.0));
 }
 
-} // namespace
+}  // namespace

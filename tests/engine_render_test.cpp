@@ -32,7 +32,7 @@ TEST(RenderLoop, NoteOnInsideAnIdleBlockStartsAtItsDelta) {
     s.send({{100, 0x90, 60, 100}});
     const auto out = s.render(512);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(out[i], 0.0f) << i;
-    EXPECT_NE(out[100], 0.0f); // attack 0: the first sample is at full level
+    EXPECT_NE(out[100], 0.0f);  // attack 0: the first sample is at full level
     EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
 }
 
@@ -93,7 +93,7 @@ TEST(RenderLoop, NoteCarriedToTheBlockBoundaryIsNotLostWhenTheVoiceFallsIdle) {
     s.noteOn(60);
     s.render(64);
     s.noteOff(60);                   // releases at once, idle after 44 samples
-    s.send({{256, 0x90, 62, 100}}); // due exactly at the start of the next block
+    s.send({{256, 0x90, 62, 100}});  // due exactly at the start of the next block
     s.render(256);
     ASSERT_EQ(s.fx.getEnvStage(), kIdleStage);
     ASSERT_EQ(s.fx.getPendingDelta(), 0);
@@ -104,8 +104,13 @@ TEST(RenderLoop, NoteCarriedToTheBlockBoundaryIsNotLostWhenTheVoiceFallsIdle) {
 
 TEST(RenderLoop, InPhasePartialsReachTwoUnclipped) {
     Synth s;
-    s.set({{kOscHarm, 0.0f}, {kOscDamp, 0.0f}, {kLfoAmnt, 0.0f}, {kLfoPh, 0.5f},
-           {kAttack, 0.0f}, {kSustain, 1.0f}, {kOscShap, 0.0f}});
+    s.set({{kOscHarm, 0.0f},
+           {kOscDamp, 0.0f},
+           {kLfoAmnt, 0.0f},
+           {kLfoPh, 0.5f},
+           {kAttack, 0.0f},
+           {kSustain, 1.0f},
+           {kOscShap, 0.0f}});
     s.noteOn(69);
     const auto out = s.render(44100, 512);
     EXPECT_EQ(peak(out), 2.0f);
@@ -116,8 +121,13 @@ TEST(RenderLoop, InPhasePartialsReachTwoUnclipped) {
 // phases advance before they are read, reads truncate, and the sum rounds partial by partial.
 TEST(RenderLoop, SimplestVoiceSampleBySample) {
     Synth s;
-    s.set({{kOscHarm, 0.0f}, {kOscDamp, 0.0f}, {kLfoAmnt, 0.0f}, {kLfoPh, 0.0f},
-           {kAttack, 0.0f}, {kSustain, 1.0f}, {kOscShap, 0.0f}});
+    s.set({{kOscHarm, 0.0f},
+           {kOscDamp, 0.0f},
+           {kLfoAmnt, 0.0f},
+           {kLfoPh, 0.0f},
+           {kAttack, 0.0f},
+           {kSustain, 1.0f},
+           {kOscShap, 0.0f}});
     s.noteOn(60);
     const auto b = s.fx.blockValues();
     const auto out = s.render(300);
@@ -164,13 +174,13 @@ TEST(RenderLoop, ProcessOverwritesLikeProcessReplacing) {
 TEST(RenderLoop, InstancesAreIndependentAndReproducible) {
     Synth a, b, alone;
     for (Synth* s : {&a, &b, &alone}) {
-        s->fx.setProgram(0); // "Aquatic": random gates
+        s->fx.setProgram(0);  // "Aquatic": random gates
         s->noteOn(48);
     }
     std::vector<float> fromA, fromAlone;
     for (int block = 0; block < 40; ++block) {
         const auto x = a.render(256);
-        b.render(256); // draws from its own generator in between
+        b.render(256);  // draws from its own generator in between
         const auto y = alone.render(256);
         fromA.insert(fromA.end(), x.begin(), x.end());
         fromAlone.insert(fromAlone.end(), y.begin(), y.end());
@@ -193,7 +203,7 @@ TEST_P(BadValues, AnyParameterValueRendersFiniteAndEnds) {
         out.insert(out.end(), tail.begin(), tail.end());
         for (float v : out) ASSERT_TRUE(std::isfinite(v)) << index;
         EXPECT_LE(peak(out), 2.0f) << index;
-        const float stored = s.fx.getParameter(index); // stored as sent
+        const float stored = s.fx.getParameter(index);  // stored as sent
         EXPECT_TRUE(std::isnan(GetParam()) ? std::isnan(stored) : stored == GetParam()) << index;
     }
 }
@@ -201,8 +211,8 @@ TEST_P(BadValues, AnyParameterValueRendersFiniteAndEnds) {
 INSTANTIATE_TEST_SUITE_P(Values, BadValues,
                          ::testing::Values(std::numeric_limits<float>::quiet_NaN(),
                                            std::numeric_limits<float>::infinity(),
-                                           -std::numeric_limits<float>::infinity(), 1e30f,
-                                           -1e30f, -0.5f, 1.5f, 1.0f, 0.0f));
+                                           -std::numeric_limits<float>::infinity(), 1e30f, -1e30f,
+                                           -0.5f, 1.5f, 1.0f, 0.0f));
 
 TEST(RenderSafety, UnusableSampleRatesGiveSilence) {
     for (float rate : {0.0f, -44100.0f, 500.0f, std::numeric_limits<float>::quiet_NaN(),
@@ -225,7 +235,7 @@ TEST(RenderSafety, BadBuffersAndFrameCountsChangeNothing) {
     Corvex fx(RecordingHost::callback());
     fx.setSampleRate(44100.0f);
     fx.open();
-    Synth reference; // the same note, and no bad blocks
+    Synth reference;  // the same note, and no bad blocks
     VstMidiEvent note{};
     note.type = kVstMidiType;
     note.byteSize = sizeof note;
@@ -285,4 +295,4 @@ TEST(RenderSafety, InputsAreNeverRead) {
     EXPECT_GT(peak(expected), 0.0f);
 }
 
-} // namespace
+}  // namespace

@@ -126,10 +126,10 @@ TEST(LfoTable, CentreHalfSharpnessZeroIsThePlainRaisedCosine) {
 }
 
 TEST(LfoTable, CentreEndsAndDepthZero) {
-    auto t = lfoTableFor(0.0f, 0.0f, 1.0f); // starts at its peak
+    auto t = lfoTableFor(0.0f, 0.0f, 1.0f);  // starts at its peak
     EXPECT_EQ(t[0], 1.0f);
     EXPECT_LT(t[1023], 0.001f);
-    t = lfoTableFor(1.0f, 0.0f, 1.0f); // rises through the whole cycle
+    t = lfoTableFor(1.0f, 0.0f, 1.0f);  // rises through the whole cycle
     EXPECT_EQ(t[0], 0.0f);
     EXPECT_GT(t[1023], 0.99f);
     t = lfoTableFor(0.3f, 0.7f, 0.0f);
@@ -138,7 +138,7 @@ TEST(LfoTable, CentreEndsAndDepthZero) {
 
 TEST(LfoTable, SharpnessNarrowsThePeak) {
     const auto soft = lfoTableFor(0.5f, 0.0f, 1.0f);
-    const auto sharp = lfoTableFor(0.5f, 1.0f, 1.0f); // sharpness 50
+    const auto sharp = lfoTableFor(0.5f, 1.0f, 1.0f);  // sharpness 50
     EXPECT_EQ(sharp[512], 1.0f);
     for (int j : {100, 300, 450, 600, 900}) EXPECT_LT(sharp[j], soft[j]) << j;
     EXPECT_NEAR(sharp[300] / Corvex::powint(soft[300], 50), 1.0f, 1e-5f);
@@ -171,4 +171,4 @@ TEST(PhaseOffsets, SpreadAndRandom) {
     EXPECT_EQ(drawn[0], static_cast<float>(41 * 1024.0 / 32767.0));
 }
 
-} // namespace
+}  // namespace

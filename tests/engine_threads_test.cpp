@@ -40,17 +40,14 @@ std::vector<Change> script(uint32_t seed) {
     for (int i = 0; i < kChanges; ++i) {
         if (rng() % 50 == 0)
             changes.push_back({-1, 0.0f, static_cast<int32_t>(rng() % kNumPrograms)});
-        else
-            changes.push_back({static_cast<int32_t>(rng() % kNumParams), hostileValue(rng), 0});
+        else changes.push_back({static_cast<int32_t>(rng() % kNumParams), hostileValue(rng), 0});
     }
     return changes;
 }
 
 void apply(Corvex& fx, const Change& c) {
-    if (c.index < 0)
-        fx.setProgram(c.program);
-    else
-        fx.setParameter(c.index, c.value);
+    if (c.index < 0) fx.setProgram(c.program);
+    else fx.setParameter(c.index, c.value);
 }
 
 // The audio thread's MIDI for block k: a note held for most of every 24 blocks, released at an
@@ -125,8 +122,8 @@ TEST(Threads, ChangesBetweenBlocksSoundAsFromOneThread) {
     // The same, with the changes made by a second thread while the audio thread waits between
     // blocks, as a host does that hands values over at block boundaries.
     Synth s;
-    std::atomic<int> applied{-1};  // block whose changes are in place
-    std::atomic<int> rendered{-1}; // last block rendered
+    std::atomic<int> applied{-1};   // block whose changes are in place
+    std::atomic<int> rendered{-1};  // last block rendered
     std::thread ui([&] {
         for (int k = 0; k < blocks; ++k) {
             while (rendered.load(std::memory_order_acquire) < k - 1) std::this_thread::yield();
@@ -181,4 +178,4 @@ TEST(Threads, ReadersSeeOnlyValuesThatWereSent) {
     EXPECT_EQ(fx.getParameter(kDecay), 0.75f);
 }
 
-} // namespace
+}  // namespace

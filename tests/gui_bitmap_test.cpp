@@ -53,7 +53,7 @@ TEST(Resource10001, LoadsFromThisModuleWithItsDesignedFrame) {
     std::unique_ptr<COffscreenContext> s(surface(600, 350, kBlackCColor));
     CRect all(0, 0, 600, 350);
     bg.draw(s.get(), all);
-    EXPECT_EQ(s->getPoint(CPoint(0, 0)), (CColor{14, 16, 24, 0}));       // outline
+    EXPECT_EQ(s->getPoint(CPoint(0, 0)), (CColor{14, 16, 24, 0}));  // outline
     EXPECT_EQ(s->getPoint(CPoint(599, 349)), (CColor{14, 16, 24, 0}));
     EXPECT_EQ(s->getPoint(CPoint(594, 100)), (CColor{70, 150, 225, 0}));  // lit lip, right
     EXPECT_EQ(s->getPoint(CPoint(5, 100)), (CColor{4, 30, 96, 0}));       // shaded lip, left
@@ -115,7 +115,8 @@ protected:
     void draw(CBitmap& b, COffscreenContext* target, CRect r) {
         BoundBlits bound;
         if (GetParam() == 0) {
-            std::unique_ptr<COffscreenContext> scratch(surface(b.getWidth(), b.getHeight(), kBlackCColor));
+            std::unique_ptr<COffscreenContext> scratch(
+                surface(b.getWidth(), b.getHeight(), kBlackCColor));
             CRect all(0, 0, b.getWidth(), b.getHeight());
             b.draw(scratch.get(), all);
             b.setTransparencyMask(scratch.get());

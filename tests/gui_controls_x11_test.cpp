@@ -42,7 +42,8 @@ public:
 // A knob at (20, 20, 120, 120) tagged 3 and a field at (150, 40, 250, 56) tagged 103.
 class ControlsEditor : public AEffGUIEditor {
 public:
-    ControlsEditor(AudioEffect* effect, Listener* listener) : AEffGUIEditor(effect), listener(listener) {
+    ControlsEditor(AudioEffect* effect, Listener* listener)
+        : AEffGUIEditor(effect), listener(listener) {
         rect.right = 300;
         rect.bottom = 200;
     }
@@ -98,8 +99,7 @@ protected:
     intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr) {
         return effect->getAeffect()->dispatcher(effect->getAeffect(), op, index, value, ptr, 0.0f);
     }
-    template <typename Pred>
-    bool idleUntil(Pred pred) {
+    template <typename Pred> bool idleUntil(Pred pred) {
         for (int i = 0; i < 300; ++i) {
             dispatch(effEditIdle);
             if (host) xh::pump(host);
@@ -273,9 +273,8 @@ TEST_F(ControlsX11, TheBoxRefusesThe256thCharacterAndEscapeCancels) {
     platform::editBoxKey(editor->field->getEditBox(), fill);
     typeKey("9");
     typeKey("End");
-    ASSERT_TRUE(idleUntil([&] {
-        return platform::editBoxSelection(editor->field->getEditBox()).caret == 255;
-    }));
+    ASSERT_TRUE(idleUntil(
+        [&] { return platform::editBoxSelection(editor->field->getEditBox()).caret == 255; }));
     EXPECT_EQ(boxText(), many);
     typeKey("Escape");
     ASSERT_TRUE(idleUntil([&] { return !editor->field->isEditing(); }));

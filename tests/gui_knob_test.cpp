@@ -135,8 +135,14 @@ TEST_F(KnobTest, CircularClickAboveTheCentreGivesHalfAndBracketsTheEdit) {
 TEST_F(KnobTest, CircularDragThroughTheGapStaysPinnedUntilHalfWayBack) {
     knob->setValue(0.9f);
     drag(at(0.9f), kLeft,
-         {{at(0.95f), kLeft}, {CPoint(103, 140), kLeft}, {CPoint(97, 140), kLeft}, {at(0.1f), kLeft},
-          {at(0.3f), kLeft}, {at(0.45f), kLeft}, {at(0.55f), kLeft}, {at(0.55f), 0}});
+         {{at(0.95f), kLeft},
+          {CPoint(103, 140), kLeft},
+          {CPoint(97, 140), kLeft},
+          {at(0.1f), kLeft},
+          {at(0.3f), kLeft},
+          {at(0.45f), kLeft},
+          {at(0.55f), kLeft},
+          {at(0.55f), 0}});
     ASSERT_GE(listener.values.size(), 8u);
     EXPECT_NEAR(listener.values[0], 0.9f, 0.01f);
     EXPECT_NEAR(listener.values[1], 0.95f, 0.01f);
@@ -167,7 +173,8 @@ TEST_F(KnobTest, LinearDragWithShiftAddsTwoThirds) {
 
 TEST_F(KnobTest, AltTurnsCircularModeLinearAndLinearModeCircular) {
     knob->setValue(0.25f);
-    drag(CPoint(100, 100), kLeft | platform::kModAlt, {{CPoint(130, 80), kLeft | platform::kModAlt}});
+    drag(CPoint(100, 100), kLeft | platform::kModAlt,
+         {{CPoint(130, 80), kLeft | platform::kModAlt}});
     EXPECT_NEAR(knob->getValue(), 0.5f, 1e-6f);  // 50 pixels of 200
 
     env.owner.knobMode = 2;
@@ -182,7 +189,9 @@ TEST_F(KnobTest, ShiftMidDragChangesSensitivityWithoutAJump) {
     knob->setValue(0.0f);
     // 40 pixels plain, then Shift held where the pointer stands, then 60 more pixels.
     drag(CPoint(100, 100), kLeft,
-         {{CPoint(140, 100), kLeft}, {CPoint(140, 100), kLeft | kShift}, {CPoint(200, 100), kLeft | kShift}});
+         {{CPoint(140, 100), kLeft},
+          {CPoint(140, 100), kLeft | kShift},
+          {CPoint(200, 100), kLeft | kShift}});
     const float atShift = 40 * (2.0f / 200.0f);
     EXPECT_NEAR(knob->getValue(), atShift + 60 * (2.0f / 300.0f), 1e-5f);
     for (float v : listener.values) EXPECT_LE(v, knob->getValue() + 1e-6f) << "no jump on the way";

@@ -116,7 +116,8 @@ TEST_F(Surface, BorderStylesPaintTheirEdgesInOppositeColours) {
         clear();
         CParamDisplay* d = make(style);
         draw(*d);
-        const CColor first = style == k3DIn ? kBack : kFrame, second = style == k3DIn ? kFrame : kBack;
+        const CColor first = style == k3DIn ? kBack : kFrame,
+                     second = style == k3DIn ? kFrame : kBack;
         EXPECT_EQ(at(10, 20), first.packed()) << style;   // left edge
         EXPECT_EQ(at(35, 10), first.packed()) << style;   // top edge
         EXPECT_EQ(at(60, 10), first.packed()) << style;   // the top line reaches right + 1
@@ -168,7 +169,9 @@ TEST_F(Surface, TransparentDisplayWithoutBitmapDrawsOnlyText) {
 }
 
 void convertPlain(float, char* text) { std::strcpy(text, "plain"); }
-void convertData(float, char* text, void* data) { std::strcpy(text, static_cast<const char*>(data)); }
+void convertData(float, char* text, void* data) {
+    std::strcpy(text, static_cast<const char*>(data));
+}
 void convertHuge(float, char* text) {
     // 1000 bytes: a careless converter; the draw buffer must not be what it writes into.
     std::memset(text, 'W', 1000);
@@ -223,7 +226,8 @@ TEST(ParamDisplaySetters, MarkDirtyOnlyWhenTheValueChanges) {
 }
 
 TEST(CutAtCharacter, NeverLeavesHalfACharacter) {
-    char text[8] = "ab\xC3\xA9" "cd";  // "abécd": é is two bytes at offsets 2-3
+    char text[8] = "ab\xC3\xA9"
+                   "cd";  // "abécd": é is two bytes at offsets 2-3
     cutAtCharacter(text, 3);
     EXPECT_STREQ(text, "ab");
     char fits[8] = "abc";

@@ -139,7 +139,7 @@ TEST(SpeakerArrangements, AllocateCopyMatch) {
     a->speakers[1].future[27] = 9;
 
     VstSpeakerArrangement* b = nullptr;
-    ASSERT_TRUE(e.allocateArrangement(&b, 12)); // replaced by matchArrangement
+    ASSERT_TRUE(e.allocateArrangement(&b, 12));  // replaced by matchArrangement
     ASSERT_TRUE(e.matchArrangement(&b, a));
     EXPECT_EQ(b->type, 7);
     EXPECT_EQ(b->numChannels, 2);
@@ -152,7 +152,7 @@ TEST(SpeakerArrangements, AllocateCopyMatch) {
     EXPECT_TRUE(e.deallocateArrangement(&a));
     EXPECT_EQ(a, nullptr);
     EXPECT_TRUE(e.deallocateArrangement(&b));
-    EXPECT_TRUE(e.deallocateArrangement(&b)); // already null
+    EXPECT_TRUE(e.deallocateArrangement(&b));  // already null
 }
 
 TEST(EffectBase, FlagsFollowTheirSetters) {
@@ -172,4 +172,4 @@ TEST(EffectBase, FlagsFollowTheirSetters) {
     EXPECT_EQ(e.getPlugCategory(), 0);
 }
 
-} // namespace
+}  // namespace

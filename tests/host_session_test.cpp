@@ -67,4 +67,4 @@ TEST(HostSession, DifferenceNamesTheFirstDifferingSample) {
               session::describeDifference("identity/vendor", "1 Ondrel", "1 Ondrel2"));
 }
 
-} // namespace
+}  // namespace

@@ -8,10 +8,10 @@
 
 #include <filesystem>
 
-using testsupport::Bytes;
-using testsupport::Smf;
 using hostkit::MidiFile;
 using hostkit::MidiFileError;
+using testsupport::Bytes;
+using testsupport::Smf;
 
 namespace {
 
@@ -28,9 +28,9 @@ std::vector<int64_t> framesOf(const MidiFile& m, uint32_t rate) {
 }
 
 TEST(MidiFileTiming, DefaultTempoIs120BeatsPerMinute) {
-    const auto m = parse(format0(480, Smf::cat({Smf::event(0, {0x90, 60, 100}),
-                                                Smf::event(480, {0x80, 60, 0}),
-                                                Smf::event(960, {0x90, 62, 90})})));
+    const auto m =
+        parse(format0(480, Smf::cat({Smf::event(0, {0x90, 60, 100}), Smf::event(480, {0x80, 60, 0}),
+                                     Smf::event(960, {0x90, 62, 90})})));
     EXPECT_EQ(framesOf(m, 48000), (std::vector<int64_t>{0, 24000, 72000}));
     EXPECT_EQ(framesOf(m, 44100), (std::vector<int64_t>{0, 22050, 66150}));
 }
@@ -49,10 +49,9 @@ TEST(MidiFileTiming, TempoChangesApplyFromTheirTickOnward) {
 
 TEST(MidiFileTiming, FractionalFramesRoundToTheNearestSample) {
     // 100 bpm at 96 ticks per quarter: one tick is 6250 microseconds, 275.625 frames at 44.1 kHz.
-    const auto m = parse(format0(96, Smf::cat({Smf::tempo(0, 600000),
-                                               Smf::event(1, {0x90, 60, 100}),
-                                               Smf::event(1, {0x80, 60, 0}),
-                                               Smf::event(2, {0x90, 60, 100})})));
+    const auto m = parse(
+        format0(96, Smf::cat({Smf::tempo(0, 600000), Smf::event(1, {0x90, 60, 100}),
+                              Smf::event(1, {0x80, 60, 0}), Smf::event(2, {0x90, 60, 100})})));
     EXPECT_EQ(framesOf(m, 44100), (std::vector<int64_t>{276, 551, 1103}));
 }
 
@@ -73,9 +72,9 @@ TEST(MidiFileTiming, ScheduleAgreesWithFrameAtAcrossManyTempoChanges) {
 TEST(MidiFileTiming, SmpteDivisionCountsFramesNotBeats) {
     // 25 frames x 40 ticks = 1000 ticks per second; the tempo event has no effect.
     const uint16_t division = static_cast<uint16_t>((static_cast<uint8_t>(-25) << 8) | 40);
-    const auto m = parse(format0(division, Smf::cat({Smf::tempo(0, 1000000),
-                                                     Smf::event(1000, {0x90, 60, 1}),
-                                                     Smf::event(500, {0x80, 60, 0})})));
+    const auto m =
+        parse(format0(division, Smf::cat({Smf::tempo(0, 1000000), Smf::event(1000, {0x90, 60, 1}),
+                                          Smf::event(500, {0x80, 60, 0})})));
     EXPECT_EQ(framesOf(m, 48000), (std::vector<int64_t>{48000, 72000}));
     // 29.97 drop-frame rate: 30000 ticks at 1 tick per frame last 1001 seconds.
     const uint16_t ntsc = static_cast<uint16_t>((static_cast<uint8_t>(-29) << 8) | 1);
@@ -92,11 +91,10 @@ TEST(MidiFileTiming, HugeDeltaTimesStayOrderedWithoutOverflow) {
 }
 
 TEST(MidiFileEvents, RunningStatusRepeatsTheLastChannelStatus) {
-    const auto m = parse(format0(480, Smf::cat({Smf::event(0, {0x91, 60, 100}),
-                                                Smf::event(10, {62, 101}),
-                                                Smf::event(10, {60, 0}),
-                                                Smf::event(10, {0xE1, 0x00, 0x40}),
-                                                Smf::event(10, {0x7F, 0x7F})})));
+    const auto m =
+        parse(format0(480, Smf::cat({Smf::event(0, {0x91, 60, 100}), Smf::event(10, {62, 101}),
+                                     Smf::event(10, {60, 0}), Smf::event(10, {0xE1, 0x00, 0x40}),
+                                     Smf::event(10, {0x7F, 0x7F})})));
     const auto& msgs = m.messages();
     ASSERT_EQ(msgs.size(), 5u);
     const std::array<uint8_t, 3> expected[] = {
@@ -107,36 +105,35 @@ TEST(MidiFileEvents, RunningStatusRepeatsTheLastChannelStatus) {
 
 TEST(MidiFileEvents, RunningStatusSurvivesMetaEventsBetweenMessages) {
     // Not allowed by the letter of the format, but common in files from the wild.
-    const auto m = parse(format0(480, Smf::cat({Smf::event(0, {0x90, 60, 100}),
-                                                Smf::event(0, {0xFF, 0x01, 0x02, 'h', 'i'}),
-                                                Smf::event(5, {60, 0})})));
+    const auto m = parse(format0(
+        480, Smf::cat({Smf::event(0, {0x90, 60, 100}), Smf::event(0, {0xFF, 0x01, 0x02, 'h', 'i'}),
+                       Smf::event(5, {60, 0})})));
     ASSERT_EQ(m.messages().size(), 2u);
     EXPECT_EQ(m.messages()[1].bytes, (std::array<uint8_t, 3>{0x90, 60, 0}));
 }
 
 TEST(MidiFileEvents, KeepsNotesControllersAndBendsAndReadsPastTheRest) {
-    const auto m = parse(format0(
-        480, Smf::cat({Smf::event(0, {0xC0, 5}),                  // program change: 1 data byte
-                       Smf::event(0, {0xB0, 7, 100}),             // controller: kept
-                       Smf::event(0, {0xD0, 64}),                 // channel pressure: 1 byte
-                       Smf::event(0, {0xA0, 60, 30}),             // key pressure
-                       Smf::event(0, {0xF0, 0x03, 0x43, 0x12, 0xF7}), // system exclusive
-                       Smf::event(0, {0xF7, 0x01, 0x00}),         // escaped sysex packet
-                       Smf::event(0, {0xFF, 0x03, 0x00}),         // empty track name
-                       Smf::event(1, {0x90, 64, 80}),
-                       Smf::event(1, {0x80, 64, 10}),
-                       Smf::event(1, {0xE0, 0x00, 0x50})})));
+    const auto m = parse(
+        format0(480, Smf::cat({Smf::event(0, {0xC0, 5}),       // program change: 1 data byte
+                               Smf::event(0, {0xB0, 7, 100}),  // controller: kept
+                               Smf::event(0, {0xD0, 64}),      // channel pressure: 1 byte
+                               Smf::event(0, {0xA0, 60, 30}),  // key pressure
+                               Smf::event(0, {0xF0, 0x03, 0x43, 0x12, 0xF7}),  // system exclusive
+                               Smf::event(0, {0xF7, 0x01, 0x00}),  // escaped sysex packet
+                               Smf::event(0, {0xFF, 0x03, 0x00}),  // empty track name
+                               Smf::event(1, {0x90, 64, 80}), Smf::event(1, {0x80, 64, 10}),
+                               Smf::event(1, {0xE0, 0x00, 0x50})})));
     std::vector<uint8_t> statuses;
     for (const auto& msg : m.messages()) statuses.push_back(msg.bytes[0]);
     EXPECT_EQ(statuses, (std::vector<uint8_t>{0xB0, 0x90, 0x80, 0xE0}));
 }
 
 TEST(MidiFileEvents, NothingAfterEndOfTrackIsRead) {
-    const auto m = parse(Smf::cat({Smf::header(0, 1, 480),
-                                   Smf::track(Smf::cat({Smf::event(0, {0x90, 60, 1}),
-                                                        Smf::event(0, {0xFF, 0x2F, 0x00}),
-                                                        Smf::event(0, {0x90, 61, 1})}),
-                                              false)}));
+    const auto m = parse(Smf::cat(
+        {Smf::header(0, 1, 480),
+         Smf::track(Smf::cat({Smf::event(0, {0x90, 60, 1}), Smf::event(0, {0xFF, 0x2F, 0x00}),
+                              Smf::event(0, {0x90, 61, 1})}),
+                    false)}));
     EXPECT_EQ(m.messages().size(), 1u);
 }
 
@@ -147,7 +144,7 @@ TEST(MidiFileEvents, Format1MergesTracksByTimeThenTrackOrder) {
     const Bytes b = Smf::cat({Smf::event(240, {0x91, 10, 1}), Smf::event(240, {0x91, 11, 1}),
                               Smf::event(960, {0x91, 12, 1})});
     const auto m = parse(Smf::cat({Smf::header(1, 3, 480), Smf::track(conductor),
-                                   Smf::chunk("XFIH", {1, 2, 3}), // unknown chunk: skipped
+                                   Smf::chunk("XFIH", {1, 2, 3}),  // unknown chunk: skipped
                                    Smf::track(a), Smf::track(b)}));
     std::vector<int> notes;
     for (const auto& msg : m.messages()) notes.push_back(msg.bytes[1]);
@@ -175,7 +172,7 @@ std::vector<Malformed> malformedFiles() {
     Bytes truncatedTrack = Smf::cat({h, okTrack()});
     truncatedTrack.resize(truncatedTrack.size() - 3);
     Bytes longChunk = Smf::cat({h, okTrack()});
-    longChunk[h.size() + 4] = 0x7F; // a track length of about 2 GiB
+    longChunk[h.size() + 4] = 0x7F;  // a track length of about 2 GiB
     Bytes shortHeader = Smf::chunk("MThd", {0, 0, 0, 1});
     return {
         {"Empty", {}},
@@ -196,8 +193,8 @@ std::vector<Malformed> malformedFiles() {
         {"TruncatedChunkHeader", Smf::cat({Smf::header(1, 2, 480), okTrack(), Bytes{'M', 'T'}})},
         {"FiveByteDelta", withTrack({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1})},
         {"DataWithoutStatus", withTrack(Smf::event(0, {60, 100}))},
-        {"MessageCutByStatus", withTrack(Smf::cat({Smf::event(0, {0x90, 60}),
-                                                   Smf::event(0, {0x80, 60, 0})}))},
+        {"MessageCutByStatus",
+         withTrack(Smf::cat({Smf::event(0, {0x90, 60}), Smf::event(0, {0x80, 60, 0})}))},
         {"MessageCutByChunkEnd", withTrack(Smf::event(0, {0x90, 60}), false)},
         {"DeltaCutByChunkEnd", withTrack({0x00, 0x90, 60, 1, 0x81}, false)},
         {"MetaLengthPastEnd", withTrack(Smf::event(0, {0xFF, 0x01, 0x7F, 'x'}), false)},
@@ -241,7 +238,7 @@ TEST(MidiFileLoad, RefusesHugeFilesWithoutReadingThem) {
     testsupport::TempDir dir;
     const std::string path = dir / "huge.mid";
     testsupport::writeFile(path, format0(480, Smf::event(0, {0x90, 60, 1})));
-    std::filesystem::resize_file(path, hostkit::kMaxMidiFileBytes + 1); // sparse: no disk used
+    std::filesystem::resize_file(path, hostkit::kMaxMidiFileBytes + 1);  // sparse: no disk used
     EXPECT_THROW(MidiFile::load(path), MidiFileError);
 }
 
@@ -254,4 +251,4 @@ TEST(MidiFileLoad, ReadsAFileFromDisk) {
     EXPECT_EQ(framesOf(m, 48000), (std::vector<int64_t>{24000}));
 }
 
-} // namespace
+}  // namespace

@@ -42,10 +42,10 @@ TEST(Program, InitPlacesIndexOrderIntoDeclaredFields) {
     EXPECT_EQ(p.values.lfoFreq, 0.0f);
     p.init(table, 1);
     EXPECT_EQ(p.values.lfoFreq, 14.0f);
-    EXPECT_EQ(p.values.lfoRand, 26.0f); // index 12 sits after "LFO amnt"
-    EXPECT_EQ(p.values.oscDamp, 21.0f); // index 7
-    EXPECT_EQ(p.values.oscShap, 27.0f); // index 13
-    EXPECT_EQ(p.values.release, 25.0f); // index 11
+    EXPECT_EQ(p.values.lfoRand, 26.0f);  // index 12 sits after "LFO amnt"
+    EXPECT_EQ(p.values.oscDamp, 21.0f);  // index 7
+    EXPECT_EQ(p.values.oscShap, 27.0f);  // index 13
+    EXPECT_EQ(p.values.release, 25.0f);  // index 11
     // The declared order walks the fields in memory order.
     const float* fields = &p.values.lfoFreq;
     for (int k = 0; k < kNumParams; ++k) EXPECT_EQ(fields[k], table[14 + kDeclaredOrder[k]]);
@@ -115,7 +115,7 @@ TEST(Programs, ConstructionAsksForMidiOnceAndSendsNoAutomation) {
     EXPECT_EQ(host.count(audioMasterWantMidi), 1);
     EXPECT_EQ(host.count(audioMasterAutomate), 0);
     EXPECT_EQ(fx.getProgram(), 0);
-    EXPECT_EQ(fx.getParameter(kLfoRand), 0.9f); // "Aquatic"
+    EXPECT_EQ(fx.getParameter(kLfoRand), 0.9f);  // "Aquatic"
 }
 
 struct ScanCase {
@@ -133,16 +133,14 @@ TEST_P(String2Float, ClampsAndKeepsValueWithoutANumber) {
     EXPECT_EQ(v, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, String2Float,
-                         ::testing::Values(ScanCase{"1.7", 0.5f, 1.0f, true},
-                                           ScanCase{"-2", 0.5f, 0.0f, true},
-                                           ScanCase{"0.25", 0.5f, 0.25f, true},
-                                           ScanCase{"  0.125xyz", 0.5f, 0.125f, true},
-                                           ScanCase{"abc", 0.5f, 0.5f, false},
-                                           ScanCase{"", 0.3f, 0.3f, false},
-                                           ScanCase{"nan", 0.3f, 0.3f, false},
-                                           ScanCase{"inf", 0.3f, 1.0f, true},
-                                           ScanCase{"1e99", 0.3f, 1.0f, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, String2Float,
+    ::testing::Values(ScanCase{"1.7", 0.5f, 1.0f, true}, ScanCase{"-2", 0.5f, 0.0f, true},
+                      ScanCase{"0.25", 0.5f, 0.25f, true},
+                      ScanCase{"  0.125xyz", 0.5f, 0.125f, true},
+                      ScanCase{"abc", 0.5f, 0.5f, false}, ScanCase{"", 0.3f, 0.3f, false},
+                      ScanCase{"nan", 0.3f, 0.3f, false}, ScanCase{"inf", 0.3f, 1.0f, true},
+                      ScanCase{"1e99", 0.3f, 1.0f, true}));
 
 TEST(String2Float, NullTextIsIgnored) {
     float v = 0.4f;
@@ -150,4 +148,4 @@ TEST(String2Float, NullTextIsIgnored) {
     EXPECT_EQ(v, 0.4f);
 }
 
-} // namespace
+}  // namespace

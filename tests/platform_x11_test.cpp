@@ -33,7 +33,9 @@ struct Recorder : WindowEvents {
     }
     void onButtonDown(Context*, Point p, int button) override { presses.emplace_back(p, button); }
     void onDestroyed() override { ++destroyed; }
-    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override { return false; }
+    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override {
+        return false;
+    }
 };
 
 int openFds() {
@@ -48,7 +50,8 @@ int openFds() {
 uint32_t pixelAt(NativeWindow w, int x, int y) {
     std::vector<uint32_t> px;
     int32_t width = 0, height = 0;
-    if (!x11host::readPixels(w, &px, &width, &height) || x >= width || y >= height) return 0xFFFFFFFF;
+    if (!x11host::readPixels(w, &px, &width, &height) || x >= width || y >= height)
+        return 0xFFFFFFFF;
     return px[static_cast<size_t>(y) * width + x];
 }
 
@@ -71,8 +74,7 @@ protected:
         if (host) x11host::destroy(host);
     }
     // Pumps until pred() or about two seconds have passed.
-    template <typename Pred>
-    bool pumpUntil(Pred pred) {
+    template <typename Pred> bool pumpUntil(Pred pred) {
         for (int i = 0; i < 200; ++i) {
             pumpEvents(window, false);
             x11host::pump(host);

@@ -77,7 +77,7 @@ TEST_P(PluginEntryVersions, AnyNonZeroVersionIsAccepted) {
 INSTANTIATE_TEST_SUITE_P(Hosts, PluginEntryVersions, ::testing::Values(2, 2300, 2400));
 
 TEST_F(PluginTest, RecordFields) {
-    EXPECT_EQ(std::memcmp(&effect->magic, "PtsV", 4), 0); // 'VstP' as a little-endian int
+    EXPECT_EQ(std::memcmp(&effect->magic, "PtsV", 4), 0);  // 'VstP' as a little-endian int
     EXPECT_EQ(effect->magic, 0x56737450);
     EXPECT_EQ(effect->flags, 0x111); // editor + replacing + synth
     EXPECT_EQ(effect->numInputs, 0);
@@ -111,10 +111,10 @@ TEST_F(PluginTest, FixedAnswers) {
     EXPECT_EQ(dispatch(effect, effCanBeAutomated, 3), 1);
     EXPECT_EQ(dispatch(effect, effConnectInput, 0, 1), 1);
     EXPECT_EQ(dispatch(effect, effConnectOutput, 1, 1), 1);
-    EXPECT_EQ(dispatch(effect, effGetCurrentMidiProgram), -1); // sign-extended
+    EXPECT_EQ(dispatch(effect, effGetCurrentMidiProgram), -1);  // sign-extended
     EXPECT_EQ(dispatch(effect, effSetTotalSampleToProcess, 0, 512), 512);
     EXPECT_EQ(dispatch(effect, effSetBlockSizeAndSampleRate, 0, 256, nullptr, 48000.0f), 1);
-    EXPECT_EQ(dispatch(effect, effKeysRequired), 1); // no editor wants keys
+    EXPECT_EQ(dispatch(effect, effKeysRequired), 1);  // no editor wants keys
     EXPECT_EQ(dispatch(effect, effGetVu), 0);
     EXPECT_EQ(dispatch(effect, effGetTailSize), 0);
     EXPECT_EQ(dispatch(effect, effProcessEvents), 1);
@@ -147,7 +147,8 @@ TEST_F(PluginTest, UnknownOpcodesAnswerZero) {
 TEST_F(PluginTest, SpeakerArrangementAnswersNullAndFalse) {
     VstSpeakerArrangement* in = reinterpret_cast<VstSpeakerArrangement*>(0x10);
     VstSpeakerArrangement* out = reinterpret_cast<VstSpeakerArrangement*>(0x20);
-    EXPECT_EQ(dispatch(effect, effGetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&in), &out), 0);
+    EXPECT_EQ(dispatch(effect, effGetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&in), &out),
+              0);
     EXPECT_EQ(in, nullptr);
     EXPECT_EQ(out, nullptr);
 }
@@ -163,7 +164,8 @@ TEST_F(PluginTest, IdentityAndCapabilities) {
     };
     EXPECT_EQ(canDo("receiveVstMidiEvent"), 1);
     EXPECT_EQ(canDo("receiveVstEvents"), 1);
-    for (const char* no : {"sendVstMidiEvent", "bypass", "", "receivevstevents", "receiveVstTimeInfo"})
+    for (const char* no :
+         {"sendVstMidiEvent", "bypass", "", "receivevstevents", "receiveVstTimeInfo"})
         EXPECT_EQ(canDo(no), 0) << no;
     EXPECT_EQ(dispatch(effect, effCanDo, 0, 0, nullptr), 0);
 }
@@ -206,9 +208,9 @@ TEST_F(PluginTest, ParameterTextsFitEightCharactersAndTheTerminator) {
     const struct {
         float stored;
         const char* shown;
-    } cases[] = {{1e30f, "1.000000"},  {-3e9f, "0.000000"},    {-3e38f, "0.000000"},
+    } cases[] = {{1e30f, "1.000000"},    {-3e9f, "0.000000"},     {-3e38f, "0.000000"},
                  {INFINITY, "1.000000"}, {-INFINITY, "0.000000"}, {NAN, "0.000000"},
-                 {-0.0f, "0.000000"},  {-0.25f, "0.000000"},   {1.5f, "1.000000"},
+                 {-0.0f, "0.000000"},    {-0.25f, "0.000000"},    {1.5f, "1.000000"},
                  {0.5f, "0.500000"}};
     for (const auto& c : cases) {
         for (int32_t index = 0; index < 15; ++index) {
@@ -302,15 +304,19 @@ TEST_F(PluginTest, NullPointersOnEveryOpcodeAreSafe) {
     dispatch(effect, effSetProgram, 0, 3);
     const AEffect fields = *effect;
     std::vector<float> values;
-    for (int32_t i = 0; i < effect->numParams; ++i) values.push_back(effect->getParameter(effect, i));
+    for (int32_t i = 0; i < effect->numParams; ++i)
+        values.push_back(effect->getParameter(effect, i));
     const std::string programName = dispatchText(effect, effGetProgramName);
 
-    const std::set<int32_t> throughPointer = {
-        effGetProgramName,  effGetParamLabel,   effGetParamDisplay,    effGetParamName,
-        effEditGetRect,     effGetChunk,        effSetChunk,
-        effGetProgramNameIndexed, effGetInputProperties, effGetOutputProperties,
-        effGetEffectName,   effGetVendorString, effGetProductString,   effCanDo,
-        effString2Parameter, effGetParameterProperties, effGetMidiKeyName};
+    const std::set<int32_t> throughPointer = {effGetProgramName,     effGetParamLabel,
+                                              effGetParamDisplay,    effGetParamName,
+                                              effEditGetRect,        effGetChunk,
+                                              effSetChunk,           effGetProgramNameIndexed,
+                                              effGetInputProperties, effGetOutputProperties,
+                                              effGetEffectName,      effGetVendorString,
+                                              effGetProductString,   effCanDo,
+                                              effString2Parameter,   effGetParameterProperties,
+                                              effGetMidiKeyName};
     for (int32_t opcode = -2; opcode <= 80; ++opcode) {
         if (opcode == effClose || opcode == effSetProgram || opcode == effSetSampleRate) continue;
         const intptr_t answer = dispatch(effect, opcode, 0, 0, nullptr, 0.0f);
@@ -336,7 +342,7 @@ TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
     host.answers[audioMasterVersion] = 2300;
     AEffect* e = plugin.entry()(RecordingHost::callback());
     ASSERT_NE(e, nullptr);
-    AEffect* other = plugin.entry()(RecordingHost::callback()); // alive before e goes
+    AEffect* other = plugin.entry()(RecordingHost::callback());  // alive before e goes
     ASSERT_NE(other, nullptr);
     ASSERT_NE(other, e);
     dispatch(e, effOpen);
@@ -357,7 +363,7 @@ TEST(PluginLifecycle, CloseDestroysTheEffectAndItsHostGetsNoMoreCalls) {
     dispatch(other, effClose);
     for (std::size_t i = beforeClose; i < host.calls.size(); ++i)
         EXPECT_NE(host.calls[i].effect, e) << "opcode " << host.calls[i].opcode;
-    EXPECT_GT(host.calls.size(), beforeClose); // the other instance did reach the host
+    EXPECT_GT(host.calls.size(), beforeClose);  // the other instance did reach the host
 }
 
 TEST(PluginLifecycle, ManyInstancesAreIndependent) {
@@ -376,4 +382,4 @@ TEST(PluginLifecycle, ManyInstancesAreIndependent) {
     dispatch(b, effClose);
 }
 
-} // namespace
+}  // namespace

@@ -22,7 +22,7 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int kBlock = 512;
 constexpr int kHeld = kRate / 2;
-constexpr int kTotal = kHeld + kRate * 12 / 10; // every release is at most one second
+constexpr int kTotal = kHeld + kRate * 12 / 10;  // every release is at most one second
 const char* const kGoldenPath = CORVEX_SOURCE_DIR "/tests/data/golden_renders.txt";
 
 struct Render {
@@ -150,7 +150,7 @@ TEST(PluginRender, NoteOnAppearsAtItsSampleOffset) {
     dispatch(e, effOpen);
     dispatch(e, effSetSampleRate, 0, 0, nullptr, 48000.0f);
     dispatch(e, effMainsChanged, 0, 1);
-    e->setParameter(e, 8, 0.0f); // attack 0: full level at the note's first sample
+    e->setParameter(e, 8, 0.0f);  // attack 0: full level at the note's first sample
     sendMidi(e, 333, 0x90, 60, 100);
     std::vector<float> l(1024, 9.0f), r(1024, 9.0f);
     float* outputs[2] = {l.data(), r.data()};
@@ -161,4 +161,4 @@ TEST(PluginRender, NoteOnAppearsAtItsSampleOffset) {
     dispatch(e, effClose);
 }
 
-} // namespace
+}  // namespace

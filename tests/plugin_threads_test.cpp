@@ -54,8 +54,8 @@ TEST(PluginThreads, AudioAndUserInterfaceThreadsTogether) {
         for (int i = 0; i < kChanges; ++i) {
             while (blocksDone.load(std::memory_order_acquire) < i / 10) std::this_thread::yield();
             const auto index = static_cast<int32_t>(rng() % 14);
-            const float value = rng() % 2 ? edges[rng() % 5]
-                                          : std::uniform_real_distribution<float>(0, 1)(rng);
+            const float value =
+                rng() % 2 ? edges[rng() % 5] : std::uniform_real_distribution<float>(0, 1)(rng);
             switch (rng() % 8) {
             case 0: dispatch(e, effSetProgram, 0, static_cast<intptr_t>(rng() % 64)); break;
             case 1: dispatch(e, effGetParamDisplay, index, 0, text); break;
@@ -91,4 +91,4 @@ TEST(PluginThreads, AudioAndUserInterfaceThreadsTogether) {
     EXPECT_EQ(mismatched, 0);
 }
 
-} // namespace
+}  // namespace

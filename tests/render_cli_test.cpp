@@ -18,8 +18,8 @@
 using testsupport::Audio;
 using testsupport::Bytes;
 using testsupport::readAudio;
-using testsupport::RunResult;
 using testsupport::runRenderer;
+using testsupport::RunResult;
 using testsupport::Smf;
 using testsupport::TempDir;
 
@@ -45,7 +45,9 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-std::string describe(const RunResult& r) { return "exit " + std::to_string(r.exitCode) + "\n" + r.err; }
+std::string describe(const RunResult& r) {
+    return "exit " + std::to_string(r.exitCode) + "\n" + r.err;
+}
 
 // ---- The file's shape ---------------------------------------------------------------------
 
@@ -55,7 +57,7 @@ struct Shape {
     const char* rate;
     const char* length;
     const char* tail;
-    const char* format;   // --format, or "" for the default
+    const char* format;  // --format, or "" for the default
     int64_t frames;
     int major;
     int subtype;
@@ -67,8 +69,8 @@ class RenderedFile : public testing::TestWithParam<Shape> {};
 TEST_P(RenderedFile, HasTheAskedLengthRateTypeAndSoundInIdenticalChannels) {
     const Shape& s = GetParam();
     TempDir dir;
-    std::vector<std::string> args = {"--program", "Pad-1", "--note", "C4", "--length", s.length,
-                                     "--tail", s.tail, "--rate", s.rate, "-o", s.file};
+    std::vector<std::string> args = {"--program", "Pad-1", "--note", "C4",   "--length", s.length,
+                                     "--tail",    s.tail,  "--rate", s.rate, "-o",       s.file};
     if (*s.format) args.insert(args.end(), {"--format", s.format});
     const RunResult r = runRenderer(args, dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
@@ -87,27 +89,32 @@ TEST_P(RenderedFile, HasTheAskedLengthRateTypeAndSoundInIdenticalChannels) {
     EXPECT_EQ(r.err, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, RenderedFile,
-    testing::Values(
-        Shape{"IssueExample", "out.wav", "48000", "2", "1", "", 144000, SF_FORMAT_WAV, SF_FORMAT_PCM_24},
-        Shape{"Wav16", "a.wav", "44100", "0.5", "0.25", "wav16", 33075, SF_FORMAT_WAV, SF_FORMAT_PCM_16},
-        Shape{"FloatWav", "b.WAV", "96000", "0.1", "0", "float", 9600, SF_FORMAT_WAV, SF_FORMAT_FLOAT},
-        Shape{"Aiff", "c.aiff", "22050", "0.3", "0.2", "wav24", 11025, SF_FORMAT_AIFF, SF_FORMAT_PCM_24},
-        Shape{"Flac", "d.flac", "48000", "0.25", "0.25", "wav16", 24000, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
-        Shape{"Caf", "e.caf", "32000", "0.25", "0.5", "float", 24000, SF_FORMAT_CAF, SF_FORMAT_FLOAT},
-        Shape{"W64", "f.w64", "8000", "1", "1", "", 16000, SF_FORMAT_W64, SF_FORMAT_PCM_24}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, RenderedFile,
+                         testing::Values(Shape{"IssueExample", "out.wav", "48000", "2", "1", "",
+                                               144000, SF_FORMAT_WAV, SF_FORMAT_PCM_24},
+                                         Shape{"Wav16", "a.wav", "44100", "0.5", "0.25", "wav16",
+                                               33075, SF_FORMAT_WAV, SF_FORMAT_PCM_16},
+                                         Shape{"FloatWav", "b.WAV", "96000", "0.1", "0", "float",
+                                               9600, SF_FORMAT_WAV, SF_FORMAT_FLOAT},
+                                         Shape{"Aiff", "c.aiff", "22050", "0.3", "0.2", "wav24",
+                                               11025, SF_FORMAT_AIFF, SF_FORMAT_PCM_24},
+                                         Shape{"Flac", "d.flac", "48000", "0.25", "0.25", "wav16",
+                                               24000, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
+                                         Shape{"Caf", "e.caf", "32000", "0.25", "0.5", "float",
+                                               24000, SF_FORMAT_CAF, SF_FORMAT_FLOAT},
+                                         Shape{"W64", "f.w64", "8000", "1", "1", "", 16000,
+                                               SF_FORMAT_W64, SF_FORMAT_PCM_24}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Exact timing -------------------------------------------------------------------------
 
 // A song whose tempo changes: half a second at 120 bpm, then 100 bpm at 96 ticks per quarter.
 // The note-on comes 7 ticks after the change and the note-off 96 ticks later.
 Bytes timingSong() {
-    return Smf::cat({Smf::header(1, 2, 96),
-                     Smf::track(Smf::cat({Smf::tempo(0, 500000), Smf::tempo(96, 600000)})),
-                     Smf::track(Smf::cat({Smf::event(103, {0x90, 60, 100}),
-                                          Smf::event(96, {0x80, 60, 0})}))});
+    return Smf::cat(
+        {Smf::header(1, 2, 96),
+         Smf::track(Smf::cat({Smf::tempo(0, 500000), Smf::tempo(96, 600000)})),
+         Smf::track(Smf::cat({Smf::event(103, {0x90, 60, 100}), Smf::event(96, {0x80, 60, 0})}))});
 }
 // 0.5 s + 7 x 6.25 ms = 0.54375 s; the note-off 0.6 s later.
 constexpr int64_t kNoteOn44k = 23979;   // 23979.375
@@ -119,17 +126,20 @@ TEST_P(NoteTiming, CorvexSoundsExactlyFromTheNoteOnSampleToTheNoteOffSample) {
     TempDir dir;
     testsupport::writeFile(dir / "song.mid", timingSong());
     // Attack and release of 0 make the envelope jump, so the note's edges are single samples.
-    const RunResult r = runRenderer({"--midi", "song.mid", "--program", "Organ-like", "--set", "Attack=0",
-                               "--set", "Release=0", "--rate", "44100", "--block", GetParam(),
-                               "--tail", "0.5", "--format", "float", "-o", "t.wav"},
-                              dir.path().string());
+    const RunResult r =
+        runRenderer({"--midi", "song.mid", "--program", "Organ-like", "--set", "Attack=0", "--set",
+                     "Release=0", "--rate", "44100", "--block", GetParam(), "--tail", "0.5",
+                     "--format", "float", "-o", "t.wav"},
+                    dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     const Audio a = readAudio(dir / "t.wav");
     ASSERT_EQ(a.frames, kNoteOff44k + 22050);
-    for (int64_t f = 0; f < kNoteOn44k; ++f) ASSERT_EQ(a.at(f, 0), 0.0f) << "sound before the note at " << f;
+    for (int64_t f = 0; f < kNoteOn44k; ++f)
+        ASSERT_EQ(a.at(f, 0), 0.0f) << "sound before the note at " << f;
     EXPECT_NE(a.at(kNoteOn44k, 0), 0.0f) << "no sound at the note-on sample";
     EXPECT_NE(a.at(kNoteOff44k - 1, 0), 0.0f) << "silent before the note-off";
-    for (int64_t f = kNoteOff44k; f < a.frames; ++f) ASSERT_EQ(a.at(f, 0), 0.0f) << "sound after the note-off at " << f;
+    for (int64_t f = kNoteOff44k; f < a.frames; ++f)
+        ASSERT_EQ(a.at(f, 0), 0.0f) << "sound after the note-off at " << f;
     EXPECT_TRUE(channelsIdentical(a));
 }
 
@@ -140,15 +150,16 @@ TEST(NoteTiming, ProbeSeesEveryMidiFileEventOnItsSample) {
     // Format 1: conductor track with three tempos, two note tracks, a controller and a bend.
     const Bytes song = Smf::cat(
         {Smf::header(1, 3, 480),
-         Smf::track(Smf::cat({Smf::tempo(0, 400000), Smf::tempo(480, 750000), Smf::tempo(480, 300000)})),
+         Smf::track(
+             Smf::cat({Smf::tempo(0, 400000), Smf::tempo(480, 750000), Smf::tempo(480, 300000)})),
          Smf::track(Smf::cat({Smf::event(0, {0x90, 40, 90}), Smf::event(700, {41, 90}),
                               Smf::event(700, {0x80, 40, 0})})),
          Smf::track(Smf::cat({Smf::event(333, {0xB0, 7, 64}), Smf::event(1000, {0xE0, 0, 64})}))});
     testsupport::writeFile(dir / "song.mid", song);
-    const RunResult r = runRenderer({"--plugin", testsupport::probePluginPath(), "--midi", "song.mid",
-                               "--rate", "44100", "--block", "100", "--tail", "0.01", "--format",
-                               "float", "-o", "p.wav"},
-                              dir.path().string());
+    const RunResult r = runRenderer({"--plugin", testsupport::probePluginPath(), "--midi",
+                                     "song.mid", "--rate", "44100", "--block", "100", "--tail",
+                                     "0.01", "--format", "float", "-o", "p.wav"},
+                                    dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     const Audio a = readAudio(dir / "p.wav");
     std::vector<std::pair<int64_t, float>> marks;
@@ -187,17 +198,19 @@ TEST(ProgramSelection, ByNameIndexAndCaseGiveTheSameSound) {
 TEST(ParameterSelection, ByNameAndIndexGiveTheSameSoundAndChangeIt) {
     TempDir dir;
     const std::string plain = renderWith(dir, "a.wav", {"--program", "Pad-2"});
-    const std::string byName = renderWith(dir, "b.wav", {"--program", "Pad-2", "--set", "LFO freq=0.9"});
+    const std::string byName =
+        renderWith(dir, "b.wav", {"--program", "Pad-2", "--set", "LFO freq=0.9"});
     EXPECT_FALSE(byName == plain);
     EXPECT_TRUE(renderWith(dir, "c.wav", {"--program", "Pad-2", "--set", "0=0.9"}) == byName);
-    EXPECT_TRUE(renderWith(dir, "d.wav", {"--program", "Pad-2", "--set", " lfo FREQ = 0.9"}) == byName);
+    EXPECT_TRUE(renderWith(dir, "d.wav", {"--program", "Pad-2", "--set", " lfo FREQ = 0.9"}) ==
+                byName);
 }
 
 TEST(ListCommand, ShowsProgramsAndCurrentDisplayTexts) {
     TempDir dir;
-    const RunResult r = runRenderer({"--list", "--program", "Birds", "--set", "LFO freq=0.3", "--set",
-                               "LFO ph=1"},
-                              dir.path().string());
+    const RunResult r =
+        runRenderer({"--list", "--program", "Birds", "--set", "LFO freq=0.3", "--set", "LFO ph=1"},
+                    dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_NE(r.out.find("Corvex by Ondrel"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("64 programs, 14 parameters"), std::string::npos) << r.out;
@@ -211,9 +224,9 @@ TEST(ListCommand, ShowsProgramsAndCurrentDisplayTexts) {
 
 TEST(AllPrograms, WritesOneSafelyNamedFilePerProgram) {
     TempDir dir;
-    const RunResult r = runRenderer({"--all-programs", "bank", "--length", "0.02", "--tail", "0.01",
-                               "--rate", "22050"},
-                              dir.path().string());
+    const RunResult r = runRenderer(
+        {"--all-programs", "bank", "--length", "0.02", "--tail", "0.01", "--rate", "22050"},
+        dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     TempDir unused;
     std::vector<std::string> names;
@@ -236,9 +249,11 @@ TEST(AllPrograms, WritesOneSafelyNamedFilePerProgram) {
 
 TEST(DefaultPlugin, IsTheCorvexBuiltBesideTheRenderer) {
     TempDir dir;
-    const RunResult r = runRenderer({"--list"}, dir.path().string(), {"LXVST_PATH=", "HOME=/nonexistent"});
+    const RunResult r =
+        runRenderer({"--list"}, dir.path().string(), {"LXVST_PATH=", "HOME=/nonexistent"});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_NE(r.out.find(std::string(CORVEX_BINARY_DIR) + "/corvex.so"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string(CORVEX_BINARY_DIR) + "/corvex.so"), std::string::npos)
+        << r.out;
 }
 
 // ---- Third-party instruments --------------------------------------------------------------
@@ -250,9 +265,9 @@ TEST_P(ThirdParty, RendersANoteWithSound) {
     if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
     TempDir dir;
     // Leaks inside a third-party plug-in are not ours to find.
-    const RunResult r = runRenderer({"--plugin", path, "--note", "A2", "--length", "1", "--tail", "0.5",
-                               "--format", "float", "-o", "x.wav"},
-                              dir.path().string(), {"ASAN_OPTIONS=detect_leaks=0"});
+    const RunResult r = runRenderer({"--plugin", path, "--note", "A2", "--length", "1", "--tail",
+                                     "0.5", "--format", "float", "-o", "x.wav"},
+                                    dir.path().string(), {"ASAN_OPTIONS=detect_leaks=0"});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     const Audio a = readAudio(dir / "x.wav");
     EXPECT_EQ(a.frames, 72000);
@@ -261,7 +276,8 @@ TEST_P(ThirdParty, RendersANoteWithSound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Instruments, ThirdParty,
-                         testing::Values("/usr/lib/vst/amsynth_vst.so", "/usr/lib/vst/Nekobi-vst.so"),
+                         testing::Values("/usr/lib/vst/amsynth_vst.so",
+                                         "/usr/lib/vst/Nekobi-vst.so"),
                          [](const auto& info) {
                              return std::string(info.param).find("amsynth") != std::string::npos
                                         ? std::string("amsynth")
@@ -289,9 +305,11 @@ void makeFixtures(const TempDir& dir) {
     testsupport::writeFile(dir / "absurd.mid", absurd);
     testsupport::writeFile(dir / "empty.mid",
                            Smf::cat({Smf::header(0, 1, 480), Smf::track(Smf::tempo(0, 500000))}));
-    testsupport::writeFile(dir / "endless.mid",
-                           Smf::cat({Smf::header(0, 1, 1), Smf::track(Smf::cat(
-                               {Smf::tempo(0, 0xFFFFFF), Smf::event(0x0FFFFFFF, {0x90, 60, 1})}))}));
+    testsupport::writeFile(
+        dir / "endless.mid",
+        Smf::cat(
+            {Smf::header(0, 1, 1), Smf::track(Smf::cat({Smf::tempo(0, 0xFFFFFF),
+                                                        Smf::event(0x0FFFFFFF, {0x90, 60, 1})}))}));
     std::filesystem::create_directory(dir.path() / "folder.wav");
     std::filesystem::create_directory(dir.path() / "songs");
     ::mkfifo((dir / "pipe.mid").c_str(), 0600);
@@ -331,8 +349,10 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UsageMistake", withOut({"--bogus"}), "", 2, "Try 'corvex-render --help'"},
         Failure{"MissingPlugin", withOut({"--plugin", "/nonexistent/x.so"}), "", 1, "not found"},
         Failure{"NotAPlugin", withOut({"--plugin", "./notaplugin.so"}), "", 1, "cannot load"},
-        Failure{"NoEntryPoint", withOut({"--plugin", "{noentry}"}), "", 1, "neither VSTPluginMain nor main"},
-        Failure{"EntryReturnsNull", withOut({"--plugin", "{probe}"}), "null", 1, "returned no effect"},
+        Failure{"NoEntryPoint", withOut({"--plugin", "{noentry}"}), "", 1,
+                "neither VSTPluginMain nor main"},
+        Failure{"EntryReturnsNull", withOut({"--plugin", "{probe}"}), "null", 1,
+                "returned no effect"},
         Failure{"WrongMagic", withOut({"--plugin", "{probe}"}), "badmagic", 1, "wrong magic"},
         Failure{"NoOutputs", withOut({"--plugin", "{probe}"}), "noout", 1, "no audio outputs"},
         Failure{"MissingMidiFile", withOut({"--midi", "none.mid"}), "", 1, "cannot open MIDI file"},
@@ -345,22 +365,25 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"EndlessSong", withOut({"--midi", "endless.mid"}), "", 1, "at most 4 hours"},
         Failure{"UnknownProgram", withOut({"--program", "Nope"}), "", 1, "no program named 'Nope'"},
         Failure{"ProgramOutOfRange", withOut({"--program", "64"}), "", 1, "programs are 0 to 63"},
-        Failure{"UnknownParameter", withOut({"--set", "Wobble=0.5"}), "", 1, "no parameter named 'Wobble'"},
-        Failure{"ParameterIndexOutOfRange", withOut({"--set", "14=0.5"}), "", 1, "parameters are 0 to 13"},
+        Failure{"UnknownParameter", withOut({"--set", "Wobble=0.5"}), "", 1,
+                "no parameter named 'Wobble'"},
+        Failure{"ParameterIndexOutOfRange", withOut({"--set", "14=0.5"}), "", 1,
+                "parameters are 0 to 13"},
         Failure{"ParameterValueOutOfRange", withOut({"--set", "Attack=1.5"}), "", 1, "from 0 to 1"},
         Failure{"ParameterWithoutValue", withOut({"--set", "Attack"}), "", 1, "NAME=VALUE"},
         Failure{"UnwritableFolder", {"-o", "no/such/folder/out.wav"}, "", 1, "cannot write"},
         Failure{"OutputIsAFolder", {"-o", "folder.wav"}, "", 1, "not a regular file"},
         Failure{"UnknownFileType", {"-o", "out.mp3"}, "", 1, "cannot tell which kind"},
         Failure{"FloatFlac", {"-o", "out.flac", "--format", "float"}, "", 1, "FLAC"},
-        Failure{"PluginCrashes", withOut({"--plugin", "{probe}", "--length", "1"}), "crash", -1, ""}),
+        Failure{"PluginCrashes", withOut({"--plugin", "{probe}", "--length", "1"}), "crash", -1,
+                ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RenderFails, ACrashKeepsTheOldFileIntact) {
     TempDir dir;
     testsupport::writeText(dir / "out.wav", "the previous render");
     const RunResult r = runRenderer({"--plugin", testsupport::probePluginPath(), "-o", "out.wav"},
-                              dir.path().string(), {"CORVEX_PROBE_MODE=crash"});
+                                    dir.path().string(), {"CORVEX_PROBE_MODE=crash"});
     EXPECT_LT(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(slurp(dir / "out.wav") == "the previous render") << "the old file was replaced";
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
@@ -382,9 +405,10 @@ TEST(RenderFails, LongValuesAreCutInMessages) {
 TEST(RenderFails, ASongJustOverFourHoursGivesBothLengths) {
     // Exactly four hours of song plus the default three-second tail.
     TempDir dir;
-    testsupport::writeFile(dir / "long.mid",
-                           Smf::cat({Smf::header(0, 1, 1), Smf::track(Smf::cat(
-                               {Smf::event(0, {0x90, 60, 100}), Smf::event(28800, {0x80, 60, 0})}))}));
+    testsupport::writeFile(
+        dir / "long.mid",
+        Smf::cat({Smf::header(0, 1, 1), Smf::track(Smf::cat({Smf::event(0, {0x90, 60, 100}),
+                                                             Smf::event(28800, {0x80, 60, 0})}))}));
     const RunResult r = runRenderer(withOut({"--midi", "long.mid"}), dir.path().string());
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     for (const char* part : {"lasts 4 h 0 min 0.000 s", "4 h 0 min 3.000 s with its tail",
@@ -397,7 +421,7 @@ TEST(RenderFails, ASongJustOverFourHoursGivesBothLengths) {
 
 TEST(OutputNames, TheLongestNameTheFileSystemTakesIsWritten) {
     TempDir dir;
-    const std::string name = std::string(251, 'n') + ".wav"; // 255 bytes
+    const std::string name = std::string(251, 'n') + ".wav";  // 255 bytes
     const RunResult r =
         runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", name}, dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
@@ -407,9 +431,9 @@ TEST(OutputNames, TheLongestNameTheFileSystemTakesIsWritten) {
 
 TEST(OutputNames, ALinkIsWrittenThroughAndKept) {
     TempDir dir;
-    std::filesystem::create_symlink("target.wav", dir.path() / "out.wav"); // dangling
-    const RunResult r =
-        runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "out.wav"}, dir.path().string());
+    std::filesystem::create_symlink("target.wav", dir.path() / "out.wav");  // dangling
+    const RunResult r = runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "out.wav"},
+                                    dir.path().string());
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "out.wav"));
     EXPECT_EQ(std::filesystem::read_symlink(dir.path() / "out.wav"), "target.wav");
@@ -417,8 +441,8 @@ TEST(OutputNames, ALinkIsWrittenThroughAndKept) {
 
     // A link into a folder that does not exist: refused, the link left as it was.
     std::filesystem::create_symlink("no/such/target.wav", dir.path() / "lost.wav");
-    const RunResult lost =
-        runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "lost.wav"}, dir.path().string());
+    const RunResult lost = runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "lost.wav"},
+                                       dir.path().string());
     EXPECT_EQ(lost.exitCode, 1);
     EXPECT_NE(lost.err.find("a link to"), std::string::npos) << lost.err;
     EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "lost.wav"));
@@ -430,8 +454,8 @@ TEST(OutputNames, ALinkIsWrittenThroughAndKept) {
 TEST(LevelWarnings, ClippingIsReportedAndIntegerSamplesSaturate) {
     TempDir dir;
     const RunResult r = runRenderer({"--plugin", testsupport::probePluginPath(), "--length", "0.1",
-                               "--tail", "0", "--format", "wav16", "-o", "loud.wav"},
-                              dir.path().string(), {"CORVEX_PROBE_MODE=loud"});
+                                     "--tail", "0", "--format", "wav16", "-o", "loud.wav"},
+                                    dir.path().string(), {"CORVEX_PROBE_MODE=loud"});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_NE(r.err.find("peak +6.0 dBFS is above full scale"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("peak +6.0 dBFS"), std::string::npos) << r.out;
@@ -443,8 +467,8 @@ TEST(LevelWarnings, ClippingIsReportedAndIntegerSamplesSaturate) {
 TEST(LevelWarnings, NonFiniteSamplesBecomeSilence) {
     TempDir dir;
     const RunResult r = runRenderer({"--plugin", testsupport::probePluginPath(), "--length", "0.1",
-                               "--tail", "0", "--format", "float", "-o", "nan.wav"},
-                              dir.path().string(), {"CORVEX_PROBE_MODE=nan"});
+                                     "--tail", "0", "--format", "float", "-o", "nan.wav"},
+                                    dir.path().string(), {"CORVEX_PROBE_MODE=nan"});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_NE(r.err.find("9600 non-finite samples"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("peak -inf dBFS, RMS -inf dBFS"), std::string::npos) << r.out;
@@ -457,10 +481,10 @@ TEST(HelpText, FitsAScreenAndExitsCleanly) {
     const RunResult r = runRenderer({"--help"}, dir.path().string());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_LE(std::count(r.out.begin(), r.out.end(), '\n'), 24);
-    for (const char* option : {"--plugin", "--program", "--set", "--block", "--format",
-                               "--all-programs", "--list", "--midi", "--note", "--length", "--tail",
-                               "--rate"})
+    for (const char* option :
+         {"--plugin", "--program", "--set", "--block", "--format", "--all-programs", "--list",
+          "--midi", "--note", "--length", "--tail", "--rate"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
-} // namespace
+}  // namespace

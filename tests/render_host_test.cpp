@@ -15,11 +15,11 @@
 #include <filesystem>
 #include <map>
 
-using testsupport::probePluginPath;
 using hostkit::HostError;
 using hostkit::Library;
 using hostkit::Plugin;
 using hostkit::TimedMidiEvent;
+using testsupport::probePluginPath;
 
 namespace {
 
@@ -40,12 +40,12 @@ protected:
     static void mode(const char* m) { ::setenv("CORVEX_PROBE_MODE", m, 1); }
 
     // Renders `frames` frames and returns channel 0 and 1.
-    static std::vector<std::vector<float>> renderAll(Plugin& plugin,
-                                                     const std::vector<TimedMidiEvent>& events,
-                                                     int64_t frames) {
+    static std::vector<std::vector<float>>
+    renderAll(Plugin& plugin, const std::vector<TimedMidiEvent>& events, int64_t frames) {
         std::vector<std::vector<float>> out(static_cast<std::size_t>(plugin.numOutputs()));
         hostkit::render(plugin, events, frames, [&](const float* const* ch, int32_t n) {
-            for (std::size_t c = 0; c < out.size(); ++c) out[c].insert(out[c].end(), ch[c], ch[c] + n);
+            for (std::size_t c = 0; c < out.size(); ++c)
+                out[c].insert(out[c].end(), ch[c], ch[c] + n);
         });
         return out;
     }
@@ -76,12 +76,23 @@ TEST_F(ProbeTest, DrivesThePluginInTheOrderADawDoes) {
         plugin.setProgram(1);
         plugin.setParameter(1, 0.25f);
         renderAll(plugin, hostkit::noteEvents(60, 100, 300), 1000);
-    } // the destructor switches the plug-in off and closes it
-    const std::vector<int32_t> expected = {
-        effOpen,          effSetSampleRate, effSetBlockSize,        effMainsChanged,
-        effStartProcess,  effBeginSetProgram, effSetProgram,        effEndSetProgram,
-        kProbeSetParameter, effProcessEvents, kProbeProcessReplacing, effProcessEvents,
-        kProbeProcessReplacing, effStopProcess, effMainsChanged,    effClose};
+    }  // the destructor switches the plug-in off and closes it
+    const std::vector<int32_t> expected = {effOpen,
+                                           effSetSampleRate,
+                                           effSetBlockSize,
+                                           effMainsChanged,
+                                           effStartProcess,
+                                           effBeginSetProgram,
+                                           effSetProgram,
+                                           effEndSetProgram,
+                                           kProbeSetParameter,
+                                           effProcessEvents,
+                                           kProbeProcessReplacing,
+                                           effProcessEvents,
+                                           kProbeProcessReplacing,
+                                           effStopProcess,
+                                           effMainsChanged,
+                                           effClose};
     EXPECT_EQ(loggedOpcodes(), expected);
     EXPECT_EQ(log->sampleRate, 44100.0f);
     EXPECT_EQ(log->blockSize, 256);
@@ -122,11 +133,12 @@ TEST_F(ProbeTest, ReadsNamesAndValuesThroughTheRecord) {
 class ExactOffsets : public ProbeTest, public testing::WithParamInterface<int32_t> {};
 
 TEST_P(ExactOffsets, EveryEventLandsOnItsSampleInAnyBlockSize) {
-    const std::vector<int64_t> frames = {0, 1, 6, 7, 255, 256, 511, 512, 513, 1000, 4095, 4096, 9999};
+    const std::vector<int64_t> frames = {0,   1,   6,    7,    255,  256, 511,
+                                         512, 513, 1000, 4095, 4096, 9999};
     std::vector<TimedMidiEvent> events;
     for (std::size_t i = 0; i < frames.size(); ++i)
         events.push_back({frames[i], {0x90, static_cast<uint8_t>(10 + i), 100}});
-    events.push_back({10000, {0x90, 127, 100}}); // at the end: not part of the render
+    events.push_back({10000, {0x90, 127, 100}});  // at the end: not part of the render
 
     Library library(probePluginPath());
     Plugin plugin(library);
@@ -152,14 +164,14 @@ INSTANTIATE_TEST_SUITE_P(BlockSizes, ExactOffsets, testing::Values(1, 7, 256, 51
 
 TEST_F(ProbeTest, DeliversEveryEventOfACrowdedBlockInOrder) {
     std::vector<TimedMidiEvent> events;
-    for (int i = 0; i < 300; ++i)
-        events.push_back({i, {0xB0, static_cast<uint8_t>(i % 120), 0}});
+    for (int i = 0; i < 300; ++i) events.push_back({i, {0xB0, static_cast<uint8_t>(i % 120), 0}});
     Library library(probePluginPath());
     Plugin plugin(library);
     plugin.open(48000.0, 512);
     plugin.start();
     const auto out = renderAll(plugin, events, 512);
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(out[0][static_cast<std::size_t>(i)], 3000.0f + static_cast<float>(i % 120)) << i;
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(out[0][static_cast<std::size_t>(i)], 3000.0f + static_cast<float>(i % 120)) << i;
     EXPECT_EQ(log->events, 300);
 }
 
@@ -170,7 +182,7 @@ TEST_F(ProbeTest, AccumulatingPluginGetsClearedBuffersEveryBlock) {
     EXPECT_FALSE(plugin.usesReplacing());
     plugin.open(48000.0, 100);
     plugin.start();
-    plugin.setParameter(1, 0.5f); // the probe's constant output
+    plugin.setParameter(1, 0.5f);  // the probe's constant output
     const auto out = renderAll(plugin, {{150, {0x90, 1, 1}}}, 1000);
     for (std::size_t s = 0; s < out[0].size(); ++s)
         EXPECT_EQ(out[0][s], s == 150 ? 1001.5f : 0.5f) << s;
@@ -179,9 +191,9 @@ TEST_F(ProbeTest, AccumulatingPluginGetsClearedBuffersEveryBlock) {
 
 struct BadPlugin {
     const char* name;
-    const char* mode;      // probe mode, or null for a file that is not the probe
-    const char* file;      // "probe", "noentry", "text", "missing", "folder"
-    const char* message;   // part of the error
+    const char* mode;     // probe mode, or null for a file that is not the probe
+    const char* file;     // "probe", "noentry", "text", "missing", "folder"
+    const char* message;  // part of the error
 };
 void PrintTo(const BadPlugin& b, std::ostream* os) { *os << b.name; }
 
@@ -234,4 +246,4 @@ TEST(PluginSearch, BareNamesAreFoundInTheVstPath) {
     EXPECT_EQ(dirs.back(), "/usr/lib/vst");
 }
 
-} // namespace
+}  // namespace

@@ -15,8 +15,8 @@ using renderer::UsageError;
 namespace {
 
 TEST(RenderOptions, TheDocumentedNoteFormParses) {
-    const Options o = parseOptions({"--program", "Birds", "--note", "C4", "--length", "2",
-                                    "--tail", "1", "--rate", "48000", "-o", "out.wav"});
+    const Options o = parseOptions({"--program", "Birds", "--note", "C4", "--length", "2", "--tail",
+                                    "1", "--rate", "48000", "-o", "out.wav"});
     EXPECT_EQ(o.program, "Birds");
     EXPECT_EQ(o.noteNumber, 60);
     EXPECT_EQ(o.lengthSeconds(), 2.0);
@@ -31,9 +31,9 @@ TEST(RenderOptions, TheOtherDocumentedFormsParse) {
     EXPECT_EQ(midi.midi, "song.mid");
     EXPECT_EQ(midi.tailSeconds(), renderer::kDefaultTail);
 
-    const Options all = parseOptions({"--plugin", "/x/y.so", "--set", "LFO freq=0.3", "--set",
-                                      "2=1", "--block", "64", "--format", "float",
-                                      "--all-programs", "dir"});
+    const Options all =
+        parseOptions({"--plugin", "/x/y.so", "--set", "LFO freq=0.3", "--set", "2=1", "--block",
+                      "64", "--format", "float", "--all-programs", "dir"});
     EXPECT_EQ(all.plugin, "/x/y.so");
     EXPECT_EQ(all.sets, (std::vector<std::string>{"LFO freq=0.3", "2=1"}));
     EXPECT_EQ(all.block, 64);
@@ -44,8 +44,8 @@ TEST(RenderOptions, TheOtherDocumentedFormsParse) {
 }
 
 TEST(RenderOptions, AcceptsEqualsSignsAndAttachedShortValues) {
-    const Options o = parseOptions({"--note=A#3", "--velocity=1", "--format=wav16", "-oout.aiff",
-                                    "--set=Attack=0"});
+    const Options o = parseOptions(
+        {"--note=A#3", "--velocity=1", "--format=wav16", "-oout.aiff", "--set=Attack=0"});
     EXPECT_EQ(o.noteNumber, 58);
     EXPECT_EQ(o.velocity, 1);
     EXPECT_EQ(o.format, SampleFormat::Pcm16);
@@ -75,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BadCommandLine{"NoOutput", {"--note", "C4"}},
         BadCommandLine{"UnknownOption", {"--loud", "-o", "a.wav"}},
-        BadCommandLine{"MissingValue", {"-o"}},
-        BadCommandLine{"EmptyValue", {"-o", ""}},
+        BadCommandLine{"MissingValue", {"-o"}}, BadCommandLine{"EmptyValue", {"-o", ""}},
         BadCommandLine{"ValueOnAFlag", {"--list=yes"}},
         BadCommandLine{"TwoModes", {"--list", "-o", "a.wav"}},
         BadCommandLine{"OutputAndAllPrograms", {"-o", "a.wav", "--all-programs", "d"}},
@@ -104,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct NoteCase {
     const char* text;
-    int note; // -1: refused
+    int note;  // -1: refused
 };
 void PrintTo(const NoteCase& n, std::ostream* os) { *os << '"' << n.text << '"'; }
 
@@ -122,12 +121,11 @@ TEST_P(NoteNames, MapToMidiNotesWithC4At60) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NoteNames,
-    testing::Values(NoteCase{"C4", 60}, NoteCase{"c4", 60}, NoteCase{"A4", 69},
-                    NoteCase{"C-1", 0}, NoteCase{"G9", 127}, NoteCase{"C#4", 61},
-                    NoteCase{"Db4", 61}, NoteCase{"Bb3", 58}, NoteCase{"bb3", 58},
-                    NoteCase{"B#3", 60}, NoteCase{"Cb4", 59}, NoteCase{"F##2", 43},
-                    NoteCase{"60", 60}, NoteCase{"0", 0}, NoteCase{"127", 127},
-                    NoteCase{"", -1}, NoteCase{"H4", -1}, NoteCase{"C10", -1},
+    testing::Values(NoteCase{"C4", 60}, NoteCase{"c4", 60}, NoteCase{"A4", 69}, NoteCase{"C-1", 0},
+                    NoteCase{"G9", 127}, NoteCase{"C#4", 61}, NoteCase{"Db4", 61},
+                    NoteCase{"Bb3", 58}, NoteCase{"bb3", 58}, NoteCase{"B#3", 60},
+                    NoteCase{"Cb4", 59}, NoteCase{"F##2", 43}, NoteCase{"60", 60}, NoteCase{"0", 0},
+                    NoteCase{"127", 127}, NoteCase{"", -1}, NoteCase{"H4", -1}, NoteCase{"C10", -1},
                     NoteCase{"G#9", -1}, NoteCase{"Cb-1", -1}, NoteCase{"128", -1},
                     NoteCase{"-1", -1}, NoteCase{"C", -1}, NoteCase{"C4x", -1},
                     NoteCase{"C###4", -1}, NoteCase{"60.5", -1}, NoteCase{" C4", -1},
@@ -151,4 +149,4 @@ TEST(SafeFileNames, KeepOnlyPortableCharacters) {
     EXPECT_EQ(safeFileName(std::string(300, 'x')).size(), 64u);
 }
 
-} // namespace
+}  // namespace

@@ -35,8 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{0.0f, "0.000000"}, Case{0.25f, "0.250000"}, Case{0.5f, "0.500000"},
                       Case{0.7f, "0.699999"}, Case{-1.5f, "-1.50000"}, Case{123.456f, "123.4560"},
                       Case{1234567.0f, "1234567."}, Case{100000000.0f, "Huge!"},
-                      Case{-10000000.0f, "Huge!"}, Case{INFINITY, "Huge!"}, Case{-INFINITY, "Huge!"},
-                      Case{NAN, "NaN"}, Case{-0.5f, "-0.50000"}, Case{9999999.0f, "9999999."},
+                      Case{-10000000.0f, "Huge!"}, Case{INFINITY, "Huge!"},
+                      Case{-INFINITY, "Huge!"}, Case{NAN, "NaN"}, Case{-0.5f, "-0.50000"},
+                      Case{9999999.0f, "9999999."},
                       // Integer parts too wide for a point are shown whole.
                       Case{12345678.0f, "12345678"}, Case{99999992.0f, "99999992"},
                       Case{-1234567.0f, "-1234567"}, Case{-9999999.0f, "-9999999"},
@@ -120,4 +121,4 @@ TEST(UnitHelpers, GoThroughTheVirtualFormatter) {
     EXPECT_EQ(e.calls, 3);
 }
 
-} // namespace
+}  // namespace

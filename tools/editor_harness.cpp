@@ -17,7 +17,8 @@ testkit::x11host::HostWindow* gHost = nullptr;
 
 // What this host adds to the kit's standard answers: it resizes its window on request and calls
 // the editor from the user-interface thread.
-std::optional<intptr_t> harnessAnswers(int32_t opcode, int32_t index, intptr_t value, void* ptr, float) {
+std::optional<intptr_t> harnessAnswers(int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                       float) {
     switch (opcode) {
     case audioMasterCanDo:
         if (ptr && std::strcmp(static_cast<const char*>(ptr), "sizeWindow") == 0) return 1;
@@ -39,7 +40,8 @@ int runEditor(hostkit::Plugin& plugin, double seconds, const char* screenshot) {
     }
     ERect* rect = nullptr;
     plugin.dispatch(effEditGetRect, 0, 0, &rect);
-    int32_t width = rect ? rect->right - rect->left : 0, height = rect ? rect->bottom - rect->top : 0;
+    int32_t width = rect ? rect->right - rect->left : 0,
+            height = rect ? rect->bottom - rect->top : 0;
     if (width <= 0 || height <= 0) {
         width = 640;
         height = 480;
@@ -61,7 +63,8 @@ int runEditor(hostkit::Plugin& plugin, double seconds, const char* screenshot) {
     const uint32_t start = platform::ticks();
     while (testkit::x11host::pump(gHost)) {
         plugin.dispatch(effEditIdle);
-        if (seconds > 0 && platform::ticks() - start >= static_cast<uint32_t>(seconds * 1000)) break;
+        if (seconds > 0 && platform::ticks() - start >= static_cast<uint32_t>(seconds * 1000))
+            break;
         platform::sleepMs(40);  // 25 Hz, like Ardour
     }
     if (screenshot) {
@@ -90,7 +93,8 @@ int main(int argc, char** argv) {
         else path = argv[i];
     }
     if (!path) {
-        std::fprintf(stderr, "usage: editor-harness PLUGIN.so [--seconds N] [--screenshot FILE.png]\n");
+        std::fprintf(stderr,
+                     "usage: editor-harness PLUGIN.so [--seconds N] [--screenshot FILE.png]\n");
         return 2;
     }
     try {

@@ -30,7 +30,8 @@ void caption(CDrawContext& c, int32_t x, int32_t y, const char* text) {
 }
 
 void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
-    caption(c, x0, y0, "Lines, rectangles, ellipses, arcs, polygons, points, flood fill, draw modes");
+    caption(c, x0, y0,
+            "Lines, rectangles, ellipses, arcs, polygons, points, flood fill, draw modes");
     y0 += 20;
     c.setFrameColor(kWhiteCColor);
     c.setLineWidth(1);
@@ -65,13 +66,19 @@ void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
     c.setFrameColor(kMagentaCColor);
     c.drawArc(arcBox, CPoint(x0 + 260, y0 + 10), CPoint(x0 + 290, y0 + 40));
 
-    const CPoint star[] = {{x0 + 330, y0 + 10}, {x0 + 345, y0 + 60}, {x0 + 305, y0 + 28},
-                           {x0 + 355, y0 + 28}, {x0 + 315, y0 + 60}};
+    const CPoint star[] = {{x0 + 330, y0 + 10},
+                           {x0 + 345, y0 + 60},
+                           {x0 + 305, y0 + 28},
+                           {x0 + 355, y0 + 28},
+                           {x0 + 315, y0 + 60}};
     c.setFillColor(CColor{240, 100, 0, 0});
     c.fillPolygon(star, 5);
     c.setFrameColor(kWhiteCColor);
-    const CPoint zig[] = {{x0 + 370, y0 + 60}, {x0 + 385, y0 + 10}, {x0 + 400, y0 + 60},
-                          {x0 + 415, y0 + 10}, {x0 + 430, y0 + 60}};
+    const CPoint zig[] = {{x0 + 370, y0 + 60},
+                          {x0 + 385, y0 + 10},
+                          {x0 + 400, y0 + 60},
+                          {x0 + 415, y0 + 10},
+                          {x0 + 430, y0 + 60}};
     c.polyLine(zig, 5);
     for (int i = 0; i < 20; ++i) c.drawPoint(CPoint(x0 + 440 + i * 3, y0 + 20), kYellowCColor);
 
@@ -99,14 +106,15 @@ void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
 void fonts(CDrawContext& c, int32_t x0, int32_t y0) {
     caption(c, x0, y0, "Standard fonts 0-7; left, centre and right alignment; opaque text");
     y0 += 20;
-    static const char* names[] = {"kFontSystem", "kFontVeryBig", "kFontBig", "kFontNormal",
-                                  "kFontSmall", "kFontSmaller", "kFontVerySmall", "kFontSymbol"};
+    static const char* names[] = {"kFontSystem", "kFontVeryBig", "kFontBig",       "kFontNormal",
+                                  "kFontSmall",  "kFontSmaller", "kFontVerySmall", "kFontSymbol"};
     for (int f = 0; f < kNumStandardFonts; ++f) {
         const int32_t y = y0 + f * 24;
         c.setFont(static_cast<CFont>(f));
         c.setFontColor(kWhiteCColor);
         char text[128];
-        std::snprintf(text, sizeof text, "%s %d px: Corvex & 0.500000 abc", names[f], standardFontSize[f]);
+        std::snprintf(text, sizeof text, "%s %d px: Corvex & 0.500000 abc", names[f],
+                      standardFontSize[f]);
         c.drawString(text, CRect(x0, y, x0 + 420, y + 22), 0, kAlignLeft);
     }
     int32_t y = y0 + 8 * 24 + 4;
@@ -193,8 +201,14 @@ void halftoneArc(CDrawContext& c, int32_t x0, int32_t y0) {
         platform::Bitmap* old = platform::selectBitmap(big, surface);
         platform::Brush* bgBrush = platform::createSolidBrush(0x8C0000);
         platform::fillRect(big, {0, 0, 4 * w, 4 * h}, bgBrush);
-        platform::PenDesc valueDesc{platform::PenStyle::solid, 16, k == 0 ? 0xFAF0u : k == 1 ? 0xFAF000u : 0x64F0u,
-                                    true, platform::LineCap::flat, platform::LineJoin::bevel};
+        platform::PenDesc valueDesc{platform::PenStyle::solid,
+                                    16,
+                                    k == 0   ? 0xFAF0u
+                                    : k == 1 ? 0xFAF000u
+                                             : 0x64F0u,
+                                    true,
+                                    platform::LineCap::flat,
+                                    platform::LineJoin::bevel};
         platform::PenDesc trackDesc = valueDesc;
         trackDesc.width = 32;
         trackDesc.color = 0x464646;
@@ -210,12 +224,16 @@ void halftoneArc(CDrawContext& c, int32_t x0, int32_t y0) {
         platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start, -270.0f);
         platform::selectPen(big, value);
         platform::moveTo(big, startPoint);
-        platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start, -270.0f * (0.25f + 0.35f * k));
+        platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start,
+                           -270.0f * (0.25f + 0.35f * k));
         platform::selectPen(big, oldPen);
-        const platform::StretchMode mode = platform::setStretchMode(target, platform::StretchMode::halftone);
+        const platform::StretchMode mode =
+            platform::setStretchMode(target, platform::StretchMode::halftone);
         platform::stretchBlt(target, x0 + k * 80, y0, w, h, big, 0, 0, 4 * w, 4 * h);
         platform::setStretchMode(target, mode);
-        if (k == 2) platform::bitBlt(target, x0 + 250, y0, 4 * w, 4 * h, big, 0, 0, platform::BlitOp::srcCopy);
+        if (k == 2)
+            platform::bitBlt(target, x0 + 250, y0, 4 * w, 4 * h, big, 0, 0,
+                             platform::BlitOp::srcCopy);
         platform::selectBitmap(big, old);
         platform::deleteContext(big);
         platform::deleteBitmap(surface);
@@ -239,8 +257,10 @@ void editorFrame(CDrawContext& c, CBitmap& bg, int32_t x0, int32_t y0) {
 // The controls page: knobs at several values with the line handle, a display in each style and a
 // text field, as they draw when idle.
 void controls(CDrawContext& c, int32_t x0, int32_t y0) {
-    caption(c, x0, y0, "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
-                       "transparent; text field");
+    caption(
+        c, x0, y0,
+        "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
+        "transparent; text field");
     y0 += 22;
     c.setFillColor(CColor{60, 64, 80, 0});
     c.fillRect(CRect(x0 - 1, y0 - 1, x0 + 1180, y0 + 120));
@@ -267,7 +287,8 @@ void controls(CDrawContext& c, int32_t x0, int32_t y0) {
         if (styles[i] < 0) d.setTransparency(true);
         d.draw(&c);
     }
-    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100, "0.731 (typed value)");
+    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100,
+                    "0.731 (typed value)");
     field.setFont(kFontSmaller);
     field.setFontColor(kBlackCColor);
     field.setBackColor(kWhiteCColor);
@@ -308,7 +329,8 @@ int main(int argc, char** argv) {
     const char* out = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--window") == 0) window = true;
-        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
         else out = argv[i];
     }
     if (!window && !out) {
@@ -330,17 +352,19 @@ int main(int argc, char** argv) {
     struct Shower : platform::WindowEvents {
         platform::Context* sheetContext = nullptr;
         void onPaint(platform::Context* c, const platform::Rect& r) override {
-            platform::bitBlt(c, r.left, r.top, r.right - r.left, r.bottom - r.top, sheetContext, r.left, r.top,
-                             platform::BlitOp::srcCopy);
+            platform::bitBlt(c, r.left, r.top, r.right - r.left, r.bottom - r.top, sheetContext,
+                             r.left, r.top, platform::BlitOp::srcCopy);
         }
         void onButtonDown(platform::Context*, platform::Point, int) override {}
         void onDestroyed() override {}
-        bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t, platform::Point) override {
+        bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
+                    platform::Point) override {
             return false;
         }
     } shower;
     shower.sheetContext = sheet.getSystemContext();
-    testkit::x11host::HostWindow* host = testkit::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
+    testkit::x11host::HostWindow* host =
+        testkit::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
     if (!host) {
         std::fprintf(stderr, "gui-testsheet: no X display\n");
         return 1;
@@ -360,7 +384,8 @@ int main(int argc, char** argv) {
     const uint32_t start = platform::ticks();
     while (testkit::x11host::pump(host) && platform::windowAlive(w)) {
         platform::pumpEvents(w, false);
-        if (seconds > 0 && platform::ticks() - start > static_cast<uint32_t>(seconds) * 1000u) break;
+        if (seconds > 0 && platform::ticks() - start > static_cast<uint32_t>(seconds) * 1000u)
+            break;
         platform::sleepMs(40);
     }
     platform::destroyWindow(w);

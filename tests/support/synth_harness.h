@@ -57,8 +57,12 @@ public:
         return fx.processEvents(list);
     }
 
-    void noteOn(int note, int32_t delta = 0) { send({{delta, 0x90, static_cast<unsigned char>(note), 100}}); }
-    void noteOff(int note, int32_t delta = 0) { send({{delta, 0x80, static_cast<unsigned char>(note), 0}}); }
+    void noteOn(int note, int32_t delta = 0) {
+        send({{delta, 0x90, static_cast<unsigned char>(note), 100}});
+    }
+    void noteOff(int note, int32_t delta = 0) {
+        send({{delta, 0x80, static_cast<unsigned char>(note), 0}});
+    }
 
     // Renders n samples in blocks of `block`, checks both channels agree, returns one.
     std::vector<float> render(int n, int block = 0) {

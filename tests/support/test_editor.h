@@ -35,4 +35,4 @@ protected:
     virtual void populate(gui::CFrame* /*frame*/) {}
 };
 
-} // namespace testsupport
+}  // namespace testsupport

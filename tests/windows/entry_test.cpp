@@ -18,4 +18,4 @@ TEST(DllMain, StoresTheModuleHandleForEveryReason) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -42,14 +42,13 @@ std::string readFile(const char* path) {
     if (!file) return text;
     char chunk[65536];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
     std::fclose(file);
     return text;
 }
 
 class Library {
-  public:
+public:
     Library() : module(LoadLibraryA(dllPath().c_str())) {
         if (module) entry = entryOf(module);
     }
@@ -66,7 +65,7 @@ class Library {
 using hostkit::RecordingHost;
 
 class HostCheck : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_NE(nullptr, library.module)
             << "cannot load " << dllPath() << ", error " << GetLastError();
@@ -118,8 +117,7 @@ TEST_F(HostCheck, NeedsNoRuntimeDllBesideIt) {
     ASSERT_NE(nullptr, import);
     for (; import->Name != 0; ++import) {
         std::string name = reinterpret_cast<const char*>(base + import->Name);
-        for (char& c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_TRUE(name == "kernel32.dll" || name == "msvcrt.dll" || name == "user32.dll" ||
                     name == "gdi32.dll" || name.rfind("api-ms-win-", 0) == 0)
             << "imports " << name;
@@ -231,7 +229,7 @@ TEST_F(HostCheck, MainAsksTheVersionAndForMidi) {
 }
 
 TEST_F(HostCheck, MainRefusesATooOldHostOrNoHost) {
-    host.answers.clear(); // 0 to the version request: a host older than 2.0
+    host.answers.clear();  // 0 to the version request: a host older than 2.0
     EXPECT_EQ(nullptr, library.entry(RecordingHost::callback()));
     ASSERT_EQ(1u, host.calls.size());
     EXPECT_EQ(audioMasterVersion, host.calls[0].opcode);
@@ -270,8 +268,7 @@ TEST_F(HostCheck, IdleIsSilentAndANoteSoundsOnBothOutputs) {
     for (int block = 0; block < 8; ++block) {
         renderBlock(e, left, right);
         ASSERT_EQ(left, right);
-        for (float v : left)
-            peak = std::max(peak, std::fabs(v));
+        for (float v : left) peak = std::max(peak, std::fabs(v));
     }
     EXPECT_GT(peak, 0.01f);
     close(e);
@@ -290,8 +287,7 @@ TEST_F(HostCheck, EveryInstanceIsAlignedForTheRenderLoop) {
         renderBlock(e, left, right);
         effects.push_back(e);
     }
-    for (AEffect* e : effects)
-        close(e);
+    for (AEffect* e : effects) close(e);
 }
 
 TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
@@ -312,7 +308,7 @@ TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
     const std::vector<float> alone = renderAlone(nullptr);
     AEffect* other = open();
     ASSERT_NE(nullptr, other);
-    other->setParameter(other, 12, 1.0f); // drawing random numbers all the time
+    other->setParameter(other, 12, 1.0f);  // drawing random numbers all the time
     const std::vector<float> interleaved = renderAlone(other);
     close(other);
     EXPECT_EQ(0, std::memcmp(alone.data(), interleaved.data(), alone.size() * sizeof(float)));
@@ -374,4 +370,4 @@ INSTANTIATE_TEST_SUITE_P(Sections, LinuxParity, ::testing::ValuesIn(session::sec
                              return name;
                          });
 
-} // namespace
+}  // namespace

@@ -32,4 +32,4 @@ std::pair<int32_t, float> findParameter(hostkit::Plugin& plugin, const std::stri
 // 64 characters; "program" when nothing is left.
 std::string safeFileName(const std::string& name);
 
-} // namespace renderer
+}  // namespace renderer

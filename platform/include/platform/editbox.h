@@ -32,13 +32,13 @@ public:
 };
 
 struct EditBoxOptions {
-    Rect rect;                // in the window's coordinates, right and bottom exclusive
-    const char* text = "";    // UTF-8; cut at a character boundary to limit bytes
+    Rect rect;              // in the window's coordinates, right and bottom exclusive
+    const char* text = "";  // UTF-8; cut at a character boundary to limit bytes
     FontDesc font;
     TextAlign align = TextAlign::left;
     Color textColor = 0;
     Color backColor = 0xFFFFFF;
-    int32_t limit = 255;      // bytes of text, terminator not counted
+    int32_t limit = 255;  // bytes of text, terminator not counted
     // Take the keyboard focus (only when opened by a click); it goes back on destroy.
     bool takeKeyboardFocus = false;
     EditBoxEvents* events = nullptr;
@@ -56,10 +56,18 @@ std::size_t editBoxText(EditBox* box, char* buffer, std::size_t size);
 // Editing commands, as keys arrive from whatever delivers them.
 enum class EditKey : int32_t {
     text,  // insert input.text (UTF-8), replacing the selection
-    left, right, home, end,  // move the caret; shift extends the selection
-    backspace, del,
-    selectAll, copy, cut, paste,
-    returnKey, escape,
+    left,
+    right,
+    home,
+    end,  // move the caret; shift extends the selection
+    backspace,
+    del,
+    selectAll,
+    copy,
+    cut,
+    paste,
+    returnKey,
+    escape,
 };
 struct EditKeyInput {
     EditKey key = EditKey::text;

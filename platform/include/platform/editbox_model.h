@@ -11,15 +11,15 @@ namespace platform {
 class EditModel {
 public:
     enum class Result {
-        none,       // nothing to do
-        moved,      // caret or selection changed: redraw
-        changed,    // the text changed: redraw
-        refused,    // input refused at the limit
+        none,     // nothing to do
+        moved,    // caret or selection changed: redraw
+        changed,  // the text changed: redraw
+        refused,  // input refused at the limit
         returnKey,
         escapeKey,
-        copy,       // the backend puts selected() on the clipboard
-        cut,        // the same, and the selection is already deleted
-        paste,      // the backend fetches the clipboard and calls insert
+        copy,   // the backend puts selected() on the clipboard
+        cut,    // the same, and the selection is already deleted
+        paste,  // the backend fetches the clipboard and calls insert
     };
 
     void reset(const char* text, int32_t limit);
