@@ -27,7 +27,9 @@ struct Session {
         editor = static_cast<CorvexEditor*>(effect->getEditor());
     }
     ~Session() { record->dispatcher(record, effClose, 0, 0, nullptr, 0); }
-    intptr_t dispatch(int32_t op, void* ptr = nullptr) { return record->dispatcher(record, op, 0, 0, ptr, 0); }
+    intptr_t dispatch(int32_t op, void* ptr = nullptr) {
+        return record->dispatcher(record, op, 0, 0, ptr, 0);
+    }
     // Opens and paints everything once, as a host's first expose does.
     void openAndPaint() {
         dispatch(effEditOpen, reinterpret_cast<void*>(host));

@@ -36,9 +36,9 @@ struct Place {
 
 // In creation order. Knobs: tag = index; fields: tag = index + 100; labels sit under the knob.
 constexpr Place kKnobPlaces[CorvexEditor::kNumParams] = {
-    {2, 0.1f, 0.2f},  {0, 0.3f, 0.2f},  {1, 0.5f, 0.2f},  {5, 0.7f, 0.2f},  {12, 0.9f, 0.2f},
-    {7, 0.1f, 0.5f},  {13, 0.3f, 0.5f}, {4, 0.5f, 0.5f},  {6, 0.7f, 0.5f},  {3, 0.9f, 0.5f},
-    {8, 0.2f, 0.8f},  {9, 0.4f, 0.8f},  {10, 0.6f, 0.8f}, {11, 0.8f, 0.8f},
+    {2, 0.1f, 0.2f}, {0, 0.3f, 0.2f},  {1, 0.5f, 0.2f},  {5, 0.7f, 0.2f},  {12, 0.9f, 0.2f},
+    {7, 0.1f, 0.5f}, {13, 0.3f, 0.5f}, {4, 0.5f, 0.5f},  {6, 0.7f, 0.5f},  {3, 0.9f, 0.5f},
+    {8, 0.2f, 0.8f}, {9, 0.4f, 0.8f},  {10, 0.6f, 0.8f}, {11, 0.8f, 0.8f},
 };
 
 // Per parameter index: the label text and the arc colour of its group.
@@ -48,9 +48,9 @@ constexpr const char* kLabelTexts[CorvexEditor::kNumParams] = {
     "Sustain",       "Release",         "LFO Randomness",  "Osc Shaping",
 };
 constexpr uint32_t kArcColors[CorvexEditor::kNumParams] = {
-    kLfoArc,       kLfoArc,       kOscillatorArc, kLfoArc,      kLfoArc, kLfoArc, kLfoArc,
-    kOscillatorArc, kEnvelopeArc, kEnvelopeArc,   kEnvelopeArc, kEnvelopeArc, kLfoArc,
-    kOscillatorArc,
+    kLfoArc,      kLfoArc,      kOscillatorArc, kLfoArc,        kLfoArc,
+    kLfoArc,      kLfoArc,      kOscillatorArc, kEnvelopeArc,   kEnvelopeArc,
+    kEnvelopeArc, kEnvelopeArc, kLfoArc,        kOscillatorArc,
 };
 
 // The label row lies 0.15 of the height below its knob, the field row 0.1 below.
@@ -73,7 +73,8 @@ bool isParameter(int32_t index) { return index >= 0 && index < CorvexEditor::kNu
 
 // The parameter of a text field's tag, or -1 for any other tag (negative ones included).
 int32_t fieldParameter(int32_t tag) {
-    return tag >= CorvexEditor::kFieldTagBase && tag < CorvexEditor::kFieldTagBase + CorvexEditor::kNumParams
+    return tag >= CorvexEditor::kFieldTagBase &&
+                   tag < CorvexEditor::kFieldTagBase + CorvexEditor::kNumParams
                ? tag - CorvexEditor::kFieldTagBase
                : -1;
 }
@@ -136,8 +137,9 @@ int32_t CorvexEditor::open(void* ptr) {
         labels[p.index] = label;
     }
     for (const Place& p : kKnobPlaces) {
-        auto* field = new gui::CTextEdit(placed(85, 12, p.fx, kFieldRows[rowOf(p.fy)], width, height),
-                                         this, kFieldTagBase + p.index, "", nullptr, 0);
+        auto* field =
+            new gui::CTextEdit(placed(85, 12, p.fx, kFieldRows[rowOf(p.fy)], width, height), this,
+                               kFieldTagBase + p.index, "", nullptr, 0);
         field->setFont(gui::kFontSmaller);
         field->setFontColor(gui::kBlackCColor);
         field->setBackColor(kGrey160CColor);
@@ -145,7 +147,8 @@ int32_t CorvexEditor::open(void* ptr) {
         frame->addView(field);
         textFields[p.index] = field;
     }
-    auto* title = new CLabel(placed(450, 24, 0.5f, 0.07f, width, height), "CORVEX - Monophonic texture synth");
+    auto* title = new CLabel(placed(450, 24, 0.5f, 0.07f, width, height),
+                             "CORVEX - Monophonic texture synth");
     title->setFont(gui::kFontVeryBig);
     title->setFontColor(gui::kWhiteCColor);
     title->setBackColor(kGrey160CColor);
@@ -214,7 +217,8 @@ void CorvexEditor::applyPending() {
     uint32_t mask = pending.exchange(0, std::memory_order_acq_rel);
     if (!mask) return;
     for (int32_t index = 0; index < kNumParams; ++index)
-        if (mask & (1u << index)) showParameter(index, latest[index].load(std::memory_order_relaxed));
+        if (mask & (1u << index))
+            showParameter(index, latest[index].load(std::memory_order_relaxed));
     postUpdate();
 }
 
@@ -261,7 +265,8 @@ void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* contr
         }
     }
     if (isParameter(tag)) effect->setParameter(tag, value);
-    else if (const int32_t index = fieldParameter(tag); index >= 0) effect->setParameter(index, value);
+    else if (const int32_t index = fieldParameter(tag); index >= 0)
+        effect->setParameter(index, value);
     else if (context) control->update(context);
 }
 

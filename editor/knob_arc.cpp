@@ -25,8 +25,7 @@ int32_t truncate(float v) {
 
 CKnobArc::CKnobArc(const gui::CRect& size, gui::CControlListener* listener, int32_t tag,
                    uint32_t backgroundColor, uint32_t arcColor, const gui::CPoint& offset)
-    : gui::CKnob(size, listener, tag, nullptr, nullptr, offset),
-      backgroundColor(backgroundColor),
+    : gui::CKnob(size, listener, tag, nullptr, nullptr, offset), backgroundColor(backgroundColor),
       arcColor(arcColor) {
     // 225° (lower left) running 270° clockwise: 0 lower left, 0.5 straight up, 1 lower right.
     setStartAngle(3.9269909858703613f);
@@ -46,7 +45,8 @@ void CKnobArc::drawHandle(gui::CDrawContext* context) {
     if (!target) return;
     const int32_t w = size.width();
     const int32_t h = size.height();
-    if (w <= 0 || h <= 0 || w > platform::kMaxBitmapSide / kScale || h > platform::kMaxBitmapSide / kScale)
+    if (w <= 0 || h <= 0 || w > platform::kMaxBitmapSide / kScale ||
+        h > platform::kMaxBitmapSide / kScale)
         return;
     const int32_t sw = w * kScale;
     const int32_t sh = h * kScale;
@@ -98,7 +98,8 @@ void CKnobArc::drawHandle(gui::CDrawContext* context) {
     if (sweepDegrees != 0.0f)
         platform::angleArc(surface, centre, truncate(radius), startDegrees, sweepDegrees);
 
-    const platform::StretchMode oldMode = platform::setStretchMode(target, platform::StretchMode::halftone);
+    const platform::StretchMode oldMode =
+        platform::setStretchMode(target, platform::StretchMode::halftone);
     platform::stretchBlt(target, size.left, size.top, w, h, surface, 0, 0, sw, sh);
     platform::setStretchMode(target, oldMode);
 

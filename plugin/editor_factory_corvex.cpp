@@ -17,5 +17,6 @@ void typedValue(char* text, float& value) { string2float(text, value); }
 }  // namespace
 
 AEffEditor* createEditorInstance(AudioEffect* effect) {
-    return new (std::nothrow) CorvexEditor(effect, CorvexEditorHooks{&resendCurrentProgram, &typedValue});
+    return new (std::nothrow)
+        CorvexEditor(effect, CorvexEditorHooks{&resendCurrentProgram, &typedValue});
 }

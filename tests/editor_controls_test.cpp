@@ -60,7 +60,8 @@ TEST_F(ArcKnob, AtTheMinimumOnlyTheGreyTrackShows) {
     drawAt(0.0f);
     for (double a = 215; a >= -35; a -= 10) EXPECT_EQ(at(14, a), kGrey) << a;
     for (int32_t y = 0; y < 60; ++y)
-        for (int32_t x = 0; x < 60; ++x) EXPECT_LE((pixel(x, y) >> 8) & 0xFF, 0x46u) << x << "," << y;
+        for (int32_t x = 0; x < 60; ++x)
+            EXPECT_LE((pixel(x, y) >> 8) & 0xFF, 0x46u) << x << "," << y;
     EXPECT_EQ(pixel(0, 0), kBack);
     EXPECT_EQ(pixel(30, 30), kBack);
     EXPECT_EQ(platform::getPixel(dc, {19, 40}), 0u) << "nothing outside the view";
@@ -84,12 +85,12 @@ TEST_F(ArcKnob, AtHalfTheValueArcEndsStraightAboveTheCentre) {
 TEST_F(ArcKnob, TrackAndValueRingsHaveTheirWidthsAndSquareEnds) {
     drawAt(1.0f);
     // Straight up from the centre (30, 30): rows 11..20 at 4x are 76..79 -> distance 41..44 etc.
-    EXPECT_EQ(pixel(30, 10), kBack);   // 18.x-20: outside
-    EXPECT_EQ(pixel(30, 13), kGrey);   // 16-17: the track's outer rim
-    EXPECT_EQ(pixel(30, 15), kArc);    // 14-15
-    EXPECT_EQ(pixel(30, 17), kArc);    // 12-13
-    EXPECT_EQ(pixel(30, 19), kGrey);   // 10-11: the track's inner rim
-    EXPECT_EQ(pixel(30, 21), kBack);   // 8-9: inside the ring
+    EXPECT_EQ(pixel(30, 10), kBack);  // 18.x-20: outside
+    EXPECT_EQ(pixel(30, 13), kGrey);  // 16-17: the track's outer rim
+    EXPECT_EQ(pixel(30, 15), kArc);   // 14-15
+    EXPECT_EQ(pixel(30, 17), kArc);   // 12-13
+    EXPECT_EQ(pixel(30, 19), kGrey);  // 10-11: the track's inner rim
+    EXPECT_EQ(pixel(30, 21), kBack);  // 8-9: inside the ring
     // Square ends: 13° past either end (3 pixels at radius 14) is background; a round cap of the
     // track's 4-pixel half width would reach there.
     EXPECT_EQ(at(14, 238), kBack);
@@ -127,7 +128,7 @@ TEST(Label, DrawsAFilledOutlinedBoxWithCentredText) {
         label.draw(&context);
         EXPECT_TRUE(label.isDirty()) << "draw leaves the dirty state to update";
     }
-    EXPECT_EQ(platform::getPixel(dc, {10, 5}), 0u);    // outline
+    EXPECT_EQ(platform::getPixel(dc, {10, 5}), 0u);  // outline
     EXPECT_EQ(platform::getPixel(dc, {95, 17}), 0u);
     EXPECT_EQ(platform::getPixel(dc, {12, 7}), 0xA0A0A0u);  // fill
     EXPECT_EQ(platform::getPixel(dc, {93, 15}), 0xA0A0A0u);
@@ -150,12 +151,15 @@ TEST(Label, DropsOfFilesShowCountFirstNameAndPosition) {
     const char* files[] = {"/tmp/a.wav", "/tmp/b.wav"};
     CPoint where(110, 55);
     label.setDirty(false);
-    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(files)), 2, gui::kDropFiles, where));
+    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(files)), 2,
+                             gui::kDropFiles, where));
     EXPECT_STREQ(label.getLabel(), "2 : /tmp/a.wav at 10");
     EXPECT_TRUE(label.isDirty());
     const char* textItem[] = {"some text"};
-    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(textItem)), 10, gui::kDropText, where));
-    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(files)), 0, gui::kDropFiles, where));
+    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(textItem)), 10,
+                             gui::kDropText, where));
+    EXPECT_TRUE(label.onDrop(reinterpret_cast<void**>(const_cast<char**>(files)), 0,
+                             gui::kDropFiles, where));
     EXPECT_TRUE(label.onDrop(nullptr, 1, gui::kDropFiles, where));  // a host's broken list
     EXPECT_STREQ(label.getLabel(), "1 :  at 10");
 }

@@ -82,7 +82,8 @@ protected:
         dispatch(effEditClose);
         dispatch(effClose);
     }
-    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0) {
+    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0) {
         return record->dispatcher(record, op, index, value, ptr, opt);
     }
     void open() { ASSERT_EQ(dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1); }
@@ -145,10 +146,10 @@ TEST_F(CorvexWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
     EXPECT_EQ(panel->getNbViews(), 0);
 
     const Expected knobs[14] = {
-        {2, 30, 40, 90, 100},    {0, 150, 40, 210, 100},   {1, 270, 40, 330, 100},
-        {5, 389, 40, 449, 100},  {12, 509, 40, 569, 100},  {7, 30, 145, 90, 205},
-        {13, 150, 145, 210, 205}, {4, 270, 145, 330, 205}, {6, 389, 145, 449, 205},
-        {3, 509, 145, 569, 205}, {8, 90, 250, 150, 310},   {9, 210, 250, 270, 310},
+        {2, 30, 40, 90, 100},     {0, 150, 40, 210, 100},   {1, 270, 40, 330, 100},
+        {5, 389, 40, 449, 100},   {12, 509, 40, 569, 100},  {7, 30, 145, 90, 205},
+        {13, 150, 145, 210, 205}, {4, 270, 145, 330, 205},  {6, 389, 145, 449, 205},
+        {3, 509, 145, 569, 205},  {8, 90, 250, 150, 310},   {9, 210, 250, 270, 310},
         {10, 330, 250, 390, 310}, {11, 450, 250, 510, 310},
     };
     const uint32_t arc[14] = {0xFAF0,   0xFAF000, 0xFAF000, 0xFAF000, 0xFAF000, 0xFAF0, 0xFAF0,
@@ -292,7 +293,8 @@ TEST_F(CorvexWindow, ADragOnLfoAmountUpdatesItsFieldAndIsDrawn) {
     dispatch(effEditIdle);
     for (int i = 0; i <= 18; ++i) {
         const double a = 3.141592653589793 * (i / 18.0);
-        gPath.push_back({419 + static_cast<int32_t>(25 * std::cos(a)), 175 - static_cast<int32_t>(25 * std::sin(a))});
+        gPath.push_back({419 + static_cast<int32_t>(25 * std::cos(a)),
+                         175 - static_cast<int32_t>(25 * std::sin(a))});
     }
     platform::memory::setPointer({444, 175});
     platform::memory::setState(platform::kButtonLeft);
@@ -337,9 +339,13 @@ TEST_F(CorvexWindow, ChangesFromAnotherThreadWaitForTheNextIdle) {
     open();
     platform::memory::postPaint(window(), {0, 0, 600, 350});
     dispatch(effEditIdle);
-    std::thread([&] { setParameter(10, 0.125f); setParameter(5, 1.0f); }).join();
+    std::thread([&] {
+        setParameter(10, 0.125f);
+        setParameter(5, 1.0f);
+    }).join();
     EXPECT_EQ(editor->pendingMask(), (1u << 10) | (1u << 5));
-    EXPECT_NE(text(editor->getTextField(10)), "0.125000") << "no view is touched off the window's thread";
+    EXPECT_NE(text(editor->getTextField(10)), "0.125000")
+        << "no view is touched off the window's thread";
     EXPECT_EQ(parameter(10), 0.125f) << "the effect has it at once";
     dispatch(effEditIdle);
     EXPECT_EQ(editor->pendingMask(), 0u);
@@ -405,7 +411,8 @@ TEST_F(CorvexWindow, AFileDropOnALabelShowsItThroughTheWindow) {
     dispatch(effEditIdle);
     // "Decay" label: (198, 326, 283, 338); dropped 10 pixels from its left edge.
     platform::memory::setPointer({208, 330});
-    platform::memory::postDrop(window(), platform::DropKind::files, {"/tmp/one.wav", "/tmp/two.wav"});
+    platform::memory::postDrop(window(), platform::DropKind::files,
+                               {"/tmp/one.wav", "/tmp/two.wav"});
     dispatch(effEditIdle);
     EXPECT_TRUE(platform::memory::lastDropTaken(window()));
     EXPECT_STREQ(editor->getLabel(9)->getLabel(), "2 : /tmp/one.wav at 10");

@@ -49,7 +49,9 @@ TEST(CorvexWindowThreads, AutomationFromASecondThreadDuringADragIsHandedOverClea
     AEffect* record = effect->getAeffect();
     auto* editor = dynamic_cast<CorvexEditor*>(effect->getEditor());
     ASSERT_NE(editor, nullptr);
-    auto dispatch = [&](int32_t op, void* ptr = nullptr) { return record->dispatcher(record, op, 0, 0, ptr, 0); };
+    auto dispatch = [&](int32_t op, void* ptr = nullptr) {
+        return record->dispatcher(record, op, 0, 0, ptr, 0);
+    };
     ASSERT_EQ(dispatch(effEditOpen, reinterpret_cast<void*>(host)), 1);
     platform::Window* window = editor->getFrame()->getSystemWindow();
     platform::memory::postPaint(window, {0, 0, 600, 350});
@@ -71,7 +73,8 @@ TEST(CorvexWindowThreads, AutomationFromASecondThreadDuringADragIsHandedOverClea
         gStep = 0;
         for (int i = 0; i <= 40; ++i) {
             const double a = 3.141592653589793 * ((drag % 2 ? i : 40 - i) / 40.0);
-            gPath.push_back({419 + static_cast<int32_t>(25 * std::cos(a)), 175 - static_cast<int32_t>(25 * std::sin(a))});
+            gPath.push_back({419 + static_cast<int32_t>(25 * std::cos(a)),
+                             175 - static_cast<int32_t>(25 * std::sin(a))});
         }
         platform::memory::setPointer(gPath[0]);
         platform::memory::setState(platform::kButtonLeft);

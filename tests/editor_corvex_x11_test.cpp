@@ -99,8 +99,8 @@ struct FieldBox {
 };
 // Value field boxes by parameter index (the layout table).
 constexpr FieldBox kFields[14] = {
-    {138, 99}, {258, 99}, {18, 99},   {497, 204}, {258, 204}, {377, 99},  {377, 204},
-    {18, 204}, {78, 308}, {198, 308}, {318, 308}, {438, 308}, {497, 99},  {138, 204},
+    {138, 99}, {258, 99}, {18, 99},   {497, 204}, {258, 204}, {377, 99}, {377, 204},
+    {18, 204}, {78, 308}, {198, 308}, {318, 308}, {438, 308}, {497, 99}, {138, 204},
 };
 
 class CorvexX11 : public ::testing::Test {
@@ -134,7 +134,9 @@ protected:
         EXPECT_TRUE(testkit::x11host::uninstallHostErrorHandler());
     }
     void openEditor() {
-        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0, reinterpret_cast<void*>(testkit::x11host::handle(host))), 1);
+        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0,
+                           reinterpret_cast<void*>(testkit::x11host::handle(host))),
+                  1);
         ASSERT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 1);
         // The editor's window fills the host's: reading the host's window reads the editor's.
         editorWindow = testkit::x11host::handle(host);
@@ -145,15 +147,16 @@ protected:
         if (host) testkit::x11host::pump(host);
         sleepMs(40);
     }
-    template <typename Pred>
-    bool idleUntil(Pred pred, int cycles = 100) {
+    template <typename Pred> bool idleUntil(Pred pred, int cycles = 100) {
         for (int i = 0; i < cycles; ++i) {
             idleOnce();
             if (pred()) return true;
         }
         return false;
     }
-    bool readWindow() { return testkit::x11host::readPixels(editorWindow, &pixels, &width, &height); }
+    bool readWindow() {
+        return testkit::x11host::readPixels(editorWindow, &pixels, &width, &height);
+    }
     uint32_t pixel(int32_t x, int32_t y) const {
         return x < width && y < height ? pixels[static_cast<size_t>(y) * width + x] : 0xFFFFFFFFu;
     }
@@ -162,7 +165,8 @@ protected:
         const std::vector<uint32_t> expected = fieldInMemory(text);
         for (int32_t y = 0; y < 12; ++y)
             for (int32_t x = 0; x < 85; ++x)
-                if (pixel(kFields[index].left + x, kFields[index].top + y) != expected[y * 85 + x]) return false;
+                if (pixel(kFields[index].left + x, kFields[index].top + y) != expected[y * 85 + x])
+                    return false;
         return true;
     }
     float parameter(int32_t i) { return effect->getParameter(effect, i); }
@@ -178,8 +182,7 @@ protected:
 
 // Runs fn in a child process (our own thread is blocked in the editor's tracking loop while the
 // pointer moves) and returns its pid.
-template <typename Fn>
-pid_t inChildProcess(Fn fn) {
+template <typename Fn> pid_t inChildProcess(Fn fn) {
     const pid_t pid = fork();
     if (pid == 0) {
         fn();
@@ -203,9 +206,9 @@ TEST_F(CorvexX11, ThePanelAndEveryViewArePaintedWhereTheTablesPutThem) {
     EXPECT_EQ(pixel(300, 130), 0x00008Cu) << "the panel between the rows";
     EXPECT_NE(pixel(2, 200), 0x00008Cu) << "the background's border";
     EXPECT_NE(pixel(597, 200), 0x00008Cu);
-    const int32_t knobs[14][2] = {{30, 40},   {150, 40},  {270, 40},  {389, 40},  {509, 40},
-                                  {30, 145},  {150, 145}, {270, 145}, {389, 145}, {509, 145},
-                                  {90, 250},  {210, 250}, {330, 250}, {450, 250}};
+    const int32_t knobs[14][2] = {{30, 40},  {150, 40},  {270, 40},  {389, 40},  {509, 40},
+                                  {30, 145}, {150, 145}, {270, 145}, {389, 145}, {509, 145},
+                                  {90, 250}, {210, 250}, {330, 250}, {450, 250}};
     for (const auto& k : knobs) {
         SCOPED_TRACE(std::to_string(k[0]) + "," + std::to_string(k[1]));
         EXPECT_EQ(pixel(k[0] + 30, k[1] + 19), 0x464646u) << "the track's inner rim";
@@ -244,7 +247,7 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
         for (int step = 0; step <= 36; ++step) {
             const double a = 3.141592653589793 * (1.0 - step / 36.0);
             testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
-                                           cy - static_cast<int32_t>(25 * std::sin(a)));
+                                          cy - static_cast<int32_t>(25 * std::sin(a)));
             sleepMs(16);
         }
         sleepMs(300);
@@ -257,7 +260,8 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
     ASSERT_TRUE(done);
     EXPECT_NEAR(parameter(6), 5.0f / 6.0f, 0.02f);
     ASSERT_GE(gHost.dragValues.size(), 3u) << "seen during the drag, not only at its end";
-    for (size_t i = 1; i < gHost.dragValues.size(); ++i) EXPECT_GT(gHost.dragValues[i], gHost.dragValues[i - 1]);
+    for (size_t i = 1; i < gHost.dragValues.size(); ++i)
+        EXPECT_GT(gHost.dragValues[i], gHost.dragValues[i - 1]);
     for (size_t i = 0; i < gHost.fieldMatched.size(); ++i)
         EXPECT_TRUE(gHost.fieldMatched[i]) << "field 106 during the drag, " << gHost.dragValues[i];
     ASSERT_EQ(gHost.edits.size(), 2u);

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, PluginEntryVersions, ::testing::Values(2, 2300, 
 TEST_F(PluginTest, RecordFields) {
     EXPECT_EQ(std::memcmp(&effect->magic, "PtsV", 4), 0);  // 'VstP' as a little-endian int
     EXPECT_EQ(effect->magic, 0x56737450);
-    EXPECT_EQ(effect->flags, 0x111); // editor + replacing + synth
+    EXPECT_EQ(effect->flags, 0x111);  // editor + replacing + synth
     EXPECT_EQ(effect->numInputs, 0);
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->numPrograms, 64);
