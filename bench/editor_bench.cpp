@@ -5,7 +5,7 @@
 #include "editor/knob_arc.h"
 #include "gui/drawcontext.h"
 #include "gui/frame.h"
-#include "host/plugin_factory.h"
+#include "plugin/plugin_factory.h"
 
 #include "platform/memory_window.h"
 

@@ -288,6 +288,14 @@ void ClipboardOwner::step() {
     }
 }
 
+bool clipboardHasOwner() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    const bool owned = XGetSelectionOwner(d, XInternAtom(d, "CLIPBOARD", False)) != None;
+    XCloseDisplay(d);
+    return owned;
+}
+
 bool readClipboard(std::string* text, int32_t timeoutMs) {
     // A plain connection: made to run beside the thread under test, it must not swap the
     // process-wide error handler under that thread's feet.

@@ -65,6 +65,8 @@ private:
 // Reads the CLIPBOARD selection as UTF-8 text, as another application would, waiting up to
 // timeoutMs for the owner (which must be served meanwhile, e.g. from another thread).
 bool readClipboard(std::string* text, int32_t timeoutMs);
+// Whether any client owns the CLIPBOARD selection now.
+bool clipboardHasOwner();
 
 // A drag source: drags `data` of the given MIME type (or "files", sent as text/uri-list) from
 // nowhere onto the top-level window at screen point `at`. Call step() until done().

@@ -9,7 +9,7 @@
 #include "gui/bitmap.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"
-#include "host/plugin_factory.h"
+#include "plugin/plugin_factory.h"
 
 #include "platform/memory_window.h"
 

@@ -6,7 +6,7 @@
 #include "editor/knob_arc.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"
-#include "host/plugin_factory.h"
+#include "plugin/plugin_factory.h"
 
 #include "platform/memory_window.h"
 

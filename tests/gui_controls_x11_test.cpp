@@ -155,7 +155,7 @@ protected:
     }
     int edits(int32_t opcode) const {
         int n = 0;
-        for (const HostCall& c : recorder.calls) n += c.opcode == opcode && c.index == 3;
+        for (const hostkit::HostCall& c : recorder.calls) n += c.opcode == opcode && c.index == 3;
         return n;
     }
 
@@ -289,6 +289,9 @@ TEST_F(ControlsX11, CopyAndPasteGoThroughTheClipboard) {
     xh::key("Control_L", true);
     typeKey("c");
     xh::key("Control_L", false);
+    // The copy is claimed when the box handles Ctrl+C at an idle; asking before that finds no
+    // owner at all.
+    ASSERT_TRUE(idleUntil([] { return xh::clipboardHasOwner(); }));
     std::string copied;
     std::thread reader([&] { xh::readClipboard(&copied, 3000); });
     idleUntil([&] { return !copied.empty(); });
