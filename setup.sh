@@ -17,6 +17,9 @@ packages=(
   amsynth dpf-plugins-vst
   # A third-party host whose plug-in scanner loads ours.
   qtractor
+  # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
+  # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use.
+  pandoc dpkg-dev file man-db unzip
 )
 
 windows=0
