@@ -17,6 +17,9 @@ packages=(
   amsynth dpf-plugins-vst
   # Third-party hosts whose plug-in scanners load ours.
   qtractor ardour
+  # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
+  # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use.
+  pandoc dpkg-dev file man-db unzip
 )
 
 windows=0
