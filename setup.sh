@@ -17,8 +17,11 @@ packages=(
   clang libfuzzer-14-dev
   # Third-party VST2 instruments our own host is tested against.
   amsynth dpf-plugins-vst
-  # A third-party host whose plug-in scanner loads ours.
-  qtractor
+  # Third-party hosts whose plug-in scanners load ours.
+  qtractor ardour
+  # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
+  # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use.
+  pandoc dpkg-dev file man-db unzip
 )
 
 windows=0

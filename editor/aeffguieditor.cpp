@@ -63,6 +63,8 @@ bool AEffGUIEditor::onWheel(float distance) {
 
 void AEffGUIEditor::setParameter(int32_t, float) { postUpdate(); }
 
+bool AEffGUIEditor::keysRequired() { return frame && frame->keysRequired(); }
+
 void AEffGUIEditor::draw(ERect*) {
     if (frame) frame->draw(static_cast<gui::CView*>(nullptr));
 }

@@ -102,7 +102,7 @@ bool string2float(const char* text, float& value) {
     return true;
 }
 
-Corvex::Corvex(audioMasterCallback audioMaster)
+Corvex::Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
     setNumInputs(0);
     setNumOutputs(2);
@@ -124,6 +124,7 @@ Corvex::Corvex(audioMasterCallback audioMaster)
             params.store(index, *programs[0].values.field(index));
     }
     wantEvents(1);
+    if (makeEditor) makeEditor(this);
 }
 
 Corvex::~Corvex() { delete[] programs; }

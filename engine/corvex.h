@@ -129,9 +129,14 @@ public:
 enum EnvStage : int32_t { kAttackStage = 1, kDecayStage, kSustainStage, kReleaseStage, kIdleStage };
 enum PendingEvent : int32_t { kNoEvent = 0, kNoteOnEvent = 1, kNoteOffEvent = 2 };
 
+// Makes the editor of a new effect (which registers itself with it), or null for none. The
+// plug-in's factory supplies it: the engine itself knows nothing of windows.
+using EditorFactory = AEffEditor* (*)(AudioEffect* effect);
+
 class Corvex : public AudioEffectX {
 public:
-    explicit Corvex(audioMasterCallback audioMaster);
+    // The editor is made last, once the effect is complete (none without a factory).
+    explicit Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor = nullptr);
     ~Corvex() override;
 
     void setParameter(int32_t index, float value) override;

@@ -3,6 +3,7 @@
 
 #include "gui/bitmap.h"
 #include "gui/drawcontext.h"
+#include "gui/paramdisplay.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,8 @@ platform::NativeWindow asNative(void* window) {
 }
 
 }  // namespace
+
+const char* const kMsgKeysRequired = "kMsgKeysRequired";
 
 int32_t CFrame::windowClassUseCount() { return gUseCount; }
 const char* CFrame::windowClassName() { return gClassName; }
@@ -173,6 +176,16 @@ bool CFrame::setModalView(CView* view) {
     return true;
 }
 
+bool CFrame::keysRequired() { return editView && editView->notify(this, kMsgKeysRequired) != 0; }
+
+bool CFrame::getEditColors(CColor& fontColor, CColor& backColor) {
+    auto* display = dynamic_cast<CParamDisplay*>(editView);
+    if (!display) return false;
+    fontColor = display->getFontColor();
+    backColor = display->getBackColor();
+    return true;
+}
+
 void CFrame::setEditView(CView* view) {
     CView* previous = editView;
     editView = view;
@@ -267,10 +280,11 @@ int32_t CFrame::getKnobMode() { return editor ? editor->getKnobMode() : 0; }
 // ---- Events ----------------------------------------------------------------------------------
 
 void CFrame::mouse(CDrawContext* context, CPoint& where) {
+    // The edit view loses the focus while it still is the edit view (a text field commits only
+    // then), and is cleared afterwards.
     if (editView) {
-        CView* previous = editView;
+        editView->looseFocus(nullptr);
         editView = nullptr;
-        previous->looseFocus(nullptr);
     }
     if (!context) return;
     const int32_t buttons = context->getMouseButtons();

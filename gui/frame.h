@@ -10,6 +10,10 @@
 
 namespace gui {
 
+// Asked of the edit view through notify: non-zero while it wants the host's key requests (an edit
+// box is open). Compared by address.
+extern const char* const kMsgKeysRequired;
+
 // The window record of a frame that asks the host for a window of its own.
 struct CWindowRecord {
     char title[128] = {};
@@ -65,6 +69,11 @@ public:
     CView* getModalView() const { return modalView; }
     void setEditView(CView* view);
     CView* getEditView() const { return editView; }
+    // Whether the edit view wants the host's keys now (the editor's keysRequired).
+    bool keysRequired();
+    // The edit-colour request of an edit box: the text and back colours of the edit view when it
+    // is a parameter display; false (colours untouched) otherwise.
+    bool getEditColors(CColor& fontColor, CColor& backColor);
 
     // Repaints v now (the whole frame when v is not a top-level view).
     void draw(CView* view);

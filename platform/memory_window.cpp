@@ -250,9 +250,7 @@ uint32_t eventTime(Window* w) { return w ? w->eventTicks : 0; }
 
 Context* getWindowContext(Window* w) {
     if (!w) return nullptr;
-    Context* c = createContext(nullptr);
-    if (c) selectBitmap(c, w->image);
-    return c;
+    return createWindowContext(w->image);
 }
 
 void releaseWindowContext(Window* w, Context* c) {

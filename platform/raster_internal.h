@@ -25,4 +25,9 @@ struct Bitmap {
 // which leaves the memory alone.
 Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride);
 
+// A context drawing on a window's image. Like a window's device context elsewhere, any number of
+// them may be open on one window at once (a control tracking the mouse inside the press's context
+// still repaints through the frame's idle); none of them owns the image.
+Context* createWindowContext(Bitmap* windowImage);
+
 }  // namespace platform

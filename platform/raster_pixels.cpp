@@ -125,9 +125,17 @@ Context* createContext(Context* /*compatible*/) {
     return c;
 }
 
+Context* createWindowContext(Bitmap* windowImage) {
+    Context* c = createContext(nullptr);
+    // Not a selection: a window's image never belongs to one of its contexts.
+    if (c && windowImage) c->bitmap = windowImage;
+    return c;
+}
+
 void deleteContext(Context* context) {
     if (!context) return;
-    if (context->bitmap != context->stockBitmap) releaseSelection(context->bitmap);
+    if (context->bitmap != context->stockBitmap && context->bitmap->selectedBy == context)
+        releaseSelection(context->bitmap);
     delete context->stockBitmap;
     delete context;
 }
@@ -138,7 +146,7 @@ Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
     if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
     Bitmap* old = context->bitmap;
     if (old == bitmap) return old;
-    if (old) old->selectedBy = nullptr;
+    if (old && old->selectedBy == context) old->selectedBy = nullptr;
     context->bitmap = bitmap;
     bitmap->selectedBy = context;
     if (old && old->deletePending) {

@@ -274,6 +274,7 @@ void destroyWindow(Window* w) {
     Display* d = w->display;
     {
         ErrorTrap trap(d);
+        editBoxShutdown(w);
         dropShutdown(w);
         destroyImage(w);
         for (auto& c : w->cursors)
@@ -298,9 +299,7 @@ bool windowAlive(Window* w) { return w && w->alive; }
 
 Context* getWindowContext(Window* w) {
     if (!w || !w->image) return nullptr;
-    Context* c = createContext(nullptr);
-    if (c) selectBitmap(c, w->image);
-    return c;
+    return createWindowContext(w->image);
 }
 
 void releaseWindowContext(Window* w, Context* c) {
@@ -333,6 +332,7 @@ void pumpEvents(Window* w, bool paintOnly) {
         while (XPending(d) > 0) {
             XNextEvent(d, &e);
             w->eventTicks = ticks();
+            if (editBoxEvent(w, e)) continue;
             switch (e.type) {
             case Expose:
                 if (e.xexpose.window == w->window) addDamage(e.xexpose);

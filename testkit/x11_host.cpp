@@ -227,6 +227,116 @@ bool key(const char* name, bool press) {
     return ok;
 }
 
+// ---- Clipboard -------------------------------------------------------------------------------
+
+struct ClipboardOwner::State {
+    Display* d = nullptr;
+    ::Window w = 0;
+    Atom clipboard = 0, utf8 = 0, targets = 0;
+    std::string text;
+};
+
+ClipboardOwner::ClipboardOwner(std::string text) : s(new State) {
+    s->text = std::move(text);
+    s->d = XOpenDisplay(nullptr);
+    if (!s->d) return;
+    s->w = XCreateSimpleWindow(s->d, DefaultRootWindow(s->d), 0, 0, 1, 1, 0, 0, 0);
+    s->clipboard = XInternAtom(s->d, "CLIPBOARD", False);
+    s->utf8 = XInternAtom(s->d, "UTF8_STRING", False);
+    s->targets = XInternAtom(s->d, "TARGETS", False);
+    XSetSelectionOwner(s->d, s->clipboard, s->w, CurrentTime);
+    XSync(s->d, False);
+}
+
+ClipboardOwner::~ClipboardOwner() {
+    if (s->d) {
+        XDestroyWindow(s->d, s->w);
+        XCloseDisplay(s->d);
+    }
+    delete s;
+}
+
+bool ClipboardOwner::owns() const { return s->d && XGetSelectionOwner(s->d, s->clipboard) == s->w; }
+
+void ClipboardOwner::step() {
+    if (!s->d) return;
+    while (XPending(s->d) > 0) {
+        XEvent e;
+        XNextEvent(s->d, &e);
+        if (e.type != SelectionRequest) continue;
+        XSelectionRequestEvent& r = e.xselectionrequest;
+        XSelectionEvent reply{};
+        reply.type = SelectionNotify;
+        reply.requestor = r.requestor;
+        reply.selection = r.selection;
+        reply.target = r.target;
+        reply.time = r.time;
+        reply.property = None;
+        if (r.target == s->utf8 || r.target == XA_STRING) {
+            XChangeProperty(s->d, r.requestor, r.property, r.target, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(s->text.data()),
+                            static_cast<int>(s->text.size()));
+            reply.property = r.property;
+        } else if (r.target == s->targets) {
+            const Atom offered[] = {s->targets, s->utf8};
+            XChangeProperty(s->d, r.requestor, r.property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offered), 2);
+            reply.property = r.property;
+        }
+        XSendEvent(s->d, r.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
+        XFlush(s->d);
+    }
+}
+
+bool clipboardHasOwner() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    const bool owned = XGetSelectionOwner(d, XInternAtom(d, "CLIPBOARD", False)) != None;
+    XCloseDisplay(d);
+    return owned;
+}
+
+bool readClipboard(std::string* text, int32_t timeoutMs) {
+    // A plain connection: made to run beside the thread under test, it must not swap the
+    // process-wide error handler under that thread's feet.
+    struct Plain {
+        Display* d = XOpenDisplay(nullptr);
+        ~Plain() {
+            if (d) XCloseDisplay(d);
+        }
+    } c;
+    if (!c.d || !text) return false;
+    const ::Window w = XCreateSimpleWindow(c.d, DefaultRootWindow(c.d), 0, 0, 1, 1, 0, 0, 0);
+    const Atom clipboard = XInternAtom(c.d, "CLIPBOARD", False);
+    const Atom utf8 = XInternAtom(c.d, "UTF8_STRING", False);
+    const Atom property = XInternAtom(c.d, "HOST_CLIPBOARD", False);
+    XConvertSelection(c.d, clipboard, utf8, property, w, CurrentTime);
+    XFlush(c.d);
+    bool ok = false;
+    for (int32_t waited = 0; waited < timeoutMs; waited += 5) {
+        XEvent e;
+        if (XCheckTypedWindowEvent(c.d, w, SelectionNotify, &e)) {
+            if (e.xselection.property != None) {
+                Atom type = 0;
+                int format = 0;
+                unsigned long count = 0, after = 0;
+                unsigned char* data = nullptr;
+                if (XGetWindowProperty(c.d, w, property, 0, 4096, True, AnyPropertyType, &type,
+                                       &format, &count, &after, &data) == Success &&
+                    data) {
+                    text->assign(reinterpret_cast<char*>(data), count);
+                    ok = true;
+                }
+                if (data) XFree(data);
+            }
+            break;
+        }
+        sleepMs(5);
+    }
+    XDestroyWindow(c.d, w);
+    return ok;
+}
+
 // ---- Drag source -----------------------------------------------------------------------------
 
 struct DragSource::State {

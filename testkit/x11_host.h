@@ -47,6 +47,27 @@ bool movePointer(int32_t x, int32_t y);
 bool button(int32_t number, bool press);
 bool key(const char* name, bool press);
 
+// Serves text as the CLIPBOARD selection from a window of its own connection, as another
+// application would; step() answers what arrived.
+class ClipboardOwner {
+public:
+    explicit ClipboardOwner(std::string text);
+    ~ClipboardOwner();
+    ClipboardOwner(const ClipboardOwner&) = delete;
+    ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+    void step();
+    bool owns() const;
+
+private:
+    struct State;
+    State* s;
+};
+// Reads the CLIPBOARD selection as UTF-8 text, as another application would, waiting up to
+// timeoutMs for the owner (which must be served meanwhile, e.g. from another thread).
+bool readClipboard(std::string* text, int32_t timeoutMs);
+// Whether any client owns the CLIPBOARD selection now.
+bool clipboardHasOwner();
+
 // A drag source: drags `data` of the given MIME type (or "files", sent as text/uri-list) from
 // nowhere onto the top-level window at screen point `at`. Call step() until done().
 class DragSource {

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, PluginEntryVersions, ::testing::Values(2, 2300, 
 TEST_F(PluginTest, RecordFields) {
     EXPECT_EQ(std::memcmp(&effect->magic, "PtsV", 4), 0);  // 'VstP' as a little-endian int
     EXPECT_EQ(effect->magic, 0x56737450);
-    EXPECT_EQ(effect->flags, 0x110);  // replacing + synth; no editor yet
+    EXPECT_EQ(effect->flags, 0x111);  // editor + replacing + synth
     EXPECT_EQ(effect->numInputs, 0);
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->numPrograms, 64);
@@ -118,13 +118,22 @@ TEST_F(PluginTest, FixedAnswers) {
     EXPECT_EQ(dispatch(effect, effGetVu), 0);
     EXPECT_EQ(dispatch(effect, effGetTailSize), 0);
     EXPECT_EQ(dispatch(effect, effProcessEvents), 1);
-    // Editor requests without an editor.
-    ERect* rect = reinterpret_cast<ERect*>(0x1);
-    EXPECT_EQ(dispatch(effect, effEditGetRect, 0, 0, &rect), 0);
+    // Editor requests while its window is closed: the size is known, a window without a parent
+    // cannot be made (and is not reported as open), keys and the wheel are not taken.
+    ERect* rect = nullptr;
+    EXPECT_EQ(dispatch(effect, effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 350);
+    EXPECT_EQ(rect->right, 600);
     EXPECT_EQ(dispatch(effect, effEditOpen), 0);
-    EXPECT_EQ(dispatch(effect, effEditKeyDown, 'a'), 0);
-    EXPECT_EQ(dispatch(effect, effSetEditKnobMode, 0, 2), 0);
+    EXPECT_EQ(dispatch(effect, effEditKeyDown, 'a'), -1);
+    EXPECT_EQ(dispatch(effect, effSetEditKnobMode, 0, 2), 1);
+    EXPECT_EQ(dispatch(effect, effSetEditKnobMode, 0, 0), 1);
     EXPECT_EQ(dispatch(effect, effVendorSpecific, 0x73744341, 0x57686565, nullptr, 1.0f), 0);
+    EXPECT_EQ(dispatch(effect, effEditIdle), 0);
+    EXPECT_EQ(dispatch(effect, effEditClose), 0);
 }
 
 TEST_F(PluginTest, UnknownOpcodesAnswerZero) {

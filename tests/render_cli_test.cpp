@@ -487,4 +487,36 @@ TEST(HelpText, FitsAScreenAndExitsCleanly) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
+TEST(Version, IsTheProjectVersion) {
+    TempDir dir;
+    const RunResult r = runRenderer({"--version"}, dir.path().string());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "corvex-render " CORVEX_PROJECT_VERSION "\n");
+}
+
+// The manual page is made from README.md's corvex-render section: an option the program knows
+// but that section leaves out would be missing from both.
+TEST(Manual, DescribesEveryOptionTheHelpNames) {
+    TempDir dir;
+    const RunResult r = runRenderer({"--help"}, dir.path().string());
+    ASSERT_EQ(r.exitCode, 0);
+    std::ifstream in(std::string(CORVEX_SOURCE_DIR) + "/README.md");
+    std::stringstream readme;
+    readme << in.rdbuf();
+    const std::string text = readme.str();
+    const size_t start = text.find("\n## corvex-render: ");
+    ASSERT_NE(start, std::string::npos) << "README.md has no corvex-render section";
+    const std::string manual = text.substr(start, text.find("\n## ", start + 1) - start);
+    std::istringstream help(r.out);
+    std::string word;
+    int options = 0;
+    while (help >> word) {
+        if (word.rfind("--", 0) != 0 || word.size() < 3) continue;
+        const std::string option = word.substr(0, word.find_first_of("=,)"));
+        ++options;
+        EXPECT_NE(manual.find("`" + option), std::string::npos) << option;
+    }
+    EXPECT_GE(options, 15);
+}
+
 }  // namespace

@@ -34,6 +34,8 @@ nice -n 5 cmake --build --preset fuzz -j2 >/dev/null || { cmake --build --preset
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# What system libraries keep for the life of the process is not a leak of ours (tests/lsan.supp).
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 status=0
 for target in "${run[@]}"; do
   corpus=build-fuzz/corpus/$target artifacts=build-fuzz/artifacts/$target
@@ -44,8 +46,8 @@ for target in "${run[@]}"; do
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$log" 2>&1
   result=$?
-  execs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
-  rate=$(grep -E '^stat::average_exec_per_sec' "$log" | awk '{print $2}')
+  execs=$(grep -E '^stat::number_of_executed_units' "$log" | tail -1 | awk '{print $2}')
+  rate=$(grep -E '^stat::average_exec_per_sec' "$log" | tail -1 | awk '{print $2}')
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   if (( result == 0 )); then
     echo "fuzz $target: ok, ${execs:-0} runs in ${seconds}s (${rate:-0}/s), ${cov:-cov: ?}, corpus $(ls "$corpus" | wc -l)"

@@ -5,6 +5,9 @@
 #include "gui/bitmap.h"
 #include "gui/drawcontext.h"
 #include "gui/frame.h"
+#include "gui/knob.h"
+#include "gui/paramdisplay.h"
+#include "gui/textedit.h"
 
 #include "testkit/x11_host.h"
 
@@ -18,7 +21,7 @@ using namespace gui;
 
 namespace {
 
-constexpr int32_t kSheetWidth = 1240, kSheetHeight = 980;
+constexpr int32_t kSheetWidth = 1240, kSheetHeight = 1150;
 
 void caption(CDrawContext& c, int32_t x, int32_t y, const char* text) {
     c.setFont(kFontSmall, 0, kStyleBold);
@@ -251,6 +254,49 @@ void editorFrame(CDrawContext& c, CBitmap& bg, int32_t x0, int32_t y0) {
     c.fillRect(CRect(x0 + 6 - 1, y0 + 4 - 1, x0 + 594, y0 + 346));
 }
 
+// The controls page: knobs at several values with the line handle, a display in each style and a
+// text field, as they draw when idle.
+void controls(CDrawContext& c, int32_t x0, int32_t y0) {
+    caption(
+        c, x0, y0,
+        "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
+        "transparent; text field");
+    y0 += 22;
+    c.setFillColor(CColor{60, 64, 80, 0});
+    c.fillRect(CRect(x0 - 1, y0 - 1, x0 + 1180, y0 + 120));
+    const float values[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
+    for (int i = 0; i < 5; ++i) {
+        const int32_t x = x0 + 10 + i * 70;
+        CKnob knob(CRect(x, y0 + 10, x + 60, y0 + 70), nullptr, i, nullptr, nullptr, CPoint());
+        knob.setValue(values[i]);
+        c.setFrameColor(CColor{140, 140, 160, 0});
+        c.drawEllipse(CRect(x, y0 + 10, x + 60, y0 + 70));
+        knob.draw(&c);
+        CParamDisplay value(CRect(x, y0 + 76, x + 60, y0 + 92), nullptr, 0);
+        value.setValue(values[i]);
+        value.draw(&c);
+    }
+    const int32_t styles[] = {0, kShadowText, k3DIn, k3DOut, kNoTextStyle, -1};
+    for (int i = 0; i < 6; ++i) {
+        const int32_t x = x0 + 370 + i * 80;
+        CParamDisplay d(CRect(x, y0 + 20, x + 70, y0 + 40), nullptr, styles[i] < 0 ? 0 : styles[i]);
+        d.setValue(0.125f * static_cast<float>(i + 1));
+        d.setBackColor(CColor{0, 0, 110, 0});
+        d.setFrameColor(CColor{230, 230, 230, 0});
+        d.setFont(kFontSmaller);
+        if (styles[i] < 0) d.setTransparency(true);
+        d.draw(&c);
+    }
+    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100,
+                    "0.731 (typed value)");
+    field.setFont(kFontSmaller);
+    field.setFontColor(kBlackCColor);
+    field.setBackColor(kWhiteCColor);
+    field.setFrameColor(kGreyCColor);
+    field.setHoriAlign(kAlignLeft);
+    field.draw(&c);
+}
+
 void drawSheet(CDrawContext& c) {
     c.setFillColor(CColor{32, 34, 40, 0});
     c.fillRect(CRect(-1, -1, kSheetWidth, kSheetHeight));
@@ -272,6 +318,7 @@ void drawSheet(CDrawContext& c) {
     maskPaths(c, sprite, 20, 280);
     halftoneArc(c, 360, 280);
     editorFrame(c, background, 20, 580);
+    controls(c, 20, 990);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ const char* const kHelp =
     "      --all-programs DIR  render every program into DIR\n"
     "      --list              list programs and parameters with their values\n"
     "  -q, --quiet             no progress bar and no level report\n"
-    "  -h, --help              this text (the README has the full manual)\n"
+    "  -h, --help              this text; the full manual: man corvex-render\n"
     "      --version           the program's version\n";
 
 // Options that take a value, in the spelling the user gives them.
