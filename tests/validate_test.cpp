@@ -2,11 +2,10 @@
 // Corvex and a well-behaved instrument pass at the highest strictness; each fault a test plug-in
 // commits on demand fails the check meant to catch it; a crash fails one check and the run goes
 // on to its summary; the command line refuses what it cannot use.
+#include "support/validate_run.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -14,34 +13,7 @@
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
-Outcome validate(const std::string& args, const std::string& env = "") {
-    const std::string command = env + " '" CORVEX_BINARY_DIR "/corvex-validate' " + args + " 2>&1";
-    Outcome r;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::string lastLine(const std::string& text) {
-    std::string s = text;
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    const auto nl = s.rfind('\n');
-    return nl == std::string::npos ? s : s.substr(nl + 1);
-}
-
-bool hasLine(const std::string& text, const std::string& outcome, const std::string& check) {
-    return std::regex_search(text, std::regex("(^|\n)" + outcome + "  " + check + " "));
-}
+using namespace validate_run;
 
 const std::string kFaulty = "'" CORVEX_FAULTY_PLUGIN "'";
 

@@ -9,7 +9,12 @@
 //   crashclose    closing the effect dereferences null
 //   early         events sound at the start of their block, not at their offset
 //   stuck         all-notes-off is ignored and notes never end
+//   editorleak    an editor (the only modes with one) whose window outlives its closing
+//   xerror        an editor that destroys its window twice, the second time into the host's
+//                 X error handler
 #include "host/aeffect.h"
+
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,7 +48,32 @@ struct Faulty {
     int blocks = 0;
     int pending = 0;
     Pending queue[kMaxPending] = {};
+    ERect rect{0, 0, 100, 200};
+    Display* display = nullptr;
+    ::Window window = 0;
 };
+
+// The editor: a plain child window of the host's, on a connection of its own.
+intptr_t openEditor(Faulty* f, void* parent) {
+    if (!parent || f->window) return 0;
+    if (!f->display) f->display = XOpenDisplay(nullptr);
+    if (!f->display) return 0;
+    f->window = XCreateSimpleWindow(f->display, reinterpret_cast<::Window>(parent), 0, 0, 200, 100,
+                                    0, 0, 0x404040);
+    XMapWindow(f->display, f->window);
+    XSync(f->display, False);
+    return 1;
+}
+
+void closeEditor(Faulty* f) {
+    if (!f->window) return;
+    if (f->mode != "editorleak") {
+        XDestroyWindow(f->display, f->window);
+        if (f->mode == "xerror") XDestroyWindow(f->display, f->window);
+        XSync(f->display, False);
+    }
+    f->window = 0;
+}
 
 Faulty* self(AEffect* e) { return static_cast<Faulty*>(e->object); }
 
@@ -111,6 +141,8 @@ intptr_t dispatcher(AEffect* e, int32_t opcode, int32_t index, intptr_t value, v
     switch (opcode) {
     case effClose:
         if (f->mode == "crashclose") *static_cast<volatile int*>(nullptr) = 1;
+        closeEditor(f);
+        if (f->display && f->mode != "editorleak") XCloseDisplay(f->display);
         delete f;
         return 1;
     case effSetProgram:
@@ -158,6 +190,12 @@ intptr_t dispatcher(AEffect* e, int32_t opcode, int32_t index, intptr_t value, v
     case effGetProductString: copy(ptr, "Faulty", 64); return 1;
     case effGetPlugCategory: return kPlugCategSynth;
     case effGetVstVersion: return 2400;
+    case effEditGetRect:
+        if (!(e->flags & effFlagsHasEditor) || !ptr) return 0;
+        *static_cast<ERect**>(ptr) = &f->rect;
+        return 1;
+    case effEditOpen: return e->flags & effFlagsHasEditor ? openEditor(f, ptr) : 0;
+    case effEditClose: closeEditor(f); return 0;
     case effCanDo:
         return ptr && (std::strcmp(static_cast<const char*>(ptr), "receiveVstMidiEvent") == 0 ||
                        std::strcmp(static_cast<const char*>(ptr), "receiveVstEvents") == 0)
@@ -200,6 +238,7 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMa
     r.numInputs = 0;
     r.numOutputs = 2;
     r.flags = effFlagsCanReplacing | effFlagsIsSynth;
+    if (f->mode == "editorleak" || f->mode == "xerror") r.flags |= effFlagsHasEditor;
     r.ioRatio = 1.0f;
     r.object = f;
     r.uniqueID = fourCharCode('F', 'l', 't', 'y');
