@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 namespace {
@@ -42,7 +41,9 @@ TEST(ValidateEditor, AMissingDisplaySkipsTheEditor) {
     const Outcome r = validate("'" CORVEX_PLUGIN_PATH "' --only editor", "env -u DISPLAY");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(hasLine(r.out, "SKIP", "editor.open-close")) << r.out;
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("\n0 passed, 0 failed\n?$"))) << r.out;
+    int passed = -1, failed = -1;
+    EXPECT_TRUE(summary(r.out, &passed, &failed)) << r.out;
+    EXPECT_EQ(passed + failed, 0);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -22,8 +21,11 @@ TEST(ValidatePasses, CorvexAtTheHighestStrictness) {
     const Outcome r = validate(
         "'" CORVEX_PLUGIN_PATH "' --strictness 10 --skip-editor --seed 7 --json '" + json + "'");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, 0 failed"))) << r.out;
-    EXPECT_FALSE(hasLine(r.out, "FAIL", "[a-z.-]+")) << r.out;
+    int passed = 0, failed = -1;
+    EXPECT_TRUE(summary(r.out, &passed, &failed)) << r.out;
+    EXPECT_GT(passed, 25);
+    EXPECT_EQ(failed, 0);
+    EXPECT_FALSE(anyLine(r.out, "FAIL")) << r.out;
     std::ifstream in(json);
     std::stringstream content;
     content << in.rdbuf();
@@ -35,13 +37,17 @@ TEST(ValidatePasses, AWellBehavedInstrument) {
     const Outcome r =
         validate(kFaulty + " --strictness 10 --seed 3", "env -u DISPLAY CORVEX_FAULT=");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, 0 failed"))) << r.out;
+    int passed = 0, failed = -1;
+    EXPECT_TRUE(summary(r.out, &passed, &failed)) << r.out;
+    EXPECT_EQ(failed, 0);
 }
 
 struct Fault {
     const char* mode;
     const char* check;
-    const char* words;  // part of the failure text
+    // Part of the failure text. A crash reads "crashed the host" in a plain build and "ended the
+    // host process" under AddressSanitizer, whose handler exits instead of dying of the signal.
+    const char* words;
 };
 
 void PrintTo(const Fault& f, std::ostream* os) { *os << f.mode << " in " << f.check; }
@@ -55,8 +61,9 @@ TEST_P(ValidateCatches, TheFaultInItsCheck) {
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(hasLine(r.out, "FAIL", f.check)) << r.out;
     EXPECT_NE(r.out.find(f.words), std::string::npos) << r.out;
-    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, [1-9][0-9]* failed")))
-        << r.out;
+    int passed = 0, failed = 0;
+    EXPECT_TRUE(summary(r.out, &passed, &failed)) << r.out;
+    EXPECT_GE(failed, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -65,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Fault{"nan", "audio.programs", "non-finite samples"},
                     Fault{"unterminated", "params.texts", "not terminated"},
                     Fault{"exception", "params.texts", "exception escaped the plug-in"},
-                    Fault{"crashclose", "lifecycle.open-close", "crashed the host"},
+                    Fault{"crashclose", "lifecycle.open-close", "the host"},
                     Fault{"early", "events.offsets", "not sample-accurate"},
                     Fault{"stuck", "events.all-notes-off", "still sounding"}),
     [](const testing::TestParamInfo<Fault>& info) { return std::string(info.param.mode); });
@@ -74,10 +81,13 @@ TEST(ValidateRuns, OnPastACrashToTheSummary) {
     const Outcome r =
         validate(kFaulty + " --strictness 10 --seed 5", "env -u DISPLAY CORVEX_FAULT=crashclose");
     EXPECT_EQ(r.status, 1);
-    // Every check that closes an instance fails; those that run after still report.
+    // Every check that closes an instance fails, the last one too; the others pass.
     EXPECT_TRUE(hasLine(r.out, "FAIL", "lifecycle.open-close")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "(PASS|WARN|FAIL)", "timing.realtime")) << r.out;
-    EXPECT_TRUE(std::regex_match(lastLine(r.out), std::regex("[0-9]+ passed, [1-9][0-9]* failed")));
+    EXPECT_TRUE(hasLine(r.out, "FAIL", "timing.realtime")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "PASS", "load.symbols")) << r.out;
+    int passed = 0, failed = 0;
+    EXPECT_TRUE(summary(r.out, &passed, &failed)) << r.out;
+    EXPECT_GE(failed, 1);
 }
 
 TEST(ValidateRuns, AMissingFileFailsLoading) {

@@ -1,5 +1,5 @@
 // Fuzz target: the Windows bitmap decoder. Properties: malformed or truncated files give null;
-// anything decoded has a sane size and every pixel row is readable.
+// anything decoded has a sane size, every pixel is readable and none carries a top byte.
 #include "fuzz_input.h"
 #include "platform/raster.h"
 
@@ -12,13 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     int32_t stride = 0;
     if (const uint32_t* pixels = platform::bitmapPixels(bitmap, &stride)) {
         FUZZ_CHECK(stride >= width);
-        uint32_t sum = 0;
+        // Colour pixels are 0x00RRGGBB: nothing may land in the top byte.
         for (int32_t y = 0; y < height; ++y)
             for (int32_t x = 0; x < width; ++x)
-                sum += pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(stride) +
-                              static_cast<std::size_t>(x)];
-        // Colour pixels carry nothing in the top byte.
-        FUZZ_CHECK(sum == sum);
+                FUZZ_CHECK((pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(stride) +
+                                   static_cast<std::size_t>(x)] &
+                            0xFF000000u) == 0);
     }
     platform::deleteBitmap(bitmap);
     return 0;

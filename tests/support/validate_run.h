@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 
 namespace validate_run {
@@ -34,8 +33,23 @@ inline std::string lastLine(const std::string& text) {
     return nl == std::string::npos ? s : s.substr(nl + 1);
 }
 
+// Whether a line starts with the outcome word and names the check ("FAIL  params.texts ...").
 inline bool hasLine(const std::string& text, const std::string& outcome, const std::string& check) {
-    return std::regex_search(text, std::regex("(^|\n)" + outcome + "  " + check + " "));
+    const std::string line = outcome + "  " + check + " ";
+    return text.rfind(line, 0) == 0 || text.find("\n" + line) != std::string::npos;
+}
+
+inline bool anyLine(const std::string& text, const std::string& outcome) {
+    return text.rfind(outcome + "  ", 0) == 0 ||
+           text.find("\n" + outcome + "  ") != std::string::npos;
+}
+
+// Reads the closing "N passed, M failed"; false when the last line is anything else.
+inline bool summary(const std::string& text, int* passed, int* failed) {
+    const std::string line = lastLine(text);
+    int used = 0;
+    return std::sscanf(line.c_str(), "%d passed, %d failed%n", passed, failed, &used) == 2 &&
+           static_cast<std::size_t>(used) == line.size();
 }
 
 }  // namespace validate_run
