@@ -160,6 +160,13 @@ void editorParentDestroyed(Context& ctx) {
 
 }  // namespace
 
+bool displayReachable() {
+    x11::HostWindow* probe = x11::create(1, 1, "corvex-validate");
+    if (!probe) return false;
+    x11::destroy(probe);
+    return true;
+}
+
 std::vector<CheckDef> editorChecks() {
     return {
         {"editor.rect", 1, true, editorRect},

@@ -188,7 +188,8 @@ int runAll(const Settings& settings, std::FILE* out) {
     std::vector<CheckDef> checks = pluginChecks();
     for (const auto& c : editorChecks()) checks.push_back(c);
     const char* display = std::getenv("DISPLAY");
-    const bool haveDisplay = display && *display;
+    const bool displaySet = display && *display;
+    const bool haveDisplay = displaySet && !settings.skipEditor && displayReachable();
     std::vector<CheckResult> results;
     for (const auto& check : checks) {
         if (!settings.only.empty() && std::strstr(check.name, settings.only.c_str()) == nullptr)
@@ -199,7 +200,9 @@ int runAll(const Settings& settings, std::FILE* out) {
         if (check.level > settings.strictness)
             r.skipped = format("runs from strictness %d", check.level);
         else if (check.editor && settings.skipEditor) r.skipped = "--skip-editor";
-        else if (check.editor && !haveDisplay) r.skipped = "no X display (DISPLAY is not set)";
+        else if (check.editor && !haveDisplay)
+            r.skipped = displaySet ? format("the X display %s cannot be opened", display)
+                                   : std::string("no X display (DISPLAY is not set)");
         else r = runIsolated(check, settings, 180);
         std::fprintf(out, "%s  %-30s %s\n", outcomeWord(r.outcome), r.name.c_str(),
                      summaryDetail(r).c_str());

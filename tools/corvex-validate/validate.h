@@ -78,6 +78,9 @@ struct CheckDef {
 
 std::vector<CheckDef> pluginChecks();
 std::vector<CheckDef> editorChecks();
+// Whether a window can be opened on the X display named by DISPLAY: without one, the editor
+// checks are skipped rather than blamed on the plug-in.
+bool displayReachable();
 
 // Names the exported dynamic symbols of an ELF shared object that a host could call (functions
 // and objects defined in it). Empty with an error text when the file cannot be read as ELF.
