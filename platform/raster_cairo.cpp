@@ -1426,4 +1426,8 @@ OptionalBlits bindOptionalBlits() {
     return b;
 }
 
+void unbindOptionalBlits(OptionalBlits* blits) {
+    if (blits) *blits = OptionalBlits{};
+}
+
 }  // namespace platform
