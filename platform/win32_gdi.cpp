@@ -669,7 +669,14 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
     const float sweep = std::clamp(sweepDegrees, -360.0f, 360.0f);
     POINT cur{};
     GetCurrentPositionEx(c->dc, &cur);
-    AngleArc(c->dc, m.x, m.y, r, std::fmod(startDegrees, 360.0f), sweep);
+    if (sweep == 0.0f) {
+        // Only the line to the arc's start: Wine draws a whole circle for an empty sweep.
+        const double a = std::fmod(static_cast<double>(startDegrees), 360.0) * 3.14159265358979323846 / 180.0;
+        LineTo(c->dc, static_cast<int>(std::lround(m.x + r * std::cos(a))),
+               static_cast<int>(std::lround(m.y - r * std::sin(a))));
+    } else {
+        AngleArc(c->dc, m.x, m.y, r, std::fmod(startDegrees, 360.0f), sweep);
+    }
     const int32_t reach = penReach(c) + 1;
     touch(c, std::min<int64_t>(m.x - int64_t(r), cur.x) - reach,
           std::min<int64_t>(m.y - int64_t(r), cur.y) - reach,

@@ -262,13 +262,18 @@ uint32_t gdiProbe() {
     for (auto p : probes) DeleteObject(p);
     return highest;
 }
+BOOL CALLBACK countWindow(HWND, LPARAM count) {
+    ++*reinterpret_cast<int32_t*>(count);
+    return TRUE;
+}
+BOOL CALLBACK countWithChildren(HWND w, LPARAM count) {
+    ++*reinterpret_cast<int32_t*>(count);
+    EnumChildWindows(w, &countWindow, count);
+    return TRUE;
+}
 int32_t threadWindows() {
     int32_t n = 0;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM count) -> BOOL {
-        ++*reinterpret_cast<int32_t*>(count);
-        EnumChildWindows(w, [](HWND, LPARAM c) -> BOOL { ++*reinterpret_cast<int32_t*>(c); return TRUE; }, count);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&n));
+    EnumThreadWindows(GetCurrentThreadId(), &countWithChildren, reinterpret_cast<LPARAM>(&n));
     return n;
 }
 }  // namespace
