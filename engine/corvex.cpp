@@ -4,6 +4,7 @@
 #include "aeffeditor.h"
 #include "plugin_factory.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,23 @@ constexpr ParamInfo kParamInfo[kNumParams] = {
 };
 
 bool validIndex(int32_t index) { return index >= 0 && index < kNumParams; }
+
+// Where each parameter index sits in the declared order.
+constexpr auto kDeclaredPosition = [] {
+    std::array<int32_t, kNumParams> position{};
+    constexpr int32_t order[kNumParams] = {
+        kLfoFreq, kLfoHarm, kOscHarm, kLfoShrp, kLfoCent, kLfoPh,    kLfoAmnt,
+        kLfoRand, kOscDamp, kOscShap, kAttack,  kDecay,   kSustain, kRelease,
+    };
+    for (int32_t i = 0; i < kNumParams; ++i) position[order[i]] = i;
+    return position;
+}();
+
+// The value the engine renders with for a stored value: clamped to 0-1, NaN and -0 as 0.
+float renderedValue(float v) {
+    if (!(v > 0.0f)) return 0.0f;
+    return v > 1.0f ? 1.0f : v;
+}
 
 } // namespace
 
@@ -48,6 +66,23 @@ float* ParamValues::field(int32_t index) {
     case kOscShap: return &oscShap;
     default: return nullptr;
     }
+}
+
+float CurrentValues::load(int32_t index) const {
+    if (!validIndex(index)) return 0.0f;
+    return slots[kDeclaredPosition[index]].load(std::memory_order_relaxed);
+}
+
+bool CurrentValues::store(int32_t index, float value) {
+    if (!validIndex(index)) return false;
+    slots[kDeclaredPosition[index]].store(value, std::memory_order_relaxed);
+    return true;
+}
+
+ParamValues CurrentValues::snapshot() const {
+    ParamValues values;
+    for (int32_t index = 0; index < kNumParams; ++index) *values.field(index) = load(index);
+    return values;
 }
 
 Program::Program() { copyText(name, "Default", sizeof name); }
@@ -85,7 +120,8 @@ Corvex::Corvex(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
         }
         // Start from the program reported as current, so a host that never selects a program
         // still plays "Aquatic" rather than a click per note from all-zero values.
-        params = programs[0].values;
+        for (int32_t index = 0; index < kNumParams; ++index)
+            params.store(index, *programs[0].values.field(index));
     }
     wantEvents(1);
 }
@@ -94,39 +130,40 @@ Corvex::~Corvex() { delete[] programs; }
 
 // ---- Parameters ------------------------------------------------------------------------------
 
+// May run on any thread, also while a block renders (see corvex.h). The bank entry and the
+// current program index are touched through atomic references, since a host may automate from
+// its audio thread while its user-interface thread selects a program.
 void Corvex::setParameter(int32_t index, float value) {
-    if (float* current = params.field(index)) {
-        *current = value;
-        if (programs) *programs[curProgram].values.field(index) = value;
+    if (params.store(index, value) && programs) {
+        const int32_t program = std::atomic_ref<int32_t>(curProgram).load(std::memory_order_relaxed);
+        std::atomic_ref<float>(*programs[program].values.field(index))
+            .store(value, std::memory_order_relaxed);
     }
     if (editor) editor->setParameter(index, value);
 }
 
-float Corvex::getParameter(int32_t index) {
-    const float* current = params.field(index);
-    return current ? *current : 0.0f;
-}
+float Corvex::getParameter(int32_t index) { return params.load(index); }
 
 void Corvex::getParameterName(int32_t index, char* text) {
-    copyText(text, validIndex(index) ? kParamInfo[index].name : "-", kMaxTextBytes);
+    copyText(text, validIndex(index) ? kParamInfo[index].name : "-", kMaxParamTextBytes);
 }
 
-void Corvex::getParameterLabel(int32_t, char* label) { copyText(label, "-", kMaxTextBytes); }
+void Corvex::getParameterLabel(int32_t, char* label) { copyText(label, "-", kMaxParamTextBytes); }
 
 void Corvex::getParameterDisplay(int32_t index, char* text) {
     if (!text) return;
-    const float* current = params.field(index);
-    if (!current) {
-        copyText(text, "0", kMaxTextBytes);
+    if (!validIndex(index)) {
+        copyText(text, "0", kMaxParamTextBytes);
         return;
     }
-    if (index == kLfoPh && *current == 1.0f) {
-        copyText(text, "Random", kMaxTextBytes);
+    // Values are stored as sent; the text shows what is heard, so it always fits in "%.6f"'s
+    // eight characters (a stored 1e30 would need dozens, a stored -0 nine).
+    const float value = renderedValue(params.load(index));
+    if (index == kLfoPh && value == 1.0f) {
+        copyText(text, "Random", kMaxParamTextBytes);
         return;
     }
-    // Values are stored unclamped; a huge one would print dozens of digits, so the text is
-    // bounded to what any host buffer holds.
-    std::snprintf(text, kMaxTextBytes, "%.6f", static_cast<double>(*current));
+    std::snprintf(text, kMaxParamTextBytes, "%.6f", static_cast<double>(value));
 }
 
 bool Corvex::string2parameter(int32_t, char*) { return false; }
@@ -135,8 +172,11 @@ bool Corvex::string2parameter(int32_t, char*) { return false; }
 
 void Corvex::setProgram(int32_t program) {
     if (!programs || program < 0 || program >= kNumPrograms) return;
-    curProgram = program;
-    const ParamValues values = programs[program].values;
+    std::atomic_ref<int32_t>(curProgram).store(program, std::memory_order_relaxed);
+    ParamValues values;
+    for (int32_t index = 0; index < kNumParams; ++index)
+        *values.field(index) = std::atomic_ref<float>(*programs[program].values.field(index))
+                                   .load(std::memory_order_relaxed);
     for (int32_t index : kDeclaredOrder) setParameter(index, *values.field(index));
 }
 

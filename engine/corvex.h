@@ -1,9 +1,24 @@
 // Corvex: the monophonic texture synthesizer effect. Thirty partials read one shaped wave table,
 // each scaled by its own LFO, under a linear ADSR envelope; fourteen parameters, 64 programs.
+//
+// Threads. Hosts render on an audio thread and change parameters from their user-interface
+// thread (or from automation on either), so the calls fall in two groups:
+// - Audio thread only, one at a time: processReplacing, process, processEvents, and
+//   setSampleRate / setBlockSize / open / suspend / resume while the effect is not rendering.
+// - Any thread, at any time, also while a block renders: setParameter, getParameter,
+//   getParameterName / Label / Display.
+// - Program selection and program names (setProgram, setCurProgram, setProgramName,
+//   getProgramName, getProgramNameIndexed) may come from any thread while a block renders, but
+//   hosts make them one at a time, as they make every dispatcher request outside the audio path.
+// What the engine guarantees: the fourteen current values are atomics, so each change is handed
+// over whole, without a data race. A block renders from one consistent snapshot of them, taken
+// when it starts; a change made while a block renders is heard from the next block. Changes
+// made between blocks are heard exactly as if a single thread had made them.
 #pragma once
 
 #include "audioeffectx.h"
 
+#include <atomic>
 #include <cstdint>
 
 enum CorvexParam : int32_t {
@@ -57,6 +72,32 @@ struct ParamValues {
 
 // Parameter indices in the order their fields are declared.
 extern const int32_t kDeclaredOrder[kNumParams];
+
+// The effect's fourteen current values, in declared order, as relaxed atomics: written by
+// setParameter from any thread and read by the render loop once per block. Relaxed order is
+// enough because each value stands alone; on x86 the loads and stores are plain moves.
+class CurrentValues {
+public:
+    CurrentValues() = default;
+    CurrentValues(const CurrentValues& other) { *this = other; }
+    CurrentValues& operator=(const CurrentValues& other) {
+        for (int32_t i = 0; i < kNumParams; ++i)
+            slots[i].store(other.slots[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return *this;
+    }
+
+    // The value a parameter index names; 0.0 outside 0-13.
+    float load(int32_t index) const;
+    // Stores the value; false (nothing stored) outside 0-13.
+    bool store(int32_t index, float value);
+    // All fourteen, each read once.
+    ParamValues snapshot() const;
+
+private:
+    std::atomic<float> slots[kNumParams] = {};
+    static_assert(std::atomic<float>::is_always_lock_free);
+    static_assert(sizeof(std::atomic<float>) == sizeof(float));
+};
 
 struct Program {
     Program();
@@ -126,7 +167,7 @@ public:
     void initShapedTable();
 
     // What the render loop derives from the parameters, note, bend and sample rate at the
-    // start of a sounding block.
+    // start of a sounding block, and the envelope values it reads while the block renders.
     struct BlockValues {
         alignas(16) float oscStep[kLanes];
         alignas(16) float lfoStep[kLanes];
@@ -135,7 +176,11 @@ public:
         float recipSampleTime;
         float invAttack, invDecay, invRelease;
         float outputGain;
+        // Made safe (clamped to 0-1, NaN as 0), from the same snapshot as everything above.
+        float attack, decay, sustain, release;
+        float lfoRand, lfoAmnt;
     };
+    // From a fresh snapshot of the current values (for tests and tools).
     BlockValues blockValues();
 
     // Derived tables and steps are kept until one of their inputs changes (on by default);
@@ -147,7 +192,7 @@ public:
 
     // Read-only views for tests and tools.
     const Program* getPrograms() const { return programs; }
-    const ParamValues& currentValues() const { return params; }
+    ParamValues currentValues() const { return params.snapshot(); }
     int32_t getCurrentNote() const { return currentNote; }
     float getPitchBend() const { return pitchBend; }
     float getEnvLevel() const { return envLevel; }
@@ -163,21 +208,27 @@ public:
 
     // Text answers to the host never exceed this many bytes, terminator included.
     static constexpr std::size_t kMaxTextBytes = 24;
+    // Parameter names, labels and display texts: the host interface's 8 characters and the
+    // terminator, since hosts size their buffers for that.
+    static constexpr std::size_t kMaxParamTextBytes = 9;
 
 private:
-    void startAttack();
+    // Every derivation below reads `p`, the block's snapshot with each value made safe.
+    BlockValues blockValues(const ParamValues& p);
+    void startAttack(float attack);
     void startRelease();
     void takePendingEvent();
-    void updatePhaseOffsets();
-    void buildLfoTable();
-    void computePartialBank(BlockValues& b);
+    void updatePhaseOffsets(const ParamValues& p);
+    void buildLfoTable(const ParamValues& p);
+    void initShapedTable(const ParamValues& p);
+    void computePartialBank(const ParamValues& p, BlockValues& b);
     void advanceEnvelope(int32_t sample, const BlockValues& b);
     void drawGate(int partial, float lfoRand);
     void renderPartials(double* product, const BlockValues& b);
     void invalidateDerived();
 
     Program* programs = nullptr;
-    ParamValues params;
+    CurrentValues params;
     RandomGenerator random;
 
     // Engine state, in the order the render loop's description gives it.

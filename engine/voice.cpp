@@ -56,6 +56,22 @@ inline float wrapPhase(float phase) {
 
 bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
+// One read of the current values, each made safe: everything a block derives and every
+// threshold it compares with comes from this, so a value another thread changes meanwhile
+// cannot pair a new threshold with an old reciprocal.
+ParamValues safeValues(const ParamValues& stored) {
+    ParamValues p;
+    for (int32_t index = 0; index < kNumParams; ++index) *p.field(index) = safe(*stored.field(index));
+    return p;
+}
+
+// The elapsed share of an envelope segment, t x (1 / length). At t = 0 the segment has only
+// just begun, so the share is 0 even when the reciprocal of a subnormal length is infinite
+// (0 x infinity would be NaN); for every t > 0 it is the plain product.
+double elapsedShare(float t, float reciprocal) {
+    return t == 0.0f ? 0.0 : static_cast<double>(t) * static_cast<double>(reciprocal);
+}
+
 } // namespace
 
 float Corvex::note2freq(int32_t note) {
@@ -115,11 +131,11 @@ int32_t Corvex::processEvents(VstEvents* events) {
     return 1;
 }
 
-void Corvex::startAttack() {
+void Corvex::startAttack(float attack) {
     envStage = kAttackStage;
     // Place the attack ramp where it already passes through the current level, so a new note
     // continues from the previous one instead of restarting from silence.
-    const float levelTime = static_cast<float>(static_cast<double>(envLevel) * safe(params.attack));
+    const float levelTime = static_cast<float>(static_cast<double>(envLevel) * safe(attack));
     const double counter = static_cast<double>(getSampleRate()) * static_cast<double>(levelTime);
     envCounter = (counter >= 0.0 && counter < 2147483647.0) ? static_cast<int32_t>(counter) : 0;
 }
@@ -139,7 +155,7 @@ void Corvex::noteOn(int32_t note, int32_t /*velocity*/, int32_t delta) {
     pendingDelta = delta;
     pendingEvent = kNoteOnEvent;
     if (delta == 0) {
-        startAttack();
+        startAttack(params.load(kAttack));
         takePendingEvent();
     }
 }
@@ -173,8 +189,10 @@ void Corvex::open() {
     invalidateDerived();
 }
 
-void Corvex::initShapedTable() {
-    const float s = safe(params.oscShap);
+void Corvex::initShapedTable() { initShapedTable(safeValues(params.snapshot())); }
+
+void Corvex::initShapedTable(const ParamValues& p) {
+    const float s = p.oscShap;
     if (derivedCaching && shapedKey.valid && sameBits(shapedKey.oscShap, s)) return;
     shapedKey = {derivedCaching, s};
     const float q = static_cast<float>(static_cast<double>(s) * 19.0 + 1.0);
@@ -190,9 +208,9 @@ void Corvex::initShapedTable() {
     shapedTable[kTableSize] = shapedTable[0];
 }
 
-void Corvex::computePartialBank(BlockValues& b) {
-    const float oscHarm = safe(params.oscHarm), oscDamp = safe(params.oscDamp);
-    const float lfoFreq = safe(params.lfoFreq), lfoHarm = safe(params.lfoHarm);
+void Corvex::computePartialBank(const ParamValues& p, BlockValues& b) {
+    const float oscHarm = p.oscHarm, oscDamp = p.oscDamp;
+    const float lfoFreq = p.lfoFreq, lfoHarm = p.lfoHarm;
     const float sampleRate = getSampleRate();
     const BankKey key{true, currentNote, pitchBend, sampleRate, oscHarm, oscDamp, lfoFreq, lfoHarm};
     if (derivedCaching && bankKey == key) {
@@ -228,17 +246,25 @@ void Corvex::computePartialBank(BlockValues& b) {
     }
 }
 
-Corvex::BlockValues Corvex::blockValues() {
+Corvex::BlockValues Corvex::blockValues() { return blockValues(safeValues(params.snapshot())); }
+
+Corvex::BlockValues Corvex::blockValues(const ParamValues& p) {
     BlockValues b;
-    computePartialBank(b);
-    const float lfoPh = safe(params.lfoPh);
+    computePartialBank(p, b);
     b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(getSampleRate()));
-    // Infinite for a time of 0; the threshold test ends such a stage before one is used.
-    b.invAttack = static_cast<float>(1.0 / static_cast<double>(safe(params.attack)));
-    b.invDecay = static_cast<float>(1.0 / static_cast<double>(safe(params.decay)));
-    b.invRelease = static_cast<float>(1.0 / static_cast<double>(safe(params.release)));
+    // Infinite for a time of 0 (or a subnormal one); the threshold test ends a stage of length
+    // 0 before one is used, and elapsedShare gives 0 at a segment's first sample.
+    b.invAttack = static_cast<float>(1.0 / static_cast<double>(p.attack));
+    b.invDecay = static_cast<float>(1.0 / static_cast<double>(p.decay));
+    b.invRelease = static_cast<float>(1.0 / static_cast<double>(p.release));
     b.outputGain =
-        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(lfoPh) - 0.5)) / 30.0);
+        static_cast<float>((2.0 - 2.0 * std::fabs(static_cast<double>(p.lfoPh) - 0.5)) / 30.0);
+    b.attack = p.attack;
+    b.decay = p.decay;
+    b.sustain = p.sustain;
+    b.release = p.release;
+    b.lfoRand = p.lfoRand;
+    b.lfoAmnt = p.lfoAmnt;
     return b;
 }
 
@@ -249,8 +275,8 @@ void Corvex::invalidateDerived() {
     offsetsKey.valid = false;
 }
 
-void Corvex::updatePhaseOffsets() {
-    const float lfoPh = safe(params.lfoPh);
+void Corvex::updatePhaseOffsets(const ParamValues& p) {
+    const float lfoPh = p.lfoPh;
     if (lfoPh == 1.0f) {
         // "Random": drawn once, at the first sounding block after the setting became Random.
         if (lastLfoPh != 1.0f) {
@@ -267,10 +293,10 @@ void Corvex::updatePhaseOffsets() {
         lfoPhaseOffset[i] = static_cast<float>(mathfns::fmod(i * phaseSpread, 1024.0));
 }
 
-void Corvex::buildLfoTable() {
-    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(safe(params.lfoShrp)) + 1.0);
-    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(safe(params.lfoCent)));
-    const float depthValue = safe(params.lfoAmnt);
+void Corvex::buildLfoTable(const ParamValues& p) {
+    const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(p.lfoShrp) + 1.0);
+    const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(p.lfoCent));
+    const float depthValue = p.lfoAmnt;
     if (derivedCaching && lfoKey.valid && lfoKey.centre == centre &&
         lfoKey.sharpness == sharpness && sameBits(lfoKey.depth, depthValue))
         return;
@@ -289,7 +315,7 @@ void Corvex::buildLfoTable() {
 
 void Corvex::advanceEnvelope(int32_t s, const BlockValues& b) {
     if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
-        startAttack();
+        startAttack(b.attack);
         takePendingEvent();
     } else if (pendingEvent == kNoteOffEvent && pendingDelta == s) {
         startRelease();
@@ -305,38 +331,36 @@ void Corvex::advanceEnvelope(int32_t s, const BlockValues& b) {
                 partialGate[i] = 1.0f;
             }
         }
-        if (t >= safe(params.attack)) {
+        if (t >= b.attack) {
             envCounter = 0;
             envStage = kDecayStage;
             envLevel = 1.0f;
         } else {
-            envLevel = static_cast<float>(static_cast<double>(t) * b.invAttack);
+            envLevel = static_cast<float>(elapsedShare(t, b.invAttack));
             ++envCounter;
         }
         break;
     case kDecayStage: {
-        const float sustain = safe(params.sustain);
-        if (t >= safe(params.decay)) {
+        const float sustain = b.sustain;
+        if (t >= b.decay) {
             envCounter = 0;
             envStage = kSustainStage;
             envLevel = sustain;
         } else {
-            envLevel = static_cast<float>(
-                1.0 - (1.0 - static_cast<double>(sustain)) *
-                          (static_cast<double>(t) * static_cast<double>(b.invDecay)));
+            envLevel = static_cast<float>(1.0 - (1.0 - static_cast<double>(sustain)) *
+                                                    elapsedShare(t, b.invDecay));
             ++envCounter;
         }
         break;
     }
-    case kSustainStage: envLevel = safe(params.sustain); break;
+    case kSustainStage: envLevel = b.sustain; break;
     case kReleaseStage:
-        if (t >= safe(params.release)) {
+        if (t >= b.release) {
             envLevel = 0.0f;
             envStage = kIdleStage;
         } else {
-            envLevel = static_cast<float>(
-                (1.0 - static_cast<double>(t) * static_cast<double>(b.invRelease)) *
-                static_cast<double>(releaseLevel));
+            envLevel = static_cast<float>((1.0 - elapsedShare(t, b.invRelease)) *
+                                          static_cast<double>(releaseLevel));
             ++envCounter;
         }
         break;
@@ -376,7 +400,7 @@ void Corvex::renderPartials(double* product, const BlockValues& b) {
     if (wrapsAgain)
         for (float& p : oscPhase) p = wrapPhase(p);
     if (cycleEnds) {
-        const float lfoRand = safe(params.lfoRand);
+        const float lfoRand = b.lfoRand;
         for (int i = 0; i < kNumPartials; ++i) {
             while (lfoPhase[i] > 1024.0f) {
                 lfoPhase[i] -= 1024.0f;
@@ -391,7 +415,7 @@ void Corvex::renderPartials(double* product, const BlockValues& b) {
                         _mm_cvttps_epi32(_mm_load_ps(lfoPhase + i)));
     }
 
-    const __m128d floorGain = _mm_set1_pd(1.0 - static_cast<double>(safe(params.lfoAmnt)));
+    const __m128d floorGain = _mm_set1_pd(1.0 - static_cast<double>(b.lfoAmnt));
     const __m128d open = _mm_set1_pd(1.0);
     for (int i = 0; i < kLanes; i += 2) {
         const __m128d w = _mm_set_pd(shapedTable[oscIndex[i + 1]], shapedTable[oscIndex[i]]);
@@ -438,20 +462,25 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
             envCounter = 0;
         } else {
             for (int32_t s = 0; s < sampleFrames; ++s) out1[s] = out2[s] = 0.0f;
+            // An event announced beyond this block falls due in a later one, as it does after
+            // a sounding block; left alone it would never come due.
+            if (pendingEvent != kNoEvent && pendingDelta >= sampleFrames) pendingDelta -= sampleFrames;
             return;
         }
     }
 
-    // 2. Per-block values and the partial bank (the envelope thresholds are read where used).
-    const BlockValues b = blockValues();
-    updatePhaseOffsets();
+    // 2. One snapshot of the parameters for the whole block, then the per-block values, the
+    // envelope thresholds and the partial bank from it.
+    const ParamValues p = safeValues(params.snapshot());
+    const BlockValues b = blockValues(p);
+    updatePhaseOffsets(p);
 
     // 3. Remember the phase setting, so random offsets are drawn once per change to "Random".
-    lastLfoPh = safe(params.lfoPh);
+    lastLfoPh = p.lfoPh;
 
     // 4. The LFO gain table. 5. The wave.
-    buildLfoTable();
-    initShapedTable();
+    buildLfoTable(p);
+    initShapedTable(p);
 
     // 6. Samples, in chunks. Within a sample the partial sum is a chain of 30 dependent
     // float-rounded additions that may not be reordered; it is latency-bound. So each chunk

@@ -4,6 +4,8 @@
 
 #include "aeffect.h"
 
+#include <atomic>
+
 class AudioEffect;
 
 class AEffEditor {
@@ -21,20 +23,21 @@ public:
         return 0;
     }
     virtual void close() {}
+    // User-interface thread.
     virtual void idle() {
-        if (updateFlag) {
-            updateFlag = 0;
-            update();
-        }
+        if (updateFlag.exchange(0, std::memory_order_acquire)) update();
     }
     virtual void update() {}
-    virtual void postUpdate() { updateFlag = 1; }
+    // Any thread: the effect forwards parameter changes from wherever the host makes them.
+    virtual void postUpdate() { updateFlag.store(1, std::memory_order_release); }
     virtual int32_t onKeyDown(VstKeyCode& /*keyCode*/) { return -1; }
     virtual int32_t onKeyUp(VstKeyCode& /*keyCode*/) { return -1; }
     virtual int32_t setKnobMode(int /*val*/) { return 0; }
     virtual bool onWheel(float /*distance*/) { return false; }
 
-    // Effect-side notifications; the concrete editor gives them meaning.
+    // Effect-side notifications; the concrete editor gives them meaning. setParameter may come
+    // from any thread (see audioeffect.h); an editor that touches its views there must defer
+    // that work to idle.
     virtual void setParameter(int32_t /*index*/, float /*value*/) { postUpdate(); }
     virtual void resume() {}
     virtual void suspend() {}
@@ -47,5 +50,5 @@ public:
 protected:
     AudioEffect* effect = nullptr;
     void* systemWindow = nullptr;
-    int32_t updateFlag = 0;
+    std::atomic<int32_t> updateFlag{0};
 };

@@ -6,6 +6,19 @@
 
 class AEffEditor;
 
+// Threads. A host renders on its audio thread and serves its user interface on another; the
+// effect sees the calls in three groups:
+// - Audio thread, one at a time: processReplacing and process, the process-events request, and
+//   (while the effect is suspended, so never during a block) open, setSampleRate, setBlockSize,
+//   suspend and resume.
+// - Any thread, at any time, including while a block renders: setParameter, getParameter,
+//   setParameterAutomated and the parameter name, label and display requests. An effect keeps
+//   the values these share with rendering race-free (Corvex holds them as atomics and renders
+//   each block from one snapshot).
+// - Every other dispatcher request (programs and their names, the editor, identity and
+//   capability queries): from the host's non-audio threads, one request at a time; program
+//   selection and names may overlap a block that is rendering.
+// The effect starts no threads and takes no locks.
 class AudioEffect {
 public:
     AudioEffect(audioMasterCallback audioMaster, int32_t numPrograms, int32_t numParams);

@@ -2,6 +2,8 @@
 // reached, and releases that scale from the right level.
 #include "synth_harness.h"
 
+#include <cmath>
+
 namespace {
 
 // A voice whose output is easy to reason about; times in seconds.
@@ -130,6 +132,33 @@ TEST(Retrigger, BelowOneSampleOfLevelRestartsFromCounterZero) {
     ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
     s.noteOn(60);
     EXPECT_EQ(s.fx.getEnvCounter(), 0); // 44100 x 0.00001 x 0.001 < 1
+}
+
+// A time between 0 and about 2.9e-39 passes the clamp but has an infinite reciprocal; at the
+// first sample of its segment t is 0 and the level must be the segment's start, not 0 x inf.
+TEST(Envelope, SubnormalTimesStartTheirSegmentsCleanly) {
+    for (float tiny : {1e-45f, 1e-40f, 2.9e-39f}) {
+        Synth attack = adsr(tiny, 0.001f, 0.5f, 0.1f);
+        attack.noteOn(60);
+        const auto a = levels(attack, 3);
+        EXPECT_EQ(a[0], 0.0f) << tiny; // t = 0 is below A: the ramp's start
+        EXPECT_EQ(a[1], 1.0f) << tiny;
+        Synth decay = adsr(0.0f, tiny, 0.5f, 0.1f);
+        decay.noteOn(60);
+        const auto d = levels(decay, 3);
+        EXPECT_EQ(d[0], 1.0f) << tiny;
+        EXPECT_EQ(d[1], 1.0f) << tiny; // the decay's first sample holds 1.0
+        EXPECT_EQ(d[2], 0.5f) << tiny;
+        Synth release = adsr(0.0f, 0.0f, 0.5f, tiny);
+        release.noteOn(60);
+        levels(release, 4);
+        release.noteOff(60);
+        const auto r = levels(release, 2);
+        EXPECT_EQ(r[0], 0.5f) << tiny; // the release's first sample keeps the level it began at
+        EXPECT_EQ(r[1], 0.0f) << tiny;
+        for (Synth* s : {&attack, &decay, &release})
+            for (float v : s->render(2048, 512)) ASSERT_TRUE(std::isfinite(v)) << tiny;
+    }
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST(RenderLoop, NoteOnInsideASoundingBlockRetriggersAtItsDelta) {
     EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
 }
 
-TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWaitWhileIdle) {
+TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWhileIdle) {
     Synth s;
     s.set({{kAttack, 0.0f}, {kDecay, 0.0f}, {kSustain, 1.0f}, {kRelease, 0.0f}});
     s.noteOn(60);
@@ -58,11 +58,27 @@ TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWaitWhileIdle) {
     EXPECT_EQ(out[88], 0.0f);
     EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
 
+    // Idle, a note-on announced beyond the block is counted down too, and sounds at its time:
+    // 600 is offset 88 of the second 512-frame block. Left at 600 it would never come due.
     Synth idle;
+    idle.set({{kAttack, 0.0f}, {kDecay, 0.0f}, {kSustain, 1.0f}});
     idle.send({{600, 0x90, 60, 100}});
-    idle.render(512);
-    EXPECT_EQ(idle.fx.getPendingDelta(), 600);
+    const auto first = idle.render(512);
+    for (float v : first) ASSERT_EQ(v, 0.0f);
+    EXPECT_EQ(idle.fx.getPendingDelta(), 88);
     EXPECT_EQ(idle.fx.getEnvStage(), kIdleStage);
+    const auto second = idle.render(512);
+    for (int i = 0; i < 88; ++i) ASSERT_EQ(second[i], 0.0f) << i;
+    EXPECT_NE(second[88], 0.0f);
+    EXPECT_EQ(idle.fx.getPendingEvent(), kNoEvent);
+
+    // Several blocks ahead, and block by block the same as one long block.
+    Synth late, whole;
+    for (Synth* s : {&late, &whole}) {
+        s->set({{kAttack, 0.0f}, {kDecay, 0.0f}, {kSustain, 1.0f}});
+        s->send({{2000, 0x90, 60, 100}});
+    }
+    EXPECT_EQ(late.render(4096, 256), whole.render(4096));
 }
 
 TEST(RenderLoop, NoteCarriedToTheBlockBoundaryIsNotLostWhenTheVoiceFallsIdle) {

@@ -66,7 +66,8 @@ TEST(Parameters, OutOfRangeIndicesChangeNothing) {
     fx.setParameter(14, 0.3f);
     fx.setParameter(-1, 0.3f);
     fx.setParameter(INT32_MAX, 0.3f);
-    EXPECT_EQ(std::memcmp(&before, &fx.currentValues(), sizeof before), 0);
+    const ParamValues after = fx.currentValues();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     char text[32];
     fx.getParameterName(14, text);
     EXPECT_STREQ(text, "-");
@@ -80,9 +81,12 @@ TEST(Parameters, ValuesAreStoredUnclamped) {
     fx.setParameter(kDecay, -0.25f);
     EXPECT_EQ(fx.getParameter(kAttack), 1.5f);
     EXPECT_EQ(fx.getParameter(kDecay), -0.25f);
+    // The display shows the value the engine renders with, so it always fits a host's buffer.
     char text[32];
     fx.getParameterDisplay(kAttack, text);
-    EXPECT_STREQ(text, "1.500000");
+    EXPECT_STREQ(text, "1.000000");
+    fx.getParameterDisplay(kDecay, text);
+    EXPECT_STREQ(text, "0.000000");
 }
 
 TEST(Programs, NamesAndCurProgram) {

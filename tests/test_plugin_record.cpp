@@ -179,16 +179,40 @@ TEST_F(PluginTest, ParameterNamesLabelsAndDisplays) {
     EXPECT_EQ(effect->getParameter(effect, -1), 0.0f);
 }
 
-TEST_F(PluginTest, HugeParameterValuesDisplaySafely) {
-    // Values are stored unclamped; their text must still fit a host's buffer.
-    for (float v : {1e30f, -3e38f, INFINITY, NAN}) {
-        effect->setParameter(effect, 2, v);
-        const std::string text = dispatchText(effect, effGetParamDisplay, 2);
-        EXPECT_LT(text.size(), 24u) << text;
-        if (!std::isnan(v)) {
-            EXPECT_EQ(effect->getParameter(effect, 2), v);
+TEST_F(PluginTest, ParameterTextsFitEightCharactersAndTheTerminator) {
+    // Bytes a request wrote into a buffer pre-filled with a marker.
+    auto written = [&](int32_t opcode, int32_t index) {
+        unsigned char buffer[64];
+        std::memset(buffer, 0xA5, sizeof buffer);
+        dispatch(effect, opcode, index, 0, buffer);
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < sizeof buffer; ++i)
+            if (buffer[i] != 0xA5) used = i + 1;
+        return used;
+    };
+    // Values are stored as sent; the text shows the value the engine renders with.
+    const struct {
+        float stored;
+        const char* shown;
+    } cases[] = {{1e30f, "1.000000"},  {-3e9f, "0.000000"},    {-3e38f, "0.000000"},
+                 {INFINITY, "1.000000"}, {-INFINITY, "0.000000"}, {NAN, "0.000000"},
+                 {-0.0f, "0.000000"},  {-0.25f, "0.000000"},   {1.5f, "1.000000"},
+                 {0.5f, "0.500000"}};
+    for (const auto& c : cases) {
+        for (int32_t index = 0; index < 15; ++index) {
+            effect->setParameter(effect, index, c.stored);
+            ASSERT_LE(written(effGetParamDisplay, index), 9u) << c.stored << " at " << index;
+            ASSERT_LE(written(effGetParamName, index), 9u) << index;
+            ASSERT_LE(written(effGetParamLabel, index), 9u) << index;
+        }
+        EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 2), c.shown) << c.stored;
+        if (!std::isnan(c.stored)) {
+            EXPECT_EQ(effect->getParameter(effect, 2), c.stored);
         }
     }
+    // LFO ph renders stored values at or above 1 as "Random".
+    effect->setParameter(effect, 5, 7.0f);
+    EXPECT_EQ(dispatchText(effect, effGetParamDisplay, 5), "Random");
 }
 
 TEST_F(PluginTest, FreshEffectPlaysProgramZero) {

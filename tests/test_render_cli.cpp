@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -290,6 +293,8 @@ void makeFixtures(const TempDir& dir) {
                            Smf::cat({Smf::header(0, 1, 1), Smf::track(Smf::cat(
                                {Smf::tempo(0, 0xFFFFFF), Smf::event(0x0FFFFFFF, {0x90, 60, 1})}))}));
     std::filesystem::create_directory(dir.path() / "folder.wav");
+    std::filesystem::create_directory(dir.path() / "songs");
+    ::mkfifo((dir / "pipe.mid").c_str(), 0600);
 }
 
 class RenderFails : public testing::TestWithParam<Failure> {};
@@ -331,6 +336,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"WrongMagic", withOut({"--plugin", "{probe}"}), "badmagic", 1, "wrong magic"},
         Failure{"NoOutputs", withOut({"--plugin", "{probe}"}), "noout", 1, "no audio outputs"},
         Failure{"MissingMidiFile", withOut({"--midi", "none.mid"}), "", 1, "cannot open MIDI file"},
+        Failure{"MidiIsAFolder", withOut({"--midi", "songs"}), "", 1, "songs: it is a folder"},
+        Failure{"MidiIsAFifo", withOut({"--midi", "pipe.mid"}), "", 1, "it is not a regular file"},
         Failure{"TruncatedMidiFile", withOut({"--midi", "truncated.mid"}), "", 1, "truncated"},
         Failure{"WrongChunk", withOut({"--midi", "riff.mid"}), "", 1, "not a Standard MIDI File"},
         Failure{"AbsurdChunkLength", withOut({"--midi", "absurd.mid"}), "", 1, "runs past the end"},
@@ -357,6 +364,65 @@ TEST(RenderFails, ACrashKeepsTheOldFileIntact) {
     EXPECT_LT(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(slurp(dir / "out.wav") == "the previous render") << "the old file was replaced";
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
+}
+
+TEST(RenderFails, LongValuesAreCutInMessages) {
+    TempDir dir;
+    const std::string huge(10000, 'Q');
+    for (const std::vector<std::string>& args :
+         {withOut({"--note", huge}), withOut({"--set", "Attack=" + huge}),
+          withOut({"--program", huge}), withOut({"--set", huge + "=0.5"})}) {
+        const RunResult r = runRenderer(args, dir.path().string());
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_LT(r.err.size(), 300u) << r.err.substr(0, 300);
+        EXPECT_NE(r.err.find("\u2026' (10000 bytes)"), std::string::npos) << r.err.substr(0, 300);
+    }
+}
+
+TEST(RenderFails, ASongJustOverFourHoursGivesBothLengths) {
+    // Exactly four hours of song plus the default three-second tail.
+    TempDir dir;
+    testsupport::writeFile(dir / "long.mid",
+                           Smf::cat({Smf::header(0, 1, 1), Smf::track(Smf::cat(
+                               {Smf::event(0, {0x90, 60, 100}), Smf::event(28800, {0x80, 60, 0})}))}));
+    const RunResult r = runRenderer(withOut({"--midi", "long.mid"}), dir.path().string());
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    for (const char* part : {"lasts 4 h 0 min 0.000 s", "4 h 0 min 3.000 s with its tail",
+                             "3.000 s over the limit", "at most 4 hours", "shorter --tail"})
+        EXPECT_NE(r.err.find(part), std::string::npos) << part << "\n" << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.mid"});
+}
+
+// ---- Output names -------------------------------------------------------------------------
+
+TEST(OutputNames, TheLongestNameTheFileSystemTakesIsWritten) {
+    TempDir dir;
+    const std::string name = std::string(251, 'n') + ".wav"; // 255 bytes
+    const RunResult r =
+        runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", name}, dir.path().string());
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{name});
+    EXPECT_EQ(readAudio(dir / name).frames, 2400);
+}
+
+TEST(OutputNames, ALinkIsWrittenThroughAndKept) {
+    TempDir dir;
+    std::filesystem::create_symlink("target.wav", dir.path() / "out.wav"); // dangling
+    const RunResult r =
+        runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "out.wav"}, dir.path().string());
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "out.wav"));
+    EXPECT_EQ(std::filesystem::read_symlink(dir.path() / "out.wav"), "target.wav");
+    EXPECT_EQ(readAudio(dir / "target.wav").frames, 2400);
+
+    // A link into a folder that does not exist: refused, the link left as it was.
+    std::filesystem::create_symlink("no/such/target.wav", dir.path() / "lost.wav");
+    const RunResult lost =
+        runRenderer({"--length", "0.05", "--tail", "0", "-q", "-o", "lost.wav"}, dir.path().string());
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.err.find("a link to"), std::string::npos) << lost.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "lost.wav"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"lost.wav", "out.wav", "target.wav"}));
 }
 
 // ---- Warnings -----------------------------------------------------------------------------

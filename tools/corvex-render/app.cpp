@@ -51,7 +51,17 @@ std::optional<int32_t> matchName(const std::vector<std::string>& names, const st
     return std::nullopt;
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string quoted(const std::string& s) { return quotedValue(s); }
+
+// A length of time as hours, minutes and seconds, e.g. "4 h 0 min 3.000 s".
+std::string duration(double seconds) {
+    const auto whole = static_cast<int64_t>(seconds);
+    const double rest = seconds - static_cast<double>(whole - whole % 60);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%lld h %lld min %.3f s", static_cast<long long>(whole / 3600),
+                  static_cast<long long>(whole % 3600 / 60), rest);
+    return buf;
+}
 
 // A one-line bar on a terminal; nothing at all otherwise.
 class ProgressBar {
@@ -115,9 +125,24 @@ Score scoreFor(const Options& o) {
     if (score.events.empty())
         throw RenderError(o.midi + ": the file holds no notes, controllers or pitch bends to play");
     const int64_t end = score.events.back().frame;
-    if (static_cast<double>(end) > kMaxRenderSeconds * rate - static_cast<double>(tailFrames))
-        throw RenderError(o.midi + ": the song lasts " + std::to_string(end / o.rate / 60) +
-                          " minutes; corvex-render renders at most 4 hours");
+    const auto maxFrames = static_cast<int64_t>(kMaxRenderSeconds * rate);
+    if (end > maxFrames - tailFrames) {
+        // Both lengths in full, so a song just over the limit never reads as equal to it.
+        const int64_t over = end + tailFrames - maxFrames;
+        char overText[64];
+        if (over >= static_cast<int64_t>(rate / 1000))
+            std::snprintf(overText, sizeof overText, "%.3f s", static_cast<double>(over) / rate);
+        else
+            std::snprintf(overText, sizeof overText, "%lld samples", static_cast<long long>(over));
+        std::string message = o.midi + ": the song lasts " + duration(static_cast<double>(end) / rate);
+        if (tailFrames > 0)
+            message += ", " + duration(static_cast<double>(end + tailFrames) / rate) +
+                       " with its tail";
+        message += std::string(": ") + overText +
+                   " over the limit, as corvex-render renders at most 4 hours (4 h 0 min 0.000 s)";
+        if (end <= maxFrames) message += "; a shorter --tail would fit";
+        throw RenderError(message);
+    }
     score.totalFrames = end + tailFrames;
     if (score.totalFrames == 0) score.totalFrames = 1;
     return score;
@@ -311,7 +336,7 @@ int32_t findProgram(Plugin& plugin, const std::string& wanted) {
     if (count == 0) throw RenderError("the plug-in has no programs to choose from");
     if (const auto n = parseInteger(wanted)) {
         if (*n < 0 || *n >= count)
-            throw RenderError("there is no program " + wanted + ": the plug-in's programs are 0 to " +
+            throw RenderError("there is no program " + quoted(wanted) + ": the plug-in's programs are 0 to " +
                               std::to_string(count - 1));
         return static_cast<int32_t>(*n);
     }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -87,9 +86,20 @@ std::string dirOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string baseOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// The file a (possibly chained) symbolic link finally names, existing or not; `path` itself when
+// it is no link. Gives up after 40 links, as the system does, and then leaves `path` alone.
+std::string linkTarget(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string next(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), next.data(), next.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= next.size()) return path;
+        next.resize(static_cast<std::size_t>(n));
+        current = next.front() == '/' ? next : dirOf(current) + "/" + next;
+    }
+    return path;
 }
 
 } // namespace
@@ -136,28 +146,30 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
         major = SF_FORMAT_RF64;
     if (channels < 1) throw RenderError("the plug-in has no audio outputs to write");
 
+    // Write where a link points and keep the link, as shell redirection does; a link to a name
+    // that does not exist yet creates that name.
+    target = linkTarget(path);
+    const std::string shown = target == path ? path : path + " (a link to " + target + ")";
     struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        // Write where the link points, as opening the link would, and keep the link.
-        if (char* real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw RenderError("cannot write " + path + ": it exists and is not a regular file");
+        throw RenderError("cannot write " + shown + ": it exists and is not a regular file");
 
+    // The temporary file sits beside the target, so the final rename cannot cross file systems.
+    // Its name is short and fixed in length, so every name the file system accepts for the
+    // target can be written.
     installCleanupHandlers();
-    static std::atomic<unsigned> serial{0};
-    const std::string dir = dirOf(target);
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + "/." + baseOf(target) + "." + std::to_string(::getpid()) + "-" +
-               std::to_string(serial++) + ".part";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            throw RenderError("cannot write " + path + ": " + errnoText(errno));
+    temp = dirOf(target) + "/.corvex-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        temp.clear();
+        throw RenderError("cannot write " + shown + ": " + errnoText(err));
     }
-    if (fd < 0) throw RenderError("cannot write " + path + ": no free temporary name");
+    // mkostemp makes the file private; the finished file gets the mode a newly created one
+    // would, as before.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     registerTemp(temp);
 
     SF_INFO info{};

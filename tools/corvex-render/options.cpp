@@ -48,7 +48,7 @@ double seconds(const std::string& option, const std::string& text, bool allowZer
     const auto v = parseNumber(text);
     if (!v || *v < 0.0 || (!allowZero && *v == 0.0) || *v > kMaxSeconds)
         throw UsageError(option + " wants " + (allowZero ? "0" : "more than 0") +
-                         " to 3600 seconds, not '" + text + "'");
+                         " to 3600 seconds, not " + quotedValue(text));
     return *v;
 }
 
@@ -57,13 +57,27 @@ long long integerIn(const std::string& option, const std::string& text, long lon
     const auto v = parseInteger(text);
     if (!v || *v < lo || *v > hi)
         throw UsageError(option + " wants a whole number from " + std::to_string(lo) + " to " +
-                         std::to_string(hi) + ", not '" + text + "'");
+                         std::to_string(hi) + ", not " + quotedValue(text));
     return *v;
 }
 
 } // namespace
 
 const char* helpText() { return kHelp; }
+
+std::string quotedValue(const std::string& text) {
+    constexpr std::size_t kShown = 60;
+    if (text.size() <= kShown) return "'" + text + "'";
+    std::size_t cut = kShown;
+    // Back up over continuation bytes so a multi-byte character is kept whole or dropped.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    std::string shown = "'";
+    shown.append(text, 0, cut);
+    shown.append("\u2026' (");
+    shown.append(std::to_string(text.size()));
+    shown.append(" bytes)");
+    return shown;
+}
 
 std::optional<double> parseNumber(const std::string& text) {
     if (text.empty() || text.size() > 64) return std::nullopt;
@@ -137,10 +151,10 @@ Options parseOptions(const std::vector<std::string>& args) {
             if (value == "wav16") o.format = SampleFormat::Pcm16;
             else if (value == "wav24") o.format = SampleFormat::Pcm24;
             else if (value == "float") o.format = SampleFormat::Float;
-            else throw UsageError("--format wants wav16, wav24 or float, not '" + value + "'");
+            else throw UsageError("--format wants wav16, wav24 or float, not " + quotedValue(value));
         }
         else if (name == "--all-programs") o.allProgramsDir = value;
-        else throw UsageError("unknown option '" + name + "'");
+        else throw UsageError("unknown option " + quotedValue(name));
 
         if (takesValue(name) && value.empty()) throw UsageError(name + " needs a value");
     }
@@ -154,8 +168,8 @@ Options parseOptions(const std::vector<std::string>& args) {
         throw UsageError("--program and --all-programs cannot be combined");
     const auto note = vsthost::parseNote(o.note);
     if (!note)
-        throw UsageError("--note wants a number 0-127 or a name like C4, F#3 or Bb2, not '" +
-                         o.note + "'");
+        throw UsageError("--note wants a number 0-127 or a name like C4, F#3 or Bb2, not " +
+                         quotedValue(o.note));
     o.noteNumber = *note;
     if (!o.midi.empty()) {
         if (noteGiven || velocityGiven || o.length)

@@ -63,6 +63,10 @@ Options parseOptions(const std::vector<std::string>& args);
 // The screen-sized summary printed by --help.
 const char* helpText();
 
+// A value the user typed, quoted for an error message and cut to a readable length with "…"
+// (never inside a UTF-8 character).
+std::string quotedValue(const std::string& text);
+
 // Strict number parsing: the whole text must be one finite number.
 std::optional<double> parseNumber(const std::string& text);
 std::optional<long long> parseInteger(const std::string& text);

@@ -1,9 +1,14 @@
 // Standard MIDI File reader.
 #include "midifile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <memory>
 
 namespace vsthost {
@@ -208,16 +213,32 @@ MidiFile MidiFile::parse(const uint8_t* data, std::size_t size) {
 }
 
 MidiFile MidiFile::load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) throw MidiFileError("cannot open MIDI file " + path);
-    const std::streamoff end = in.tellg();
-    if (end < 0) throw MidiFileError("cannot read MIDI file " + path);
-    if (static_cast<std::size_t>(end) > kMaxMidiFileBytes)
+    // Opened without blocking and checked before reading: a FIFO would otherwise hang the open
+    // until a writer came, and a folder would read as a file of nonsense size.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw MidiFileError("cannot open MIDI file " + path + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        throw MidiFileError("cannot read MIDI file " + path + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw MidiFileError("cannot read MIDI file " + path + ": it is a folder");
+    if (!S_ISREG(st.st_mode))
+        throw MidiFileError("cannot read MIDI file " + path + ": it is not a regular file");
+    if (static_cast<uint64_t>(st.st_size) > kMaxMidiFileBytes)
         throw MidiFileError(path + ": bad MIDI file: larger than 64 MiB");
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(end));
-    in.seekg(0);
-    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), end))
-        throw MidiFileError("cannot read MIDI file " + path);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw MidiFileError("cannot read MIDI file " + path + ": " + std::strerror(errno));
+        if (n == 0) break; // shrank while being read: parse what is there
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
     try {
         return parse(bytes.data(), bytes.size());
     } catch (const MidiFileError& e) {
