@@ -11,10 +11,12 @@ packages=(
   libsndfile1-dev
   libcairo2-dev libx11-dev libxext-dev libxtst-dev libfontconfig-dev libfreetype-dev
   fonts-liberation xvfb xauth x11-utils
+  # CI's formatting check.
+  clang-format
   # Third-party VST2 instruments our own host is tested against.
   amsynth dpf-plugins-vst
-  # A third-party host whose plug-in scanner loads ours.
-  qtractor
+  # Third-party hosts whose plug-in scanners load ours.
+  qtractor ardour
 )
 
 windows=0

@@ -1,8 +1,9 @@
 // The engine's portable pow and sin against the C library's, and what they cost a sounding
 // block: the render loop calls pow 60 times per block for the partials' steps and 1024 times for
 // the shaped wave (unless "OSC shap" is 0).
-#include "corvex.h"
-#include "mathfns.h"
+#include "engine/corvex.h"
+#include "engine/mathfns.h"
+#include "hostkit/host_answers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,20 +25,15 @@ template <double (*Pow)(double, double)> void shapedTable(benchmark::State& stat
     double q = 1.0;
     for (auto _ : state) {
         double sum = 0.0;
-        for (double u : bases)
-            sum += Pow(u, q);
+        for (double u : bases) sum += Pow(u, q);
         benchmark::DoNotOptimize(sum);
         q = q < 20.0 ? q + 0.37 : 1.0;
     }
     state.SetItemsProcessed(state.iterations() * kTableSize);
 }
 
-double libraryPow(double x, double y) {
-    return std::pow(x, y);
-}
-double portablePow(double x, double y) {
-    return mathfns::pow(x, y);
-}
+double libraryPow(double x, double y) { return std::pow(x, y); }
+double portablePow(double x, double y) { return mathfns::pow(x, y); }
 BENCHMARK(shapedTable<libraryPow>)->Name("pow/C library, shaped table of 1024");
 BENCHMARK(shapedTable<portablePow>)->Name("pow/mathfns, shaped table of 1024");
 
@@ -52,15 +48,11 @@ void sineTable(benchmark::State& state) {
 }
 BENCHMARK(sineTable)->Name("sin/mathfns, sine table of 1024 (once per open)");
 
-intptr_t host(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
 // A sounding block of program 12 ("OSC shap" above 0), at the frame count given; with "moving",
 // "OSC shap" changes before every block, so the shaped table (1024 pow calls) is rebuilt each
 // time. items_per_second / 44100 is how many times faster than real time it runs.
 void soundingBlock(benchmark::State& state, bool moving) {
-    Corvex effect(host);
+    Corvex effect(hostkit::versionOnlyHost);
     effect.open();
     effect.setProgram(12);
     effect.noteOn(60, 100, 0);
@@ -80,4 +72,4 @@ void soundingBlock(benchmark::State& state, bool moving) {
 BENCHMARK_CAPTURE(soundingBlock, steady, false)->Arg(32)->Arg(64)->Arg(256)->Arg(512);
 BENCHMARK_CAPTURE(soundingBlock, shape moving, true)->Arg(32)->Arg(64)->Arg(256)->Arg(512);
 
-} // namespace
+}  // namespace

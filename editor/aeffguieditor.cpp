@@ -1,7 +1,7 @@
 // AEffGUIEditor: the editor base on top of the toolkit.
-#include "aeffguieditor.h"
+#include "editor/aeffguieditor.h"
 
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <cstring>
 
@@ -39,7 +39,9 @@ int32_t AEffGUIEditor::setKnobMode(int val) {
 }
 
 namespace {
-gui::VstKeyCode toGui(const VstKeyCode& k) { return gui::VstKeyCode{k.character, k.virt, k.modifier}; }
+gui::VstKeyCode toGui(const VstKeyCode& k) {
+    return gui::VstKeyCode{k.character, k.virt, k.modifier};
+}
 }  // namespace
 
 int32_t AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {
@@ -60,6 +62,8 @@ bool AEffGUIEditor::onWheel(float distance) {
 }
 
 void AEffGUIEditor::setParameter(int32_t, float) { postUpdate(); }
+
+bool AEffGUIEditor::keysRequired() { return frame && frame->keysRequired(); }
 
 void AEffGUIEditor::draw(ERect*) {
     if (frame) frame->draw(static_cast<gui::CView*>(nullptr));

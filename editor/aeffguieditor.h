@@ -4,8 +4,8 @@
 // it, calls its open first and then builds the frame.
 #pragma once
 
-#include "aeffeditor.h"
-#include "frame.h"
+#include "host/aeffeditor.h"
+#include "gui/frame.h"
 
 class AEffGUIEditor : public AEffEditor, public gui::CFrameOwner {
 public:
@@ -20,6 +20,8 @@ public:
     int32_t onKeyUp(VstKeyCode& keyCode) override;
     bool onWheel(float distance) override;
     void setParameter(int32_t index, float value) override;
+    // True while a text field's edit box is open: the host should send its keys.
+    bool keysRequired() override;
     virtual void draw(ERect* rect);
     // A full idle pass at most every 100 ms; calls in between sleep 4 ms or return at once.
     void doIdleStuff() override;

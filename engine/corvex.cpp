@@ -1,8 +1,7 @@
 // Corvex's parameters, programs and host-facing answers. The sound engine is in voice.cpp.
-#include "corvex.h"
+#include "engine/corvex.h"
 
-#include "aeffeditor.h"
-#include "plugin_factory.h"
+#include "host/aeffeditor.h"
 
 #include <array>
 #include <cmath>
@@ -28,7 +27,7 @@ bool validIndex(int32_t index) { return index >= 0 && index < kNumParams; }
 constexpr auto kDeclaredPosition = [] {
     std::array<int32_t, kNumParams> position{};
     constexpr int32_t order[kNumParams] = {
-        kLfoFreq, kLfoHarm, kOscHarm, kLfoShrp, kLfoCent, kLfoPh,    kLfoAmnt,
+        kLfoFreq, kLfoHarm, kOscHarm, kLfoShrp, kLfoCent, kLfoPh,   kLfoAmnt,
         kLfoRand, kOscDamp, kOscShap, kAttack,  kDecay,   kSustain, kRelease,
     };
     for (int32_t i = 0; i < kNumParams; ++i) position[order[i]] = i;
@@ -41,10 +40,10 @@ float renderedValue(float v) {
     return v > 1.0f ? 1.0f : v;
 }
 
-} // namespace
+}  // namespace
 
 const int32_t kDeclaredOrder[kNumParams] = {
-    kLfoFreq, kLfoHarm, kOscHarm, kLfoShrp, kLfoCent, kLfoPh,    kLfoAmnt,
+    kLfoFreq, kLfoHarm, kOscHarm, kLfoShrp, kLfoCent, kLfoPh,   kLfoAmnt,
     kLfoRand, kOscDamp, kOscShap, kAttack,  kDecay,   kSustain, kRelease,
 };
 
@@ -103,7 +102,8 @@ bool string2float(const char* text, float& value) {
     return true;
 }
 
-Corvex::Corvex(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+Corvex::Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
     setNumInputs(0);
     setNumOutputs(2);
     hasVu(false);
@@ -124,6 +124,7 @@ Corvex::Corvex(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
             params.store(index, *programs[0].values.field(index));
     }
     wantEvents(1);
+    if (makeEditor) makeEditor(this);
 }
 
 Corvex::~Corvex() { delete[] programs; }
@@ -135,7 +136,8 @@ Corvex::~Corvex() { delete[] programs; }
 // its audio thread while its user-interface thread selects a program.
 void Corvex::setParameter(int32_t index, float value) {
     if (params.store(index, value) && programs) {
-        const int32_t program = std::atomic_ref<int32_t>(curProgram).load(std::memory_order_relaxed);
+        const int32_t program =
+            std::atomic_ref<int32_t>(curProgram).load(std::memory_order_relaxed);
         std::atomic_ref<float>(*programs[program].values.field(index))
             .store(value, std::memory_order_relaxed);
     }
@@ -202,8 +204,7 @@ bool Corvex::getProgramNameIndexed(int32_t, int32_t index, char* text) {
     const char* name = programs[index].name;
     if (std::strcmp(name, "Init") == 0)
         std::snprintf(text, kProgramNameSize, "Init %d", static_cast<int>(index) + 1);
-    else
-        copyText(text, name, kProgramNameSize);
+    else copyText(text, name, kProgramNameSize);
     return true;
 }
 
@@ -249,8 +250,4 @@ void Corvex::resume() {
 
 void Corvex::suspend() {
     if (editor) editor->suspend();
-}
-
-AudioEffect* createEffectInstance(audioMasterCallback audioMaster) {
-    return new (std::nothrow) Corvex(audioMaster);
 }

@@ -16,7 +16,7 @@
 // made between blocks are heard exactly as if a single thread had made them.
 #pragma once
 
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,9 +65,7 @@ struct ParamValues {
 
     // The field a parameter index names; null outside 0-13.
     float* field(int32_t index);
-    const float* field(int32_t index) const {
-        return const_cast<ParamValues*>(this)->field(index);
-    }
+    const float* field(int32_t index) const { return const_cast<ParamValues*>(this)->field(index); }
 };
 
 // Parameter indices in the order their fields are declared.
@@ -82,7 +80,8 @@ public:
     CurrentValues(const CurrentValues& other) { *this = other; }
     CurrentValues& operator=(const CurrentValues& other) {
         for (int32_t i = 0; i < kNumParams; ++i)
-            slots[i].store(other.slots[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+            slots[i].store(other.slots[i].load(std::memory_order_relaxed),
+                           std::memory_order_relaxed);
         return *this;
     }
 
@@ -130,9 +129,14 @@ public:
 enum EnvStage : int32_t { kAttackStage = 1, kDecayStage, kSustainStage, kReleaseStage, kIdleStage };
 enum PendingEvent : int32_t { kNoEvent = 0, kNoteOnEvent = 1, kNoteOffEvent = 2 };
 
+// Makes the editor of a new effect (which registers itself with it), or null for none. The
+// plug-in's factory supplies it: the engine itself knows nothing of windows.
+using EditorFactory = AEffEditor* (*)(AudioEffect* effect);
+
 class Corvex : public AudioEffectX {
 public:
-    explicit Corvex(audioMasterCallback audioMaster);
+    // The editor is made last, once the effect is complete (none without a factory).
+    explicit Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor = nullptr);
     ~Corvex() override;
 
     void setParameter(int32_t index, float value) override;

@@ -5,7 +5,7 @@
 // Dekker's two-product with Veltkamp splitting); they need round-to-nearest doubles without
 // excess precision and without fused multiply-adds, which is how every target is compiled. The
 // tables are computed by the compiler from the same operations, so no platform's library enters.
-#include "mathfns.h"
+#include "engine/mathfns.h"
 
 #include <array>
 #include <bit>
@@ -33,7 +33,7 @@ constexpr DD quickTwoSum(double a, double b) {
 }
 
 constexpr DD split(double a) {
-    constexpr double kSplitter = 134217729.0; // 2^27 + 1
+    constexpr double kSplitter = 134217729.0;  // 2^27 + 1
     const double t = kSplitter * a;
     const double hi = t - (t - a);
     return {hi, a - hi};
@@ -54,9 +54,7 @@ constexpr DD add(DD a, DD b) {
     return quickTwoSum(s.hi, s.lo + t.lo);
 }
 
-constexpr DD neg(DD a) {
-    return {-a.hi, -a.lo};
-}
+constexpr DD neg(DD a) { return {-a.hi, -a.lo}; }
 
 constexpr DD mul(DD a, DD b) {
     const DD p = twoProd(a.hi, b.hi);
@@ -77,22 +75,20 @@ constexpr DD div(DD a, DD b) {
     return add(quickTwoSum(q1, q2), DD{q3, 0.0});
 }
 
-constexpr DD dd(double a) {
-    return {a, 0.0};
-}
+constexpr DD dd(double a) { return {a, 0.0}; }
 
 // ln 2 and pi/2 to about 160 bits. The leading parts of the split constants carry few enough bits
 // that their products with the reduction multipliers below are exact.
 constexpr double kLn2Hi = 0x1.62e42fefa39efp-1;
 constexpr double kLn2Mid = 0x1.abc9e3b39803fp-56;
 constexpr double kLn2Lo = 0x1.7b57a079a1934p-111;
-constexpr double kLn2Hi42 = 0x1.62e42fefa3800p-1; // 42 bits: times |k| < 2^11 is exact
+constexpr double kLn2Hi42 = 0x1.62e42fefa3800p-1;  // 42 bits: times |k| < 2^11 is exact
 constexpr double kLn2Lo42 = 0x1.ef35793c76730p-45;
-constexpr double kLn2By128Part1 = 0x1.62e42fef80000p-8;  // 35 bits: times |N| < 2^18 is exact
-constexpr double kLn2By128Part2 = 0x1.1cf79abc80000p-43; // 35 bits
+constexpr double kLn2By128Part1 = 0x1.62e42fef80000p-8;   // 35 bits: times |N| < 2^18 is exact
+constexpr double kLn2By128Part2 = 0x1.1cf79abc80000p-43;  // 35 bits
 constexpr double kLn2By128Part3 = 0x1.e3b39803f2f6bp-79;
 constexpr double k128ByLn2 = 0x1.71547652b82fep+7;
-constexpr double kHalfPiPart1 = 0x1.921fb54400000p+0; // 33 bits: times |k| < 2^20 is exact
+constexpr double kHalfPiPart1 = 0x1.921fb54400000p+0;  // 33 bits: times |k| < 2^20 is exact
 constexpr double kHalfPiPart2 = 0x1.0b4611a600000p-34;
 constexpr double kHalfPiPart3 = 0x1.3198a2e000000p-69;
 constexpr double kHalfPiPart4 = 0x1.b839a252049c1p-104;
@@ -104,8 +100,7 @@ constexpr DD kLn2 = add(DD{kLn2Hi, kLn2Mid}, dd(kLn2Lo));
 constexpr int kSeriesTerms = 40;
 constexpr auto kOddInverses = [] {
     std::array<DD, kSeriesTerms> table{};
-    for (int n = 0; n < kSeriesTerms; ++n)
-        table[n] = div(dd(1.0), dd(2.0 * n + 1.0));
+    for (int n = 0; n < kSeriesTerms; ++n) table[n] = div(dd(1.0), dd(2.0 * n + 1.0));
     return table;
 }();
 constexpr auto kInverseFactorials = [] {
@@ -122,16 +117,14 @@ constexpr auto kInverseFactorials = [] {
 constexpr DD twiceAtanh(DD s, int terms) {
     const DD z = mul(s, s);
     DD sum = kOddInverses[terms - 1];
-    for (int n = terms - 2; n >= 0; --n)
-        sum = add(kOddInverses[n], mul(sum, z));
+    for (int n = terms - 2; n >= 0; --n) sum = add(kOddInverses[n], mul(sum, z));
     return mul(mul(s, sum), 2.0);
 }
 
 // exp(r), by the series to the power terms - 1.
 constexpr DD expSeries(DD r, int terms) {
     DD sum = kInverseFactorials[terms - 1];
-    for (int n = terms - 2; n >= 0; --n)
-        sum = add(kInverseFactorials[n], mul(sum, r));
+    for (int n = terms - 2; n >= 0; --n) sum = add(kInverseFactorials[n], mul(sum, r));
     return sum;
 }
 
@@ -153,7 +146,7 @@ constexpr auto kLogTable = [] {
 constexpr auto kShortInverses = [] {
     std::array<double, kLogLast - kLogFirst + 1> table{};
     for (int j = kLogFirst; j <= kLogLast; ++j) {
-        const double scaled = 131072.0 / j; // 1024 * 128 / j
+        const double scaled = 131072.0 / j;  // 1024 * 128 / j
         const auto whole = static_cast<int64_t>(scaled + 0.5);
         table[j - kLogFirst] = static_cast<double>(whole) / 1024.0;
     }
@@ -172,12 +165,11 @@ constexpr auto kLogShortInverses = [] {
 // less than 2^-110.
 constexpr auto kExp2Table = [] {
     std::array<DD, 128> table{};
-    for (int j = 0; j < 128; ++j)
-        table[j] = expSeries(mul(kLn2, j / 128.0), kSeriesTerms);
+    for (int j = 0; j < 128; ++j) table[j] = expSeries(mul(kLn2, j / 128.0), kSeriesTerms);
     return table;
 }();
 
-double powerOfTwo(int e) { // 2^e for -1022 <= e <= 1023
+double powerOfTwo(int e) {  // 2^e for -1022 <= e <= 1023
     return std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
 }
 
@@ -202,9 +194,9 @@ struct Reduced {
     int j;
 };
 
-Reduced reduce(double x) { // x positive and finite
+Reduced reduce(double x) {  // x positive and finite
     int k = 0;
-    if (x < 0x1p-1022) { // subnormal: make it normal first
+    if (x < 0x1p-1022) {  // subnormal: make it normal first
         x *= 0x1p54;
         k -= 54;
     }
@@ -242,7 +234,7 @@ DD logQuick(double x) {
     const DD logInv = kLogShortInverses[red.j - kLogFirst];
     const double mHi =
         std::bit_cast<double>(std::bit_cast<uint64_t>(red.m) & 0xFFFFFFFF00000000ull);
-    const double rHi = mHi * inv - 1.0; // exact, a multiple of 2^-31 below 2^-7.3
+    const double rHi = mHi * inv - 1.0;  // exact, a multiple of 2^-31 below 2^-7.3
     const double rLo = (red.m - mHi) * inv;
     const double r = rHi + rLo;
     // r^3/3 - r^4/4 + ... + r^9/9; the next term is below 2^-76.
@@ -274,7 +266,7 @@ DD reduceExp(DD t, int& j, int& exponent) {
 DD expPrecise(DD t, int& exponent) {
     int j = 0;
     const DD r = reduceExp(t, j, exponent);
-    return mul(kExp2Table[j], expSeries(r, 10)); // ten terms leave less than 2^-107
+    return mul(kExp2Table[j], expSeries(r, 10));  // ten terms leave less than 2^-107
 }
 
 // The same to about 2^-69: T (1 + r + p) with T r exact and the series' rest p in doubles.
@@ -298,7 +290,7 @@ bool roundsSafely(DD v, double bound) {
 }
 
 bool isInteger(double y) {
-    if (!(std::fabs(y) < 0x1p52)) return true; // every double this large is an integer
+    if (!(std::fabs(y) < 0x1p52)) return true;  // every double this large is an integer
     return static_cast<double>(static_cast<int64_t>(y)) == y;
 }
 
@@ -308,11 +300,11 @@ bool isOddInteger(double y) {
     return static_cast<double>(i) == y && (i & 1) != 0;
 }
 
-} // namespace
+}  // namespace
 
 double sin(double x) {
-    if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x; // NaN for NaN, inf
-    if (std::fabs(x) < 0x1p-26) return x; // x^3 / 6 is below half an ulp of x
+    if (!(std::fabs(x) <= std::numeric_limits<double>::max())) return x - x;  // NaN for NaN, inf
+    if (std::fabs(x) < 0x1p-26) return x;  // x^3 / 6 is below half an ulp of x
     if (std::fabs(x) >= 0x1p19) x = std::fmod(x, 4.0 * kHalfPiPart1);
 
     const double kd =
@@ -327,12 +319,12 @@ double sin(double x) {
     constexpr int kTerms = 14;
     const int quadrant = static_cast<int>(static_cast<int64_t>(kd) & 3);
     DD sum;
-    if (quadrant % 2 == 0) { // sin r = r (1 - z/3! + z^2/5! - ...)
+    if (quadrant % 2 == 0) {  // sin r = r (1 - z/3! + z^2/5! - ...)
         sum = dd(1.0);
         for (int n = kTerms; n >= 1; --n)
             sum = add(dd(1.0), neg(div(mul(sum, z), dd((2.0 * n) * (2.0 * n + 1.0)))));
         sum = mul(sum, r);
-    } else { // cos r = 1 - z/2! + z^2/4! - ...
+    } else {  // cos r = 1 - z/2! + z^2/4! - ...
         sum = dd(1.0);
         for (int n = kTerms; n >= 1; --n)
             sum = add(dd(1.0), neg(div(mul(sum, z), dd((2.0 * n - 1.0) * (2.0 * n)))));
@@ -385,4 +377,4 @@ double pow(double x, double y) {
     return odd && x < 0.0 ? -result : result;
 }
 
-} // namespace mathfns
+}  // namespace mathfns

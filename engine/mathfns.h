@@ -25,8 +25,6 @@ double sin(double x);
 double pow(double x, double y);
 
 // The remainder is exactly representable, so every conforming C library returns the same bits.
-inline double fmod(double x, double y) {
-    return std::fmod(x, y);
-}
+inline double fmod(double x, double y) { return std::fmod(x, y); }
 
-} // namespace mathfns
+}  // namespace mathfns

@@ -1,5 +1,5 @@
 // The factory bank: 64 programs of fourteen values each, in parameter-index order.
-#include "corvex.h"
+#include "engine/corvex.h"
 
 // clang-format off
 const float presets[kNumPrograms * kNumParams] = {

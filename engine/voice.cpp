@@ -6,8 +6,8 @@
 // changes the output bits, so the casts below are deliberate.
 //
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
-#include "corvex.h"
-#include "mathfns.h"
+#include "engine/corvex.h"
+#include "engine/mathfns.h"
 
 #include <algorithm>
 #include <bit>
@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr double kSemitone = 1.0594631433486938; // the float nearest 2^(1/12), widened
+constexpr double kSemitone = 1.0594631433486938;  // the float nearest 2^(1/12), widened
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kHalfPi = 1.5707964f;
 
@@ -33,7 +33,7 @@ constexpr float kMaxSampleRate = 10000000.0f;
 // Values are stored as the host sent them; the engine reads them through this, so an
 // out-of-range or non-finite value can never drive a phase out of its table.
 float safe(float v) {
-    if (!(v >= 0.0f)) return 0.0f; // negatives and NaN
+    if (!(v >= 0.0f)) return 0.0f;  // negatives and NaN
     if (v > 1.0f) return 1.0f;
     return v;
 }
@@ -61,7 +61,8 @@ bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMa
 // cannot pair a new threshold with an old reciprocal.
 ParamValues safeValues(const ParamValues& stored) {
     ParamValues p;
-    for (int32_t index = 0; index < kNumParams; ++index) *p.field(index) = safe(*stored.field(index));
+    for (int32_t index = 0; index < kNumParams; ++index)
+        *p.field(index) = safe(*stored.field(index));
     return p;
 }
 
@@ -72,7 +73,7 @@ double elapsedShare(float t, float reciprocal) {
     return t == 0.0f ? 0.0 : static_cast<double>(t) * static_cast<double>(reciprocal);
 }
 
-} // namespace
+}  // namespace
 
 float Corvex::note2freq(int32_t note) {
     return static_cast<float>(27.5 * mathfns::pow(kSemitone, static_cast<double>(note - 21)));
@@ -120,9 +121,11 @@ int32_t Corvex::processEvents(VstEvents* events) {
             constexpr float lower = 0.793700397f;
             constexpr float upper = 1.2599213f;
             if (v < 0)
-                pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
+                pitchBend =
+                    static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
             else
-                pitchBend = static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
+                pitchBend =
+                    static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
             break;
         }
         default: break;
@@ -197,8 +200,7 @@ void Corvex::initShapedTable(const ParamValues& p) {
     shapedKey = {derivedCaching, s};
     const float q = static_cast<float>(static_cast<double>(s) * 19.0 + 1.0);
     for (int i = 0; i < kTableSize; ++i) {
-        if (s == 0.0f)
-            shapedTable[i] = sineTable[i];
+        if (s == 0.0f) shapedTable[i] = sineTable[i];
         else
             shapedTable[i] = static_cast<float>(
                 (mathfns::pow(static_cast<double>(unipolarTable[i]), static_cast<double>(q)) -
@@ -305,8 +307,8 @@ void Corvex::buildLfoTable(const ParamValues& p) {
     for (int32_t j = 0; j < kTableSize; ++j) {
         // Rising half of the raised cosine up to the centre, falling half after it; neither
         // divisor can be 0 inside its own branch.
-        const int32_t idx = j < centre ? (j * 1024) / (2 * centre)
-                                       : ((1024 - j) * 1024) / (2 * (1024 - centre));
+        const int32_t idx =
+            j < centre ? (j * 1024) / (2 * centre) : ((1024 - j) * 1024) / (2 * (1024 - centre));
         const float g = powint(unipolarTable[idx], sharpness);
         lfoTable[j] = static_cast<float>((static_cast<double>(g) * depth + 1.0) - depth);
     }
@@ -421,12 +423,12 @@ void Corvex::renderPartials(double* product, const BlockValues& b) {
         const __m128d w = _mm_set_pd(shapedTable[oscIndex[i + 1]], shapedTable[oscIndex[i]]);
         const __m128d g = _mm_set_pd(lfoTable[lfoIndex[i + 1]], lfoTable[lfoIndex[i]]);
         const __m128d isOpen =
-            _mm_cmpeq_pd(_mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
-                             reinterpret_cast<const __m128i*>(partialGate + i)))),
+            _mm_cmpeq_pd(_mm_cvtps_pd(_mm_castsi128_ps(
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(partialGate + i)))),
                          open);
         const __m128d m = _mm_or_pd(_mm_and_pd(isOpen, g), _mm_andnot_pd(isOpen, floorGain));
-        const __m128d amplitude = _mm_cvtps_pd(_mm_castsi128_ps(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.amplitude + i))));
+        const __m128d amplitude = _mm_cvtps_pd(
+            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.amplitude + i))));
         _mm_store_pd(product + i, _mm_mul_pd(_mm_mul_pd(w, m), amplitude));
     }
 }
@@ -464,7 +466,8 @@ void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampl
             for (int32_t s = 0; s < sampleFrames; ++s) out1[s] = out2[s] = 0.0f;
             // An event announced beyond this block falls due in a later one, as it does after
             // a sounding block; left alone it would never come due.
-            if (pendingEvent != kNoEvent && pendingDelta >= sampleFrames) pendingDelta -= sampleFrames;
+            if (pendingEvent != kNoEvent && pendingDelta >= sampleFrames)
+                pendingDelta -= sampleFrames;
             return;
         }
     }

@@ -1,5 +1,5 @@
 // CBitmap, the transparent copy in its three forms, and the mask builder.
-#include "bitmap.h"
+#include "gui/bitmap.h"
 
 namespace gui {
 
@@ -96,8 +96,8 @@ platform::Bitmap* CreateMaskBitmap(CDrawContext* context, CRect& rect, CColor co
     {
         Holder temp(dc, maskBitmap);
         const platform::Color old = platform::setBkColor(dc, color.packed());
-        platform::bitBlt(temp.context, 0, 0, rect.width(), rect.height(), dc, rect.left,
-                         rect.top, platform::BlitOp::srcCopy);
+        platform::bitBlt(temp.context, 0, 0, rect.width(), rect.height(), dc, rect.left, rect.top,
+                         platform::BlitOp::srcCopy);
         platform::setBkColor(dc, old);
     }
     return maskBitmap;
@@ -120,8 +120,8 @@ void DrawTransparent(CDrawContext* context, CRect& rect, const CPoint& offset,
             platform::bitBlt(workHolder.context, 0, 0, w, h, dc, x, y, platform::BlitOp::srcCopy);
             platform::bitBlt(workHolder.context, 0, 0, w, h, source, offset.x, offset.y,
                              platform::BlitOp::srcInvert);
-            platform::bitBlt(workHolder.context, 0, 0, w, h, maskHolder.context, offset.x,
-                             offset.y, platform::BlitOp::srcAnd);
+            platform::bitBlt(workHolder.context, 0, 0, w, h, maskHolder.context, offset.x, offset.y,
+                             platform::BlitOp::srcAnd);
             platform::bitBlt(workHolder.context, 0, 0, w, h, source, offset.x, offset.y,
                              platform::BlitOp::srcInvert);
             platform::bitBlt(dc, x, y, w, h, workHolder.context, 0, 0, platform::BlitOp::srcCopy);

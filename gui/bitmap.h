@@ -2,8 +2,8 @@
 // resources or created blank, copied opaque, with a transparent colour, or blended.
 #pragma once
 
-#include "drawcontext.h"
-#include "geometry.h"
+#include "gui/drawcontext.h"
+#include "gui/geometry.h"
 
 #include "platform/raster.h"
 

@@ -1,8 +1,8 @@
 // CDrawContext and COffscreenContext over the platform's device contexts.
-#include "drawcontext.h"
+#include "gui/drawcontext.h"
 
-#include "bitmap.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
 
 #include <memory>
 #include <new>
@@ -72,8 +72,7 @@ void CDrawContext::lineTo(const CPoint& p) { platform::lineTo(systemContext, dev
 
 namespace {
 // Translated copies of a point list: on the stack up to 30 points, else one exact heap array.
-template <typename Fn>
-void withTranslated(const CPoint* pts, int32_t n, CPoint offset, Fn&& fn) {
+template <typename Fn> void withTranslated(const CPoint* pts, int32_t n, CPoint offset, Fn&& fn) {
     if (!pts || n <= 0) return;
     platform::Point local[kStackPoints];
     std::unique_ptr<platform::Point[]> heap;
@@ -83,7 +82,8 @@ void withTranslated(const CPoint* pts, int32_t n, CPoint offset, Fn&& fn) {
         if (!heap) return;
         out = heap.get();
     }
-    for (int32_t i = 0; i < n; ++i) out[i] = {saturatingAdd(pts[i].x, offset.x), saturatingAdd(pts[i].y, offset.y)};
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = {saturatingAdd(pts[i].x, offset.x), saturatingAdd(pts[i].y, offset.y)};
     fn(out, n);
 }
 }  // namespace
@@ -118,25 +118,27 @@ void CDrawContext::fillRect(const CRect& r) {
 }
 
 void CDrawContext::drawEllipse(const CRect& r) {
-    const CPoint p(static_cast<int32_t>((static_cast<int64_t>(r.right) - r.left) / 2 + r.left), r.top);
+    const CPoint p(static_cast<int32_t>((static_cast<int64_t>(r.right) - r.left) / 2 + r.left),
+                   r.top);
     drawArc(r, p, p);
 }
 
 void CDrawContext::fillEllipse(const CRect& r) {
     platform::Pen* previous = platform::selectPen(systemContext, platform::stockNullPen());
-    platform::ellipse(systemContext, device(add(r.left, 1), add(r.top, 1), add(r.right, 1), add(r.bottom, 1)));
+    platform::ellipse(systemContext,
+                      device(add(r.left, 1), add(r.top, 1), add(r.right, 1), add(r.bottom, 1)));
     if (previous) platform::selectPen(systemContext, previous);
 }
 
 void CDrawContext::drawArc(const CRect& r, const CPoint& from, const CPoint& to) {
-    platform::arc(systemContext, device(r.left, r.top, add(r.right, 1), add(r.bottom, 1)), device(from),
-                  device(to));
+    platform::arc(systemContext, device(r.left, r.top, add(r.right, 1), add(r.bottom, 1)),
+                  device(from), device(to));
 }
 
 void CDrawContext::fillArc(const CRect& r, const CPoint& from, const CPoint& to) {
     platform::Pen* previous = platform::selectPen(systemContext, platform::stockNullPen());
-    platform::pie(systemContext, device(add(r.left, 1), add(r.top, 1), r.right, r.bottom), device(from),
-                  device(to));
+    platform::pie(systemContext, device(add(r.left, 1), add(r.top, 1), r.right, r.bottom),
+                  device(from), device(to));
     if (previous) platform::selectPen(systemContext, previous);
 }
 
@@ -148,7 +150,9 @@ CColor CDrawContext::getPoint(const CPoint& p) {
     return CColor::fromPacked(platform::getPixel(systemContext, device(p)));
 }
 
-void CDrawContext::floodFill(const CPoint& p) { platform::floodFillSurface(systemContext, device(p)); }
+void CDrawContext::floodFill(const CPoint& p) {
+    platform::floodFillSurface(systemContext, device(p));
+}
 
 void CDrawContext::setLineStyle(CLineStyle style) {
     lineStyle = style;

@@ -3,7 +3,7 @@
 // off-screen bitmap. All on the user-interface thread.
 #pragma once
 
-#include "geometry.h"
+#include "gui/geometry.h"
 
 #include "platform/raster.h"
 #include "platform/window.h"
@@ -89,7 +89,8 @@ protected:
         return platform::Point{add(p.x, offset.x), add(p.y, offset.y)};
     }
     platform::Rect device(int32_t l, int32_t t, int32_t r, int32_t b) const {
-        return platform::Rect{add(l, offset.x), add(t, offset.y), add(r, offset.x), add(b, offset.y)};
+        return platform::Rect{add(l, offset.x), add(t, offset.y), add(r, offset.x),
+                              add(b, offset.y)};
     }
 
     platform::Context* systemContext = nullptr;

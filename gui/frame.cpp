@@ -1,8 +1,9 @@
 // CFrame: the view array, drawing and idling, event routing, the window and its class.
-#include "frame.h"
+#include "gui/frame.h"
 
-#include "bitmap.h"
-#include "drawcontext.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/paramdisplay.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,9 +34,13 @@ void exitWindowClass() {
     if (gUseCount > 0 && --gUseCount == 0) gClassName[0] = '\0';
 }
 
-platform::NativeWindow asNative(void* window) { return reinterpret_cast<platform::NativeWindow>(window); }
+platform::NativeWindow asNative(void* window) {
+    return reinterpret_cast<platform::NativeWindow>(window);
+}
 
 }  // namespace
+
+const char* const kMsgKeysRequired = "kMsgKeysRequired";
 
 int32_t CFrame::windowClassUseCount() { return gUseCount; }
 const char* CFrame::windowClassName() { return gClassName; }
@@ -155,7 +160,9 @@ bool CFrame::isChild(CView* view) {
     return false;
 }
 
-CView* CFrame::getView(int32_t index) { return index >= 0 && index < nbViews ? views[index] : nullptr; }
+CView* CFrame::getView(int32_t index) {
+    return index >= 0 && index < nbViews ? views[index] : nullptr;
+}
 
 void CFrame::setBackground(CBitmap* bitmap) {
     if (background) background->forget();
@@ -171,6 +178,16 @@ bool CFrame::setModalView(CView* view) {
     return true;
 }
 
+bool CFrame::keysRequired() { return editView && editView->notify(this, kMsgKeysRequired) != 0; }
+
+bool CFrame::getEditColors(CColor& fontColor, CColor& backColor) {
+    auto* display = dynamic_cast<CParamDisplay*>(editView);
+    if (!display) return false;
+    fontColor = display->getFontColor();
+    backColor = display->getBackColor();
+    return true;
+}
+
 void CFrame::setEditView(CView* view) {
     CView* previous = editView;
     editView = view;
@@ -179,8 +196,7 @@ void CFrame::setEditView(CView* view) {
 
 // ---- Drawing ---------------------------------------------------------------------------------
 
-template <typename Fn>
-void CFrame::withWindowContext(Fn&& fn) {
+template <typename Fn> void CFrame::withWindowContext(Fn&& fn) {
     if (!systemWindow) return;
     platform::Context* dc = platform::getWindowContext(systemWindow);
     if (!dc) return;
@@ -266,10 +282,11 @@ int32_t CFrame::getKnobMode() { return editor ? editor->getKnobMode() : 0; }
 // ---- Events ----------------------------------------------------------------------------------
 
 void CFrame::mouse(CDrawContext* context, CPoint& where) {
+    // The edit view loses the focus while it still is the edit view (a text field commits only
+    // then), and is cleared afterwards.
     if (editView) {
-        CView* previous = editView;
+        editView->looseFocus(nullptr);
         editView = nullptr;
-        previous->looseFocus(nullptr);
     }
     if (!context) return;
     const int32_t buttons = context->getMouseButtons();
@@ -308,7 +325,8 @@ bool CFrame::onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) 
         CView* v = views[i];
         CRect r;
         v->getViewSize(r);
-        if (v->getMouseEnabled() && where.isInside(r) && v->onDrop(items, nbItems, type, where)) return true;
+        if (v->getMouseEnabled() && where.isInside(r) && v->onDrop(items, nbItems, type, where))
+            return true;
     }
     return false;
 }
@@ -327,7 +345,8 @@ bool CFrame::onWheel(CDrawContext* context, const CPoint&, float distance) {
 bool CFrame::getCurrentLocation(CPoint& where) {
     platform::PointerState s;
     platform::queryPointer(systemWindow, &s);
-    const platform::Rect r = systemWindow ? platform::windowScreenRect(systemWindow) : platform::Rect{};
+    const platform::Rect r =
+        systemWindow ? platform::windowScreenRect(systemWindow) : platform::Rect{};
     where = CPoint(s.screen.x - r.left, s.screen.y - r.top);
     return true;
 }
@@ -381,8 +400,8 @@ void CFrame::onWheel(platform::Context* dc, platform::Point where, float distanc
 
 bool CFrame::canDrop() { return !modalView && !editView; }
 
-bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
-                    platform::Point where) {
+bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count,
+                    std::size_t size, platform::Point where) {
     CPoint p(where.x, where.y);
     if (kind == platform::DropKind::text) {
         void* text[1] = {const_cast<char*>(items[0])};
@@ -413,7 +432,8 @@ bool CFrame::open(CPoint* where) {
     if (!addedWindow) return false;
     if (openFlag) {
         if (systemWindow) {
-            platform::NativeWindow p = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+            platform::NativeWindow p =
+                platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
             platform::NativeWindow gp = p ? platform::nativeParent(systemWindow, p) : 0;
             if (gp) platform::nativeRaise(systemWindow, gp);
         }
@@ -456,7 +476,8 @@ bool CFrame::setSize(int32_t width, int32_t height) {
         const platform::NativeWindow p = platform::nativeParent(systemWindow, w);
         if (!p) break;
         platform::Rect wr{}, pr{};
-        if (!platform::nativeScreenRect(systemWindow, w, &wr) || !platform::nativeScreenRect(systemWindow, p, &pr))
+        if (!platform::nativeScreenRect(systemWindow, w, &wr) ||
+            !platform::nativeScreenRect(systemWindow, p, &pr))
             break;
         if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
         else platform::nativeResize(systemWindow, w, width + dx, height + dy);
@@ -507,7 +528,8 @@ bool CFrame::getPosition(int32_t& x, int32_t& y) {
 
 bool CFrame::getSize(CRect* rect) {
     if (!openFlag || !systemWindow || !rect) return false;
-    const platform::NativeWindow parent = platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
+    const platform::NativeWindow parent =
+        platform::nativeParent(systemWindow, platform::nativeHandle(systemWindow));
     platform::Rect r{};
     if (!parent || !platform::nativeScreenRect(systemWindow, parent, &r)) return false;
     platform::NativeWindow up = platform::nativeParent(systemWindow, parent);

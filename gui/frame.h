@@ -4,11 +4,15 @@
 // and the view being edited, and forwards edit gestures to the effect through its editor.
 #pragma once
 
-#include "view.h"
+#include "gui/view.h"
 
 #include "platform/window.h"
 
 namespace gui {
+
+// Asked of the edit view through notify: non-zero while it wants the host's key requests (an edit
+// box is open). Compared by address.
+extern const char* const kMsgKeysRequired;
 
 // The window record of a frame that asks the host for a window of its own.
 struct CWindowRecord {
@@ -65,6 +69,11 @@ public:
     CView* getModalView() const { return modalView; }
     void setEditView(CView* view);
     CView* getEditView() const { return editView; }
+    // Whether the edit view wants the host's keys now (the editor's keysRequired).
+    bool keysRequired();
+    // The edit-colour request of an edit box: the text and back colours of the edit view when it
+    // is a parameter display; false (colours untouched) otherwise.
+    bool getEditColors(CColor& fontColor, CColor& backColor);
 
     // Repaints v now (the whole frame when v is not a top-level view).
     void draw(CView* view);
@@ -113,8 +122,7 @@ private:
     bool onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
                 platform::Point where) override;
 
-    template <typename Fn>
-    void withWindowContext(Fn&& fn);
+    template <typename Fn> void withWindowContext(Fn&& fn);
 
     CFrameOwner* editor = nullptr;
     void* parentWindow = nullptr;

@@ -1,10 +1,10 @@
 // CView and CViewContainer: reference counting, dirty flags, off-screen composition and event
 // routing inside containers (last added first).
-#include "view.h"
+#include "gui/view.h"
 
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include <cstdio>
 #include <new>
@@ -18,7 +18,8 @@ const char* const kMsgCheckIfViewContainer = "kMsgCheckIfViewContainer";
 CView::CView(const CRect& size) : size(size), mouseableArea(size) {}
 
 CView::~CView() {
-    if (nbReference > 1) std::fprintf(stderr, "nbReference is %d when trying to delete CView\n", nbReference);
+    if (nbReference > 1)
+        std::fprintf(stderr, "nbReference is %d when trying to delete CView\n", nbReference);
 }
 
 void CView::draw(CDrawContext*) { setDirty(false); }
@@ -171,7 +172,8 @@ void CViewContainer::setViewSize(CRect& rect) {
     CView::setViewSize(rect);
     if (offscreen) {
         delete offscreen;
-        offscreen = new (std::nothrow) COffscreenContext(parentFrame, size.width(), size.height(), kBlackCColor);
+        offscreen = new (std::nothrow)
+            COffscreenContext(parentFrame, size.width(), size.height(), kBlackCColor);
     }
 }
 
@@ -190,7 +192,9 @@ int32_t CViewContainer::notify(CView*, const char* message) {
     return message == kMsgCheckIfViewContainer ? 1 : 0;
 }
 
-bool CViewContainer::hitTest(const CPoint& where, int32_t buttons) { return CView::hitTest(where, buttons); }
+bool CViewContainer::hitTest(const CPoint& where, int32_t buttons) {
+    return CView::hitTest(where, buttons);
+}
 
 bool CViewContainer::hitTestSubViews(const CPoint& where, int32_t buttons) {
     const CPoint p = local(where);
@@ -228,7 +232,8 @@ CView* CViewContainer::getCurrentView() {
 }
 
 void CViewContainer::makeOffscreen() {
-    offscreen = new (std::nothrow) COffscreenContext(parentFrame, size.width(), size.height(), kBlackCColor);
+    offscreen = new (std::nothrow)
+        COffscreenContext(parentFrame, size.width(), size.height(), kBlackCColor);
 }
 
 void CViewContainer::modifyDrawContext(int32_t save[4], CDrawContext* context) {
@@ -260,7 +265,9 @@ void CViewContainer::paintBackground(CDrawContext* target, const CRect& localRec
     }
 }
 
-void CViewContainer::drawBackgroundRect(CDrawContext* context, CRect& rect) { paintBackground(context, rect); }
+void CViewContainer::drawBackgroundRect(CDrawContext* context, CRect& rect) {
+    paintBackground(context, rect);
+}
 
 void CViewContainer::draw(CDrawContext* context) {
     if (!context) return;
@@ -318,7 +325,9 @@ void CViewContainer::update(CDrawContext* context) {
             for (CCView* n = firstView; n; n = n->next) {
                 CView* v = n->view;
                 if (!v->isDirty()) continue;
-                auto* container = v->notify(this, kMsgCheckIfViewContainer) ? static_cast<CViewContainer*>(v) : nullptr;
+                auto* container = v->notify(this, kMsgCheckIfViewContainer)
+                                      ? static_cast<CViewContainer*>(v)
+                                      : nullptr;
                 int32_t savedMode = 0;
                 if (container) {
                     savedMode = container->getMode();
@@ -382,7 +391,8 @@ bool CViewContainer::onDrop(void** items, int32_t nbItems, int32_t type, CPoint&
         CView* v = n->view;
         CRect area;
         v->getMouseableArea(area);
-        if (v->getMouseEnabled() && p.isInside(area) && v->onDrop(items, nbItems, type, p)) return true;
+        if (v->getMouseEnabled() && p.isInside(area) && v->onDrop(items, nbItems, type, p))
+            return true;
     }
     return false;
 }

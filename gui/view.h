@@ -3,7 +3,7 @@
 // a view are relative to its parent. User-interface thread only.
 #pragma once
 
-#include "geometry.h"
+#include "gui/geometry.h"
 
 namespace gui {
 
@@ -154,7 +154,9 @@ public:
 protected:
     void makeOffscreen();
     void paintBackground(CDrawContext* target, const CRect& local);
-    CPoint local(const CPoint& where) const { return CPoint(where.x - size.left, where.y - size.top); }
+    CPoint local(const CPoint& where) const {
+        return CPoint(where.x - size.left, where.y - size.top);
+    }
 
     CCView* firstView = nullptr;
     CCView* lastView = nullptr;

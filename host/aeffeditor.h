@@ -2,7 +2,7 @@
 // effect and the host's parent window and defers redrawing through an update flag.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include <atomic>
 

@@ -1,8 +1,8 @@
 // AudioEffect: the record, its trampolines, the base dispatcher (opcodes 0-24), the base host
 // requests and the value-to-text helpers.
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
-#include "aeffeditor.h"
+#include "host/aeffeditor.h"
 
 #include <cmath>
 #include <cstdio>
@@ -12,9 +12,7 @@ namespace {
 
 void* gInstance = nullptr;
 
-AudioEffect* effectOf(AEffect* e) {
-    return e ? static_cast<AudioEffect*>(e->object) : nullptr;
-}
+AudioEffect* effectOf(AEffect* e) { return e ? static_cast<AudioEffect*>(e->object) : nullptr; }
 
 // Integer conversion of a host-supplied float that is defined for every input.
 int32_t truncateToInt(double v) {
@@ -22,7 +20,7 @@ int32_t truncateToInt(double v) {
     return static_cast<int32_t>(v);
 }
 
-} // namespace
+}  // namespace
 
 void* GetInstance() { return gInstance; }
 void setInstance(void* module) { gInstance = module; }
@@ -66,8 +64,8 @@ void AudioEffect::setEditor(AEffEditor* newEditor) {
 
 // ---- Trampolines -----------------------------------------------------------------------------
 
-intptr_t AudioEffect::dispatchEffectClass(AEffect* e, int32_t opcode, int32_t index,
-                                          intptr_t value, void* ptr, float opt) {
+intptr_t AudioEffect::dispatchEffectClass(AEffect* e, int32_t opcode, int32_t index, intptr_t value,
+                                          void* ptr, float opt) {
     AudioEffect* effect = effectOf(e);
     if (!effect) return 0;
     if (opcode == effClose) {
@@ -78,15 +76,13 @@ intptr_t AudioEffect::dispatchEffectClass(AEffect* e, int32_t opcode, int32_t in
     return effect->dispatcher(opcode, index, value, ptr, opt);
 }
 
-void AudioEffect::processClass(AEffect* e, float** inputs, float** outputs,
-                               int32_t sampleFrames) {
+void AudioEffect::processClass(AEffect* e, float** inputs, float** outputs, int32_t sampleFrames) {
     if (AudioEffect* effect = effectOf(e)) effect->process(inputs, outputs, sampleFrames);
 }
 
 void AudioEffect::processClassReplacing(AEffect* e, float** inputs, float** outputs,
                                         int32_t sampleFrames) {
-    if (AudioEffect* effect = effectOf(e))
-        effect->processReplacing(inputs, outputs, sampleFrames);
+    if (AudioEffect* effect = effectOf(e)) effect->processReplacing(inputs, outputs, sampleFrames);
 }
 
 void AudioEffect::setParameterClass(AEffect* e, int32_t index, float value) {
@@ -141,10 +137,8 @@ intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value, 
     case effSetSampleRate: setSampleRate(opt); break;
     case effSetBlockSize: setBlockSize(static_cast<int32_t>(value)); break;
     case effMainsChanged:
-        if (value == 0)
-            suspend();
-        else
-            resume();
+        if (value == 0) suspend();
+        else resume();
         break;
     case effEditGetRect:
         if (editor && ptr) return editor->getRect(static_cast<ERect**>(ptr));

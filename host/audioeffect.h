@@ -2,7 +2,7 @@
 // virtual calls and offers the base behaviour every request falls back to.
 #pragma once
 
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 class AEffEditor;
 
@@ -79,8 +79,8 @@ public:
     audioMasterCallback getAudioMaster() const { return audioMaster; }
 
     // The record's entry points; each recovers the object from the record.
-    static intptr_t dispatchEffectClass(AEffect* e, int32_t opcode, int32_t index,
-                                        intptr_t value, void* ptr, float opt);
+    static intptr_t dispatchEffectClass(AEffect* e, int32_t opcode, int32_t index, intptr_t value,
+                                        void* ptr, float opt);
     static void processClass(AEffect* e, float** inputs, float** outputs, int32_t sampleFrames);
     static void processClassReplacing(AEffect* e, float** inputs, float** outputs,
                                       int32_t sampleFrames);
@@ -89,14 +89,12 @@ public:
 
 protected:
     void setFlag(int32_t bit, bool state) {
-        if (state)
-            cEffect.flags |= bit;
-        else
-            cEffect.flags &= ~bit;
+        if (state) cEffect.flags |= bit;
+        else cEffect.flags &= ~bit;
     }
     // One call of the host callback with this effect's record; 0 without a host.
-    intptr_t callHost(int32_t opcode, int32_t index = 0, intptr_t value = 0,
-                      void* ptr = nullptr, float opt = 0.0f);
+    intptr_t callHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0.0f);
 
     float sampleRate = 44100.0f;
     AEffEditor* editor = nullptr;

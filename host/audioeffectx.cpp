@@ -1,27 +1,56 @@
 // AudioEffectX: extended opcodes, extended host requests, speaker-arrangement helpers.
-#include "audioeffectx.h"
+#include "host/audioeffectx.h"
 
-#include "aeffeditor.h"
+#include "host/aeffeditor.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-const char* const plugCanDos[kNumPlugCanDos] = {
-    "sendVstEvents",    "sendVstMidiEvent", "sendVstTimeInfo",     "receiveVstEvents",
-    "receiveVstMidiEvent", "receiveVstTimeInfo", "offline",         "plugAsChannelInsert",
-    "plugAsSend",       "mixDryWet",        "noRealTime",          "multipass",
-    "metapass",         "1in1out",          "1in2out",             "2in1out",
-    "2in2out",          "2in4out",          "4in2out",             "4in4out",
-    "4in8out",          "8in4out",          "8in8out",             "midiProgramNames",
-    "conformsToWindowRules", "bypass"};
+const char* const plugCanDos[kNumPlugCanDos] = {"sendVstEvents",
+                                                "sendVstMidiEvent",
+                                                "sendVstTimeInfo",
+                                                "receiveVstEvents",
+                                                "receiveVstMidiEvent",
+                                                "receiveVstTimeInfo",
+                                                "offline",
+                                                "plugAsChannelInsert",
+                                                "plugAsSend",
+                                                "mixDryWet",
+                                                "noRealTime",
+                                                "multipass",
+                                                "metapass",
+                                                "1in1out",
+                                                "1in2out",
+                                                "2in1out",
+                                                "2in2out",
+                                                "2in4out",
+                                                "4in2out",
+                                                "4in4out",
+                                                "4in8out",
+                                                "8in4out",
+                                                "8in8out",
+                                                "midiProgramNames",
+                                                "conformsToWindowRules",
+                                                "bypass"};
 
-const char* const hostCanDos[kNumHostCanDos] = {
-    "sendVstEvents",   "sendVstMidiEvent", "sendVstTimeInfo",         "receiveVstEvents",
-    "receiveVstMidiEvent", "receiveVstTimeInfo", "reportConnectionChanges", "acceptIOChanges",
-    "sizeWindow",      "asyncProcessing",  "offline",                 "supplyIdle",
-    "supportShell",    "openFileSelector", "editFile",                "closeFileSelector",
-    "startStopProcess"};
+const char* const hostCanDos[kNumHostCanDos] = {"sendVstEvents",
+                                                "sendVstMidiEvent",
+                                                "sendVstTimeInfo",
+                                                "receiveVstEvents",
+                                                "receiveVstMidiEvent",
+                                                "receiveVstTimeInfo",
+                                                "reportConnectionChanges",
+                                                "acceptIOChanges",
+                                                "sizeWindow",
+                                                "asyncProcessing",
+                                                "offline",
+                                                "supplyIdle",
+                                                "supportShell",
+                                                "openFileSelector",
+                                                "editFile",
+                                                "closeFileSelector",
+                                                "startStopProcess"};
 
 namespace {
 
@@ -32,7 +61,7 @@ unsigned char lowByteOf(float opt) {
     return static_cast<unsigned char>(static_cast<int32_t>(v) & 0xFF);
 }
 
-} // namespace
+}  // namespace
 
 intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr,
                                   float opt) {
@@ -55,8 +84,7 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         return getOutputProperties(index, static_cast<VstPinProperties*>(ptr)) ? 1 : 0;
     case effGetPlugCategory: return getPlugCategory();
     case effGetCurrentPosition: return reportCurrentPosition();
-    case effGetDestinationBuffer:
-        return reinterpret_cast<intptr_t>(reportDestinationBuffer());
+    case effGetDestinationBuffer: return reinterpret_cast<intptr_t>(reportDestinationBuffer());
     case effOfflineNotify:
         return offlineNotify(static_cast<VstAudioFile*>(ptr), value32, index != 0) ? 1 : 0;
     case effOfflinePrepare:
@@ -253,9 +281,7 @@ int32_t AudioEffectX::hostVendorSpecific(int32_t lArg1, int32_t lArg2, void* ptr
         callHost(audioMasterVendorSpecific, lArg1, lArg2, ptrArg, floatArg));
 }
 
-bool AudioEffectX::canHostDo(char* text) {
-    return callHost(audioMasterCanDo, 0, 0, text) != 0;
-}
+bool AudioEffectX::canHostDo(char* text) { return callHost(audioMasterCanDo, 0, 0, text) != 0; }
 
 int32_t AudioEffectX::getHostLanguage() {
     return static_cast<int32_t>(callHost(audioMasterGetLanguage));
@@ -297,7 +323,7 @@ constexpr std::size_t arrangementBytes(int32_t channels) {
     return offsetof(VstSpeakerArrangement, speakers) +
            static_cast<std::size_t>(channels) * sizeof(VstSpeakerProperties);
 }
-} // namespace
+}  // namespace
 
 bool AudioEffectX::allocateArrangement(VstSpeakerArrangement** arrangement, int32_t nbChannels) {
     if (!arrangement || nbChannels < 0) return false;

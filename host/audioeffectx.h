@@ -2,7 +2,7 @@
 // extended host request, and offers the speaker-arrangement helpers.
 #pragma once
 
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
 class AudioEffectX : public AudioEffect {
 public:
@@ -49,8 +49,7 @@ public:
     virtual float* reportDestinationBuffer() { return nullptr; }
     virtual bool offlineRead(VstOfflineTask* offline, int32_t option, bool readSource = true);
     virtual bool offlineWrite(VstOfflineTask* offline, int32_t option);
-    virtual bool offlineStart(VstAudioFile* ptr, int32_t numAudioFiles,
-                              int32_t numNewAudioFiles);
+    virtual bool offlineStart(VstAudioFile* ptr, int32_t numAudioFiles, int32_t numNewAudioFiles);
     virtual int32_t offlineGetCurrentPass();
     virtual int32_t offlineGetCurrentMetaPass();
     virtual bool offlineNotify(VstAudioFile*, int32_t, bool) { return false; }

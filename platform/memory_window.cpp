@@ -1,6 +1,7 @@
 // The in-memory window system used by the unit tests: child windows are bitmaps, events are
 // queued by the test, and time only passes when the test or a sleep says so.
 #include "platform/memory_window.h"
+#include "raster_window.h"
 #include "window_dispatch.h"
 
 #include <algorithm>
@@ -143,9 +144,12 @@ Window* createChildWindow(const WindowOptions& o) {
     w->dispatch.bind(o.events, &w->contexts);
     // The child sits at the parent's top-left corner; the host table knows it too, so that
     // walking up from it works like walking up from any other window.
-    s.hosts[w->handle] = Host{{parent->second.rect.left, parent->second.rect.top,
-                               parent->second.rect.left + o.width, parent->second.rect.top + o.height},
-                              o.parent, false, 0};
+    s.hosts[w->handle] =
+        Host{{parent->second.rect.left, parent->second.rect.top, parent->second.rect.left + o.width,
+              parent->second.rect.top + o.height},
+             o.parent,
+             false,
+             0};
     ++s.live;
     return w.release();
 }
@@ -186,8 +190,9 @@ void pumpEvents(Window* w, bool paintOnly) {
             w->lastDrop = false;
             if (w->dropTarget && w->dispatch.canDrop()) {
                 if (e.dropKind == DropKind::text)
-                    w->lastDrop = w->dispatch.drop(e.dropKind, ptrs.data(), 1,
-                                                   e.items.empty() ? 0 : e.items[0].size() + 1, where);
+                    w->lastDrop =
+                        w->dispatch.drop(e.dropKind, ptrs.data(), 1,
+                                         e.items.empty() ? 0 : e.items[0].size() + 1, where);
                 else
                     w->lastDrop = w->dispatch.drop(e.dropKind, ptrs.data(),
                                                    static_cast<int32_t>(ptrs.size()), 0, where);
@@ -215,9 +220,7 @@ uint32_t eventTime(Window* w) { return w ? w->eventTicks : 0; }
 
 Context* getWindowContext(Window* w) {
     if (!w) return nullptr;
-    Context* c = createContext(nullptr);
-    if (c) selectBitmap(c, w->image);
-    return c;
+    return createWindowContext(w->image);
 }
 
 void releaseWindowContext(Window* w, Context* c) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/raster.h"
+#include "raster_window.h"
 
 #include <cstdint>
 #include <vector>

@@ -66,8 +66,8 @@ int visit(dl_phdr_info* info, std::size_t, void* arg) {
         const ElfW(Phdr)& ph = info->dlpi_phdr[i];
         if (ph.p_type != PT_NOTE) continue;
         const std::size_t align = ph.p_align == 8 ? 8 : 4;
-        scanNotes(reinterpret_cast<const uint8_t*>(info->dlpi_addr + ph.p_vaddr), ph.p_memsz,
-                  align, s);
+        scanNotes(reinterpret_cast<const uint8_t*>(info->dlpi_addr + ph.p_vaddr), ph.p_memsz, align,
+                  s);
     }
     return 1;  // the module was found: stop
 }
@@ -80,7 +80,8 @@ void* thisModule() {
     return info.dli_fbase;
 }
 
-bool findResource(void* module, uint32_t type, int32_t id, const uint8_t** data, std::size_t* size) {
+bool findResource(void* module, uint32_t type, int32_t id, const uint8_t** data,
+                  std::size_t* size) {
     if (!module || !data || !size) return false;
     Search s{reinterpret_cast<uintptr_t>(module), type, id};
     dl_iterate_phdr(&visit, &s);

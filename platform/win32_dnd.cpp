@@ -82,7 +82,8 @@ public:
         return static_cast<ULONG>(refs);
     }
 
-    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect) override {
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL pt,
+                                        DWORD* effect) override {
         accept = offers(data, CF_TEXT) || offers(data, CF_HDROP);
         return DragOver(keys, pt, effect);
     }
@@ -98,7 +99,8 @@ public:
         accept = false;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect) override {
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL pt,
+                                   DWORD* effect) override {
         DWORD answer = DROPEFFECT_NONE;
         if (window && window->hwnd && data) {
             POINT p{pt.x, pt.y};

@@ -152,7 +152,7 @@ Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) 
 
 void deleteBitmap(Bitmap* bitmap) {
     if (!bitmap) return;
-    if (bitmap->selectedBy) {
+    if (bitmap->selectedBy || bitmap->windowContexts > 0) {
         bitmap->deletePending = true;
         return;
     }
@@ -264,7 +264,8 @@ Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
         return nullptr;
     }
     GdiFlush();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i) b->bits[i] &= kRgbMask;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i)
+        b->bits[i] &= kRgbMask;
     return b;
 }
 
@@ -375,8 +376,43 @@ Context* createContext(Context* compatible) {
     return c;
 }
 
+Context* createWindowContext(Bitmap* image) {
+    if (!image || image->mono || image->selectedBy) return nullptr;
+    if (!image->windowDC) {
+        image->windowDC = CreateCompatibleDC(nullptr);
+        if (!image->windowDC) return nullptr;
+        SelectObject(image->windowDC, image->handle);
+    }
+    Context* c = wrapForeignContext(image->windowDC, nullptr);
+    if (!c) {
+        if (image->windowContexts == 0) {
+            DeleteDC(image->windowDC);
+            image->windowDC = nullptr;
+        }
+        return nullptr;
+    }
+    c->windowImage = image;
+    c->bitmap = image;
+    ++image->windowContexts;
+    return c;
+}
+
 void deleteContext(Context* context) {
-    if (!context || context->window) return;  // window contexts go back to their window
+    if (!context) return;
+    if (Bitmap* image = context->windowImage) {
+        // The last context on a window's image lets its device context go.
+        delete context;
+        if (--image->windowContexts == 0) {
+            DeleteDC(image->windowDC);
+            image->windowDC = nullptr;
+            if (image->deletePending) {
+                DeleteObject(image->handle);
+                delete image;
+            }
+        }
+        return;
+    }
+    if (context->window) return;  // window contexts go back to their window
     Bitmap* held = context->bitmap;
     if (held != &context->stockBitmap) SelectObject(context->dc, context->stockBitmap.handle);
     DeleteDC(context->dc);
@@ -400,7 +436,8 @@ Context* wrapForeignContext(HDC dc, HWND window) {
 void releaseForeignContext(Context* context) { delete context; }
 
 Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
-    if (!valid(context) || !bitmap || context->window) return nullptr;
+    if (!valid(context) || !bitmap || context->window || context->windowImage) return nullptr;
+    if (bitmap->windowContexts > 0) return nullptr;
     if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
     Bitmap* old = context->bitmap;
     if (old == bitmap) return old;
@@ -466,9 +503,9 @@ Brush* selectBrush(Context* context, Brush* brush) {
 namespace {
 Font* stockFont() {
     // The system font the toolkit expects of a fresh context: bold Arial of 12 pixels.
-    static HFONT font = CreateFontA(-12, 0, 0, 0, 700, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                                    OUT_STRING_PRECIS, CLIP_STROKE_PRECIS, DEFAULT_QUALITY,
-                                    VARIABLE_PITCH | FF_SWISS, "Arial");
+    static HFONT font =
+        CreateFontA(-12, 0, 0, 0, 700, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STRING_PRECIS,
+                    CLIP_STROKE_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Arial");
     return reinterpret_cast<Font*>(font);
 }
 }  // namespace
@@ -477,10 +514,10 @@ Font* createFont(const FontDesc& desc) {
     char face[LF_FACESIZE] = "Arial";
     if (desc.face && *desc.face) std::snprintf(face, sizeof face, "%s", desc.face);
     int height = desc.height == 0 ? -12 : std::clamp(desc.height, -2048, 2048);
-    return reinterpret_cast<Font*>(CreateFontA(
-        height, 0, 0, 0, std::clamp(desc.weight, 0, 1000), desc.italic, desc.underline, FALSE,
-        ANSI_CHARSET, OUT_STRING_PRECIS, CLIP_STROKE_PRECIS, DEFAULT_QUALITY, desc.pitchAndFamily,
-        face));
+    return reinterpret_cast<Font*>(CreateFontA(height, 0, 0, 0, std::clamp(desc.weight, 0, 1000),
+                                               desc.italic, desc.underline, FALSE, ANSI_CHARSET,
+                                               OUT_STRING_PRECIS, CLIP_STROKE_PRECIS,
+                                               DEFAULT_QUALITY, desc.pitchAndFamily, face));
 }
 void deleteFont(Font* font) {
     if (font && font != stockFont()) DeleteObject(fontOf(font));
@@ -518,11 +555,14 @@ Rop2 setRop2(Context* c, Rop2 mode) {
     const int old = SetROP2(c->dc, mode == Rop2::mergePen    ? R2_MERGEPEN
                                    : mode == Rop2::notXorPen ? R2_NOTXORPEN
                                                              : R2_COPYPEN);
-    return old == R2_MERGEPEN ? Rop2::mergePen : old == R2_NOTXORPEN ? Rop2::notXorPen : Rop2::copyPen;
+    return old == R2_MERGEPEN    ? Rop2::mergePen
+           : old == R2_NOTXORPEN ? Rop2::notXorPen
+                                 : Rop2::copyPen;
 }
 StretchMode setStretchMode(Context* c, StretchMode mode) {
     if (!valid(c)) return StretchMode::colorOnColor;
-    const int old = SetStretchBltMode(c->dc, mode == StretchMode::halftone ? HALFTONE : COLORONCOLOR);
+    const int old =
+        SetStretchBltMode(c->dc, mode == StretchMode::halftone ? HALFTONE : COLORONCOLOR);
     // Halftone reads the brush origin; it has to be set again after switching.
     if (mode == StretchMode::halftone) SetBrushOrgEx(c->dc, 0, 0, nullptr);
     return old == HALFTONE ? StretchMode::halftone : StretchMode::colorOnColor;
@@ -534,7 +574,8 @@ void setClipRect(Context* c, const Rect* clip) {
         return;
     }
     const RECT r = toRect(*clip);
-    HRGN region = CreateRectRgn(r.left, r.top, std::max(r.left, r.right), std::max(r.top, r.bottom));
+    HRGN region =
+        CreateRectRgn(r.left, r.top, std::max(r.left, r.right), std::max(r.top, r.bottom));
     SelectClipRgn(c->dc, region);  // the context keeps a copy
     DeleteObject(region);
 }
@@ -573,8 +614,10 @@ bool clipSegment(Point a, Point b, POINT* out) {
     };
     if (!edge(-dx, x0 - lo) || !edge(dx, hi - x0) || !edge(-dy, y0 - lo) || !edge(dy, hi - y0))
         return false;
-    out[0] = {static_cast<LONG>(std::lround(x0 + t0 * dx)), static_cast<LONG>(std::lround(y0 + t0 * dy))};
-    out[1] = {static_cast<LONG>(std::lround(x0 + t1 * dx)), static_cast<LONG>(std::lround(y0 + t1 * dy))};
+    out[0] = {static_cast<LONG>(std::lround(x0 + t0 * dx)),
+              static_cast<LONG>(std::lround(y0 + t0 * dy))};
+    out[1] = {static_cast<LONG>(std::lround(x0 + t1 * dx)),
+              static_cast<LONG>(std::lround(y0 + t1 * dy))};
     return true;
 }
 }  // namespace
@@ -585,7 +628,8 @@ void lineTo(Context* c, Point p) {
     GetCurrentPositionEx(c->dc, &cur);
     const Point from{cur.x, cur.y};
     POINT seg[2];
-    const bool inRange = std::abs(int64_t(p.x)) <= kCoordLimit && std::abs(int64_t(p.y)) <= kCoordLimit;
+    const bool inRange =
+        std::abs(int64_t(p.x)) <= kCoordLimit && std::abs(int64_t(p.y)) <= kCoordLimit;
     if (inRange) {
         LineTo(c->dc, p.x, p.y);
         seg[0] = cur;
@@ -671,7 +715,8 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
     GetCurrentPositionEx(c->dc, &cur);
     if (sweep == 0.0f) {
         // Only the line to the arc's start: Wine draws a whole circle for an empty sweep.
-        const double a = std::fmod(static_cast<double>(startDegrees), 360.0) * 3.14159265358979323846 / 180.0;
+        const double a =
+            std::fmod(static_cast<double>(startDegrees), 360.0) * 3.14159265358979323846 / 180.0;
         LineTo(c->dc, static_cast<int>(std::lround(m.x + r * std::cos(a))),
                static_cast<int>(std::lround(m.y - r * std::sin(a))));
     } else {
@@ -695,7 +740,8 @@ Color setPixel(Context* c, Point p, Color color) {
 
 Color getPixel(Context* c, Point p) {
     if (!valid(c)) return kInvalidColor;
-    if (std::abs(int64_t(p.x)) > kCoordLimit || std::abs(int64_t(p.y)) > kCoordLimit) return kInvalidColor;
+    if (std::abs(int64_t(p.x)) > kCoordLimit || std::abs(int64_t(p.y)) > kCoordLimit)
+        return kInvalidColor;
     // Outside the clip the answer is "invalid"; Wine would read the pixel anyway.
     if (!PtVisible(c->dc, p.x, p.y)) return kInvalidColor;
     const COLORREF v = GetPixel(c->dc, p.x, p.y);
@@ -717,7 +763,11 @@ bool validUtf8(const unsigned char* s, std::size_t n) {
     std::size_t i = 0;
     while (i < n) {
         const unsigned char c = s[i];
-        const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        const std::size_t len = c < 0x80         ? 1
+                                : (c >> 5) == 6  ? 2
+                                : (c >> 4) == 14 ? 3
+                                : (c >> 3) == 30 ? 4
+                                                 : 0;
         if (len == 0 || i + len > n) return false;
         for (std::size_t k = 1; k < len; ++k)
             if ((s[i + k] & 0xC0) != 0x80) return false;
@@ -786,7 +836,8 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
 namespace {
 // The destination block cut to what the destination can show, the source offsets following;
 // false when nothing is left. Keeps GDI away from coordinates it cannot add up.
-bool clipBlit(Context* dst, int32_t& x, int32_t& y, int32_t& w, int32_t& h, int32_t& sx, int32_t& sy) {
+bool clipBlit(Context* dst, int32_t& x, int32_t& y, int32_t& w, int32_t& h, int32_t& sx,
+              int32_t& sy) {
     if (w <= 0 || h <= 0) return false;
     RECT box{};
     if (GetClipBox(dst->dc, &box) == ERROR) return false;
@@ -813,7 +864,8 @@ bool clipBlit(Context* dst, int32_t& x, int32_t& y, int32_t& w, int32_t& h, int3
     return true;
 }
 
-bool stretchArgsOk(int32_t x, int32_t y, int32_t w, int32_t h, int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+bool stretchArgsOk(int32_t x, int32_t y, int32_t w, int32_t h, int32_t sx, int32_t sy, int32_t sw,
+                   int32_t sh) {
     auto ok = [](int32_t v) { return std::abs(int64_t(v)) <= kCoordLimit; };
     return w > 0 && h > 0 && sw > 0 && sh > 0 && ok(x) && ok(y) && ok(sx) && ok(sy) && ok(w) &&
            ok(h) && ok(sw) && ok(sh);
@@ -929,7 +981,8 @@ bool averagedStretch(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, C
             const uint32_t pr = static_cast<uint32_t>(std::lround(r / total));
             const uint32_t pg = static_cast<uint32_t>(std::lround(g / total));
             const uint32_t pb = static_cast<uint32_t>(std::lround(b / total));
-            work->bits[static_cast<size_t>(py - top) * work->width + (px - left)] = pr << 16 | pg << 8 | pb;
+            work->bits[static_cast<size_t>(py - top) * work->width + (px - left)] =
+                pr << 16 | pg << 8 | pb;
         }
     }
     BitBlt(dst->dc, left, top, work->width, work->height, wc->dc, 0, 0, SRCCOPY);
@@ -941,8 +994,8 @@ bool averagedStretch(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, C
 
 }  // namespace
 
-void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
-                int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh) {
     if (!valid(dst) || !valid(src) || !stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return;
     const bool resized = w != sw || h != sh;
     const bool colour = !(dst->bitmap && dst->bitmap->mono) && src->bitmap && !src->bitmap->mono;
@@ -968,16 +1021,19 @@ Msimg gMsimg;
 
 bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
                     int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key) {
-    if (!valid(dst) || !valid(src) || !gMsimg.transparentBlt || !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+    if (!valid(dst) || !valid(src) || !gMsimg.transparentBlt ||
+        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
         return false;
-    const bool ok = gMsimg.transparentBlt(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, key & kRgbMask);
+    const bool ok =
+        gMsimg.transparentBlt(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, key & kRgbMask);
     touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
     return ok;
 }
 
-bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
-                int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
-    if (!valid(dst) || !valid(src) || !gMsimg.alphaBlend || !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
+    if (!valid(dst) || !valid(src) || !gMsimg.alphaBlend ||
+        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
         return false;
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, alpha, 0};
     const bool ok = gMsimg.alphaBlend(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, blend);

@@ -6,6 +6,7 @@
 
 #include "platform/raster.h"
 #include "platform/window.h"
+#include "raster_window.h"
 #include "window_dispatch.h"
 
 #include <windows.h>
@@ -22,14 +23,18 @@ struct Bitmap {
     Rect damage{0, 0, 0, 0};
     Context* selectedBy = nullptr;
     bool deletePending = false;
+    // A window's image (raster_window.h): one device context shared by all its window contexts.
+    HDC windowDC = nullptr;
+    int32_t windowContexts = 0;
 };
 
 struct Context {
     HDC dc = nullptr;
-    HWND window = nullptr;      // a window's device context: released by the window, not here
-    bool fromGetDC = false;     // the window's own (GetDC), not a paint message's
-    Bitmap* bitmap = nullptr;   // memory contexts: what is selected (the stock bitmap at first)
-    Bitmap stockBitmap;         // the 1 x 1 monochrome bitmap a fresh memory context holds
+    HWND window = nullptr;          // a window's device context: released by the window, not here
+    bool fromGetDC = false;         // the window's own (GetDC), not a paint message's
+    Bitmap* windowImage = nullptr;  // a context on a window's image, sharing its device context
+    Bitmap* bitmap = nullptr;       // memory contexts: what is selected (the stock bitmap at first)
+    Bitmap stockBitmap;             // the 1 x 1 monochrome bitmap a fresh memory context holds
 };
 
 // A context over a device context the caller owns (a window's, or the paint message's): the
@@ -39,6 +44,7 @@ Context* wrapForeignContext(HDC dc, HWND window);
 void releaseForeignContext(Context* context);
 
 class DropTarget;
+struct EditBox;
 
 // A native edit box's colours, asked of the box's owner when the box paints; the window keeps
 // the background brush it hands to the system.
@@ -61,12 +67,18 @@ struct Window {
     EditColorQuery editColorQuery = nullptr;
     void* editColorOwner = nullptr;
     HBRUSH editBrush = nullptr;
+    EditBox* editBox = nullptr;  // the edit box open over this window (win32_editbox.cpp)
 };
 
 // The OLE drop target (win32_dnd.cpp). revokeDropTarget is safe to call when none is registered
 // and must run while the window still exists.
 bool registerDropTarget(Window* window);
 void revokeDropTarget(Window* window);
+
+// The edit box's notifications that reach its parent (win32_editbox.cpp): true when the command
+// was the box's. editBoxWindowGone: the window is being destroyed with the box inside.
+bool editBoxCommand(Window* window, WPARAM wParam, LPARAM lParam);
+void editBoxWindowGone(Window* window, bool notify);
 
 // UTF-8 (or, failing that, Latin-1) to UTF-16, at most kMaxTextBytes of input.
 std::wstring widen(const char* text);

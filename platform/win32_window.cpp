@@ -69,7 +69,9 @@ private:
     HWND hwnd;
 };
 
-Window* windowOf(HWND hwnd) { return reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
+Window* windowOf(HWND hwnd) {
+    return reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
 
 // Buttons are reported physically: the system's left button message is the primary button,
 // which the swap setting moves to the right-hand one.
@@ -95,7 +97,8 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (dc) {
             PaintContext source(dc, hwnd);
             EventDispatch::Pass pass(w->dispatch, true);
-            w->dispatch.addDamage({ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom});
+            w->dispatch.addDamage(
+                {ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom});
             w->dispatch.paint(&source);
         }
         EndPaint(hwnd, &ps);
@@ -109,6 +112,9 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         w->dispatch.buttonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, physical(message));
         return 0;
     }
+    case WM_COMMAND:
+        if (editBoxCommand(w, wParam, lParam)) return 0;
+        break;
     case WM_CTLCOLOREDIT: {
         EditColors colors;
         if (!w->editColorQuery || !w->editColorQuery(w->editColorOwner, &colors)) break;
@@ -124,14 +130,14 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         // Destroyed by the system (with the host's window): OLE lets go of us while the window
         // still exists.
         revokeDropTarget(w);
+        editBoxWindowGone(w, true);
         w->dispatch.destroyed();
         break;
     case WM_NCDESTROY:
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         w->hwnd = nullptr;
         break;
-    default:
-        break;
+    default: break;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -156,6 +162,7 @@ Window* createChildWindow(const WindowOptions& o) {
 
 void destroyWindow(Window* w) {
     if (!w) return;
+    editBoxWindowGone(w, false);
     if (w->hwnd && IsWindow(w->hwnd)) {
         revokeDropTarget(w);
         // Ours to end: no destroy notice goes back to the owner.
@@ -213,7 +220,8 @@ Rect windowScreenRect(Window* w) {
 }
 
 bool resizeWindow(Window* w, int32_t width, int32_t height) {
-    if (!w || !w->hwnd || width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+    if (!w || !w->hwnd || width <= 0 || height <= 0 || width > kMaxBitmapSide ||
+        height > kMaxBitmapSide)
         return false;
     return SetWindowPos(w->hwnd, nullptr, 0, 0, width, height,
                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) != 0;
@@ -285,7 +293,9 @@ void setCursor(Window* w, Cursor cursor) {
     }
     LPCSTR shape = nullptr;
     switch (cursor) {
-    case Cursor::standard: SetCursor(w->defaultCursor ? w->defaultCursor : LoadCursorA(nullptr, IDC_ARROW)); return;
+    case Cursor::standard:
+        SetCursor(w->defaultCursor ? w->defaultCursor : LoadCursorA(nullptr, IDC_ARROW));
+        return;
     case Cursor::wait: shape = IDC_WAIT; break;
     case Cursor::sizeWE: shape = IDC_SIZEWE; break;
     case Cursor::sizeNS: shape = IDC_SIZENS; break;

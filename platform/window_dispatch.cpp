@@ -91,7 +91,8 @@ bool EventDispatch::canDrop() { return isAlive && events && events->canDrop(); }
 bool EventDispatch::drop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
                          Point where) {
     if (!isAlive || !events || !items || count < 0) return false;
-    if (!inPaintOnlyPass()) return events->canDrop() && events->onDrop(kind, items, count, size, where);
+    if (!inPaintOnlyPass())
+        return events->canDrop() && events->onDrop(kind, items, count, size, where);
     Held e;
     e.kind = Held::dropped;
     e.dropKind = kind;

@@ -78,7 +78,8 @@ public:
     bool canDrop();
     // A drop arriving inside a paint-only pass is copied and delivered later; the answer is then
     // true (the drop was accepted for delivery).
-    bool drop(DropKind kind, const char* const* items, int32_t count, std::size_t size, Point where);
+    bool drop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
+              Point where);
     // The window system destroyed the window.
     void destroyed();
 

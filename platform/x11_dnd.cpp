@@ -39,8 +39,7 @@ void finish(Window* w, bool accepted) {
     if (w->drop.version >= 2 || !accepted)
         sendToSource(w, w->atoms.xdndFinished, accepted ? 1 : 0,
                      accepted ? static_cast<long>(w->drop.action) : 0, 0, 0);
-    else
-        sendToSource(w, w->atoms.xdndFinished, 0, 0, 0, 0);
+    else sendToSource(w, w->atoms.xdndFinished, 0, 0, 0, 0);
     w->drop = {};
 }
 
@@ -96,7 +95,8 @@ void onPosition(Window* w, const XClientMessageEvent& m) {
     XTranslateCoordinates(w->display, w->root, w->window, rx, ry, &x, &y, &child);
     w->drop.where = {x, y};
     const bool accept = w->drop.chosenType != None && w->dispatch.canDrop();
-    w->drop.action = accept ? (controlHeld(w) ? w->atoms.xdndActionCopy : w->atoms.xdndActionMove) : None;
+    w->drop.action =
+        accept ? (controlHeld(w) ? w->atoms.xdndActionCopy : w->atoms.xdndActionMove) : None;
     // Bit 1: keep sending positions, the answer may change (a modal view, Control pressed).
     sendToSource(w, w->atoms.xdndStatus, accept ? 3 : 2, 0, 0, static_cast<long>(w->drop.action));
 }
@@ -124,8 +124,9 @@ void onData(Window* w, const XSelectionEvent& s) {
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        const bool read = XGetWindowProperty(w->display, w->window, s.property, 0, kMaxDropBytes / 4, True,
-                                             AnyPropertyType, &type, &format, &count, &after, &data) == Success;
+        const bool read =
+            XGetWindowProperty(w->display, w->window, s.property, 0, kMaxDropBytes / 4, True,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success;
         // Incremental transfers and oversized data are refused rather than cut short.
         if (read && data && format == 8 && type != w->atoms.incr && after == 0) {
             const std::string bytes(reinterpret_cast<const char*>(data), count);
@@ -159,8 +160,9 @@ void onData(Window* w, const XSelectionEvent& s) {
             int format = 0;
             unsigned long count = 0, after = 0;
             unsigned char* data = nullptr;
-            if (XGetWindowProperty(w->display, current, w->atoms.wmState, 0, 1, False, AnyPropertyType, &type,
-                                   &format, &count, &after, &data) == Success &&
+            if (XGetWindowProperty(w->display, current, w->atoms.wmState, 0, 1, False,
+                                   AnyPropertyType, &type, &format, &count, &after,
+                                   &data) == Success &&
                 type != None)
                 managed = current;
             if (data) XFree(data);
@@ -179,10 +181,11 @@ bool hasProperty(Window* w, ::Window win, Atom property, long* value) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const bool found = XGetWindowProperty(w->display, win, property, 0, 1, False, AnyPropertyType, &type,
-                                          &format, &count, &after, &data) == Success &&
+    const bool found = XGetWindowProperty(w->display, win, property, 0, 1, False, AnyPropertyType,
+                                          &type, &format, &count, &after, &data) == Success &&
                        type != None;
-    if (found && value && data && count == 1 && format == 32) *value = *reinterpret_cast<long*>(data);
+    if (found && value && data && count == 1 && format == 32)
+        *value = *reinterpret_cast<long*>(data);
     if (data) XFree(data);
     return found;
 }
@@ -245,7 +248,8 @@ void dropEvent(Window* w, const XEvent& e) {
     if (m.message_type == w->atoms.xdndEnter) onEnter(w, m);
     else if (m.message_type == w->atoms.xdndPosition) onPosition(w, m);
     else if (m.message_type == w->atoms.xdndLeave) {
-        if (static_cast<::Window>(m.data.l[0]) == w->drop.source && !w->drop.awaitingData) w->drop = {};
+        if (static_cast<::Window>(m.data.l[0]) == w->drop.source && !w->drop.awaitingData)
+            w->drop = {};
     } else if (m.message_type == w->atoms.xdndDrop) onDrop(w, m);
 }
 

@@ -34,6 +34,8 @@ struct DropSession {
     uint32_t requestedAt = 0;
 };
 
+struct EditBox;
+
 struct Window {
     Display* display = nullptr;
     ::Window window = 0;
@@ -57,6 +59,8 @@ struct Window {
     bool dropTarget = false;
     ::Window proxiedTop = 0;  // a top-level we made point its drops at us
     DropSession drop;
+    EditBox* editBox = nullptr;     // the edit box open over this window (x11_editbox.cpp)
+    std::string ownedSelection[2];  // PRIMARY and CLIPBOARD texts this window serves
 };
 
 // Installs our error handler for the lifetime of the object (nesting allowed) and swallows the
@@ -83,5 +87,8 @@ void dropEvent(Window* w, const XEvent& e);
 void dropTimeout(Window* w);
 void dropShutdown(Window* w);
 
+// The edit box and the selections it serves (x11_editbox.cpp): true when the event was theirs.
+bool editBoxEvent(Window* w, XEvent& e);
+void editBoxShutdown(Window* w);
 
 }  // namespace platform

@@ -153,7 +153,8 @@ bool createImage(Window* w, int32_t width, int32_t height) {
                     if (attached) {
                         w->ximage = img;
                         w->useShm = true;
-                        w->image = wrapPixels(reinterpret_cast<uint32_t*>(addr), width, height, width);
+                        w->image =
+                            wrapPixels(reinterpret_cast<uint32_t*>(addr), width, height, width);
                         if (w->image) return true;
                         destroyImage(w);
                         return false;
@@ -172,9 +173,9 @@ bool createImage(Window* w, int32_t width, int32_t height) {
     }
     w->image = createBitmap(width, height);
     if (!w->image) return false;
-    w->ximage = XCreateImage(w->display, w->visual, 24, ZPixmap, 0,
-                             reinterpret_cast<char*>(w->image->pixels), static_cast<unsigned>(width),
-                             static_cast<unsigned>(height), 32, width * 4);
+    w->ximage = XCreateImage(
+        w->display, w->visual, 24, ZPixmap, 0, reinterpret_cast<char*>(w->image->pixels),
+        static_cast<unsigned>(width), static_cast<unsigned>(height), 32, width * 4);
     if (!w->ximage || w->ximage->bits_per_pixel != 32) {
         destroyImage(w);
         return false;
@@ -192,8 +193,8 @@ void present(Window* w, Rect r) {
     ErrorTrap trap(w->display);
     if (w->useShm)
         XShmPutImage(w->display, w->window, w->gc, w->ximage, r.left, r.top, r.left, r.top,
-                     static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top),
-                     False);
+                     static_cast<unsigned>(r.right - r.left),
+                     static_cast<unsigned>(r.bottom - r.top), False);
     else
         XPutImage(w->display, w->window, w->gc, w->ximage, r.left, r.top, r.left, r.top,
                   static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top));
@@ -235,15 +236,17 @@ Window* createChildWindow(const WindowOptions& o) {
         a.background_pixmap = None;
         a.bit_gravity = NorthWestGravity;
         a.event_mask = ExposureMask | ButtonPressMask | StructureNotifyMask;
-        w->window = XCreateWindow(d, w->parent, 0, 0, static_cast<unsigned>(o.width),
-                                  static_cast<unsigned>(o.height), 0, 24, InputOutput, vi.visual,
-                                  CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
+        w->window = XCreateWindow(
+            d, w->parent, 0, 0, static_cast<unsigned>(o.width), static_cast<unsigned>(o.height), 0,
+            24, InputOutput, vi.visual,
+            CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
         ok = trap.sync() && w->window != 0;
     }
     if (ok) {
         w->gc = XCreateGC(d, w->window, 0, nullptr);
         if (!gSwappedKnown) readSwapped(d);
-        XClassHint hint{const_cast<char*>("corvex"), const_cast<char*>(o.className ? o.className : "Plugin")};
+        XClassHint hint{const_cast<char*>("corvex"),
+                        const_cast<char*>(o.className ? o.className : "Plugin")};
         XSetClassHint(d, w->window, &hint);
         // Hosts that embed by the XEMBED rules wait for the mapped flag.
         const long info[2] = {0, 1};
@@ -272,6 +275,7 @@ void destroyWindow(Window* w) {
     Display* d = w->display;
     {
         ErrorTrap trap(d);
+        editBoxShutdown(w);
         dropShutdown(w);
         destroyImage(w);
         for (auto& c : w->cursors)
@@ -296,9 +300,7 @@ bool windowAlive(Window* w) { return w && w->alive; }
 
 Context* getWindowContext(Window* w) {
     if (!w || !w->image) return nullptr;
-    Context* c = createContext(nullptr);
-    if (c) selectBitmap(c, w->image);
-    return c;
+    return createWindowContext(w->image);
 }
 
 void releaseWindowContext(Window* w, Context* c) {
@@ -324,6 +326,7 @@ void pumpEvents(Window* w, bool paintOnly) {
         while (XPending(d) > 0) {
             XNextEvent(d, &e);
             w->eventTicks = ticks();
+            if (editBoxEvent(w, e)) continue;
             switch (e.type) {
             case Expose:
                 if (e.xexpose.window == w->window) addDamage(e.xexpose);
@@ -344,9 +347,7 @@ void pumpEvents(Window* w, bool paintOnly) {
                 }
                 break;
             case ClientMessage:
-            case SelectionNotify:
-                dropEvent(w, e);
-                break;
+            case SelectionNotify: dropEvent(w, e); break;
             default:
                 // Releases and motion left over from a drag, configure notices and the like.
                 break;
@@ -366,7 +367,8 @@ bool takeLeftButtonDown(Window* w) {
     } m{w->window, leftButton()};
     auto pred = [](Display*, XEvent* ev, XPointer arg) -> Bool {
         auto* mm = reinterpret_cast<Match*>(arg);
-        return ev->type == ButtonPress && ev->xbutton.window == mm->window && ev->xbutton.button == mm->button;
+        return ev->type == ButtonPress && ev->xbutton.window == mm->window &&
+               ev->xbutton.button == mm->button;
     };
     return XCheckIfEvent(w->display, &e, pred, reinterpret_cast<XPointer>(&m)) != 0;
 }
@@ -384,13 +386,15 @@ Rect windowScreenRect(Window* w) {
 }
 
 bool resizeWindow(Window* w, int32_t width, int32_t height) {
-    if (!w || width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide) return false;
+    if (!w || width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+        return false;
     ErrorTrap trap(w->display);
     destroyImage(w);
     if (!createImage(w, width, height)) return false;
     w->width = width;
     w->height = height;
-    XResizeWindow(w->display, w->window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XResizeWindow(w->display, w->window, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
     return trap.sync();
 }
 
@@ -399,7 +403,8 @@ NativeWindow nativeParent(Window* via, NativeWindow window) {
     ErrorTrap trap(via->display);
     ::Window root = 0, parent = 0, *children = nullptr;
     unsigned n = 0;
-    if (!XQueryTree(via->display, static_cast<::Window>(window), &root, &parent, &children, &n)) return 0;
+    if (!XQueryTree(via->display, static_cast<::Window>(window), &root, &parent, &children, &n))
+        return 0;
     if (children) XFree(children);
     if (!trap.sync() || parent == root) return 0;
     return parent;
@@ -412,7 +417,8 @@ bool nativeScreenRect(Window* via, NativeWindow window, Rect* rect) {
     if (!XGetWindowAttributes(via->display, static_cast<::Window>(window), &a)) return false;
     int x = 0, y = 0;
     ::Window child = 0;
-    XTranslateCoordinates(via->display, static_cast<::Window>(window), a.root, 0, 0, &x, &y, &child);
+    XTranslateCoordinates(via->display, static_cast<::Window>(window), a.root, 0, 0, &x, &y,
+                          &child);
     if (!trap.sync()) return false;
     *rect = {x, y, x + a.width, y + a.height};
     return true;
@@ -434,8 +440,9 @@ bool nativeHasCaption(Window* via, NativeWindow window) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const bool found = XGetWindowProperty(via->display, static_cast<::Window>(window), via->atoms.wmState, 0, 2,
-                                          False, AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+    const bool found = XGetWindowProperty(via->display, static_cast<::Window>(window),
+                                          via->atoms.wmState, 0, 2, False, AnyPropertyType, &type,
+                                          &format, &count, &after, &data) == Success &&
                        type != None;
     if (data) XFree(data);
     return trap.sync() && found;
@@ -486,11 +493,12 @@ void setCursor(Window* w, Cursor cursor) {
 }
 
 void Atoms::init(Display* d) {
-    const char* names[] = {"_XEMBED_INFO", "WM_STATE",  "XdndAware",      "XdndProxy",
-                           "XdndEnter",    "XdndPosition", "XdndStatus",  "XdndLeave",
-                           "XdndDrop",     "XdndFinished", "XdndSelection", "XdndActionCopy",
-                           "XdndActionMove", "XdndTypeList", "text/uri-list",
-                           "text/plain;charset=utf-8", "UTF8_STRING", "CORVEX_DROP", "INCR"};
+    const char* names[] = {
+        "_XEMBED_INFO",   "WM_STATE",     "XdndAware",     "XdndProxy",
+        "XdndEnter",      "XdndPosition", "XdndStatus",    "XdndLeave",
+        "XdndDrop",       "XdndFinished", "XdndSelection", "XdndActionCopy",
+        "XdndActionMove", "XdndTypeList", "text/uri-list", "text/plain;charset=utf-8",
+        "UTF8_STRING",    "CORVEX_DROP",  "INCR"};
     Atom out[19] = {};
     XInternAtoms(d, const_cast<char**>(names), 19, False, out);
     xembedInfo = out[0];

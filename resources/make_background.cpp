@@ -18,7 +18,8 @@ struct Rgb {
 int clamp8(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 Rgb shade(Rgb c, int d) { return {clamp8(c.r + d), clamp8(c.g + d), clamp8(c.b + d)}; }
 Rgb mix(Rgb a, Rgb b, int num, int den) {
-    return {a.r + (b.r - a.r) * num / den, a.g + (b.g - a.g) * num / den, a.b + (b.b - a.b) * num / den};
+    return {a.r + (b.r - a.r) * num / den, a.g + (b.g - a.g) * num / den,
+            a.b + (b.b - a.b) * num / den};
 }
 
 // A fixed linear congruential sequence, hashed by position, for the brushed-metal grain.
@@ -41,7 +42,8 @@ Rgb pixel(int x, int y) {
     if (dl == 0 || dr == 0 || dt == 0 || db == 0) return {14, 16, 24};
     // The inner lip around the panel: an inset lit from the upper left, so its upper and left
     // sides lie in shadow and its lower and right sides catch a cold blue light.
-    const bool lip = x >= kPanelLeft - 1 && x <= kPanelRight && y >= kPanelTop - 1 && y <= kPanelBottom;
+    const bool lip =
+        x >= kPanelLeft - 1 && x <= kPanelRight && y >= kPanelTop - 1 && y <= kPanelBottom;
     if (lip) {
         const bool lit = x == kPanelRight || y == kPanelBottom;
         return lit ? Rgb{70, 150, 225} : Rgb{4, 30, 96};

@@ -1,8 +1,9 @@
 // Guards the editor base: the update flag, getRect before and after open, the throttled idle
 // against a fake clock, the idle guard while the host's idle runs, keys, knob mode and the wheel,
 // and the dispatcher's editor opcodes reaching a real effect's editor.
-#include "aeffguieditor.h"
-#include "corvex.h"
+#include "editor/aeffguieditor.h"
+#include "support/test_editor.h"
+#include "engine/corvex.h"
 
 #include "platform/memory_window.h"
 
@@ -10,25 +11,12 @@
 
 namespace {
 
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
+using testsupport::kEditorTestHost;
 
-class TestEditor : public AEffGUIEditor {
+// A 200 x 100 editor that counts its updates and idle passes.
+class TestEditor : public testsupport::TestEditor {
 public:
-    explicit TestEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
-        rect.right = 200;
-        rect.bottom = 100;
-    }
-    int32_t open(void* ptr) override {
-        AEffGUIEditor::open(ptr);
-        frame = new gui::CFrame(gui::CRect(0, 0, 200, 100), ptr, this);
-        return 1;
-    }
-    void close() override {
-        delete frame;
-        frame = nullptr;
-    }
+    explicit TestEditor(AudioEffect* effect) : testsupport::TestEditor(effect, 200, 100) {}
     void update() override { ++updates; }
     int updates = 0;
     int idles = 0;
@@ -43,14 +31,15 @@ protected:
     void SetUp() override {
         platform::memory::reset();
         host = platform::memory::createHostWindow({0, 0, 400, 300});
-        effect = new Corvex(&hostCallback);
+        effect = new Corvex(kEditorTestHost);
         editor = new TestEditor(effect);  // owned by the effect from here on
     }
     void TearDown() override {
         editor->close();
         delete effect;
     }
-    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0) {
+    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0) {
         return effect->getAeffect()->dispatcher(effect->getAeffect(), op, index, value, ptr, opt);
     }
     platform::NativeWindow host = 0;
@@ -115,7 +104,7 @@ TEST_F(Editor, IdleDoesNothingWhileTheHostsIdleRunsFromDoIdleStuff) {
             nestedUpdates = ed->updates - before;
         }
     };
-    auto* fx = new Nested(&hostCallback);
+    auto* fx = new Nested(kEditorTestHost);
     auto* ed = new TestEditor(fx);
     fx->ed = ed;
     ed->doIdleStuff();
@@ -134,8 +123,8 @@ TEST_F(Editor, KeysWheelAndKnobModeReachTheFrameOnlyWhenOpen) {
     EXPECT_EQ(editor->getFrame()->getKnobMode(), 2);
     EXPECT_EQ(editor->onKeyDown(key), -1);  // no views: not handled
     // The host's wheel through the vendor-specific request ('stCA', 'Whee').
-    EXPECT_EQ(dispatch(effVendorSpecific, fourCharCode('s', 't', 'C', 'A'), fourCharCode('W', 'h', 'e', 'e'),
-                       nullptr, 1.0f),
+    EXPECT_EQ(dispatch(effVendorSpecific, fourCharCode('s', 't', 'C', 'A'),
+                       fourCharCode('W', 'h', 'e', 'e'), nullptr, 1.0f),
               0);
     editor->setKnobMode(0);
     EXPECT_EQ(editor->getGuiVersion(), 0x20002);

@@ -2,13 +2,14 @@
 // it paints on expose, real clicks (XTest) reach the right view, real XDND drops deliver files
 // and text, a host destroying its window first or reopening many times sees no X error of ours,
 // and nothing (windows, connections, properties on the host's window) is left behind.
-#include "x11_environment.h"
+#include "support/x11_environment.h"
 
-#include "aeffguieditor.h"
-#include "corvex.h"
-#include "drawcontext.h"
+#include "editor/aeffguieditor.h"
+#include "support/test_editor.h"
+#include "engine/corvex.h"
+#include "gui/drawcontext.h"
 
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -20,28 +21,26 @@ using namespace gui;
 
 namespace {
 
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
 std::vector<std::string> gLog;
 
 class Target : public CView {
 public:
-    Target(const CRect& r, CColor c, std::string name) : CView(r), color(c), name(std::move(name)) {}
+    Target(const CRect& r, CColor c, std::string name)
+        : CView(r), color(c), name(std::move(name)) {}
     void draw(CDrawContext* c) override {
         c->setFillColor(color);
         c->fillRect(CRect(size.left - 1, size.top - 1, size.right, size.bottom));
         setDirty(false);
     }
     void mouse(CDrawContext* c, CPoint& where) override {
-        gLog.push_back(name + " mouse " + std::to_string(where.x) + "," + std::to_string(where.y) + " " +
-                       std::to_string(c->getMouseButtons() & kMouseLeft));
+        gLog.push_back(name + " mouse " + std::to_string(where.x) + "," + std::to_string(where.y) +
+                       " " + std::to_string(c->getMouseButtons() & kMouseLeft));
     }
     bool onDrop(void** items, int32_t n, int32_t type, CPoint& where) override {
         std::string text = name + (type == kDropFiles ? " files" : " text");
         if (type == kDropFiles)
-            for (int32_t i = 0; i < n; ++i) text += std::string(" ") + static_cast<const char*>(items[i]);
+            for (int32_t i = 0; i < n; ++i)
+                text += std::string(" ") + static_cast<const char*>(items[i]);
         else
             text += std::string(" ") + static_cast<const char*>(items[0]) + " " + std::to_string(n);
         text += " at " + std::to_string(where.x) + "," + std::to_string(where.y);
@@ -52,25 +51,18 @@ public:
     std::string name;
 };
 
-class TestEditor : public AEffGUIEditor {
+// A 300 x 200 editor: a dark blue panel with a red target on the left and a green one on the right.
+class TestEditor : public testsupport::TestEditor {
 public:
-    explicit TestEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
-        rect.right = 300;
-        rect.bottom = 200;
-    }
-    int32_t open(void* ptr) override {
-        AEffGUIEditor::open(ptr);
-        frame = new CFrame(CRect(0, 0, 300, 200), ptr, this);
+    explicit TestEditor(AudioEffect* effect) : testsupport::TestEditor(effect, 300, 200) {}
+
+protected:
+    void populate(CFrame* frame) override {
         auto* panel = new CViewContainer(CRect(0, 0, 300, 200), frame);
         panel->setBackgroundColor(CColor{0, 0, 140, 0});
         frame->addView(panel);
         frame->addView(new Target(CRect(20, 20, 120, 120), kRedCColor, "left"));
         frame->addView(new Target(CRect(150, 20, 250, 120), kGreenCColor, "right"));
-        return 1;
-    }
-    void close() override {
-        delete frame;
-        frame = nullptr;
     }
 };
 
@@ -87,34 +79,34 @@ class EditorX11 : public ::testing::Test {
 protected:
     void SetUp() override {
         gLog.clear();
-        host = platform::x11host::create(300, 200, "editor test host");
+        host = testkit::x11host::create(300, 200, "editor test host");
         ASSERT_NE(host, nullptr) << "no X display";
-        effect = new Corvex(&hostCallback);
+        effect = new Corvex(testsupport::kEditorTestHost);
         editor = new TestEditor(effect);
-        platform::x11host::installHostErrorHandler();
+        testkit::x11host::installHostErrorHandler();
     }
     void TearDown() override {
         dispatch(effEditClose);
         delete effect;
-        if (host) platform::x11host::destroy(host);
-        EXPECT_EQ(platform::x11host::hostErrorCount(), 0);
-        EXPECT_TRUE(platform::x11host::uninstallHostErrorHandler());
+        if (host) testkit::x11host::destroy(host);
+        EXPECT_EQ(testkit::x11host::hostErrorCount(), 0);
+        EXPECT_TRUE(testkit::x11host::uninstallHostErrorHandler());
     }
     intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr) {
         return effect->getAeffect()->dispatcher(effect->getAeffect(), op, index, value, ptr, 0.0f);
     }
     void openEditor() {
-        dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(platform::x11host::handle(host)));
+        dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(testkit::x11host::handle(host)));
         ASSERT_NE(editor->getFrame(), nullptr);
         ASSERT_NE(editor->getFrame()->getSystemWindow(), nullptr);
     }
     // Idles the editor like a host at a fast rate until pred() or about three seconds.
     template <typename Pred>
-    bool idleUntil(Pred pred, platform::x11host::DragSource* source = nullptr) {
+    bool idleUntil(Pred pred, testkit::x11host::DragSource* source = nullptr) {
         for (int i = 0; i < 300; ++i) {
             if (source) source->step();
             dispatch(effEditIdle);
-            if (host) platform::x11host::pump(host);
+            if (host) testkit::x11host::pump(host);
             if (pred()) return true;
             platform::sleepMs(10);
         }
@@ -124,12 +116,14 @@ protected:
         std::vector<uint32_t> px;
         int32_t w = 0, h = 0;
         const auto win = platform::nativeHandle(editor->getFrame()->getSystemWindow());
-        if (!platform::x11host::readPixels(win, &px, &w, &h) || x >= w || y >= h) return 0xFFFFFFFF;
+        if (!testkit::x11host::readPixels(win, &px, &w, &h) || x >= w || y >= h) return 0xFFFFFFFF;
         return px[static_cast<size_t>(y) * w + x];
     }
-    platform::Rect frameOnScreen() { return platform::windowScreenRect(editor->getFrame()->getSystemWindow()); }
+    platform::Rect frameOnScreen() {
+        return platform::windowScreenRect(editor->getFrame()->getSystemWindow());
+    }
 
-    platform::x11host::HostWindow* host = nullptr;
+    testkit::x11host::HostWindow* host = nullptr;
     Corvex* effect = nullptr;
     TestEditor* editor = nullptr;
 };
@@ -138,7 +132,7 @@ protected:
 
 TEST_F(EditorX11, ExposePaintsTheViewsInsideTheHostsWindow) {
     openEditor();
-    EXPECT_EQ(platform::x11host::childCount(platform::x11host::handle(host)), 1);
+    EXPECT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 1);
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     EXPECT_EQ(pixel(200, 50), 0x00FF00u);
     EXPECT_EQ(pixel(5, 5), 0x00008Cu);
@@ -149,14 +143,14 @@ TEST_F(EditorX11, RealClicksReachTheViewUnderThePointer) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     const platform::Rect r = frameOnScreen();
-    ASSERT_TRUE(platform::x11host::movePointer(r.left + 200, r.top + 60));
-    ASSERT_TRUE(platform::x11host::button(1, true));
+    ASSERT_TRUE(testkit::x11host::movePointer(r.left + 200, r.top + 60));
+    ASSERT_TRUE(testkit::x11host::button(1, true));
     ASSERT_TRUE(idleUntil([&] { return !gLog.empty(); }));
-    ASSERT_TRUE(platform::x11host::button(1, false));
+    ASSERT_TRUE(testkit::x11host::button(1, false));
     EXPECT_EQ(gLog[0], "right mouse 200,60 1");
-    ASSERT_TRUE(platform::x11host::movePointer(r.left + 20, r.top + 120));  // inclusive corner
-    ASSERT_TRUE(platform::x11host::button(3, true));
-    ASSERT_TRUE(platform::x11host::button(3, false));
+    ASSERT_TRUE(testkit::x11host::movePointer(r.left + 20, r.top + 120));  // inclusive corner
+    ASSERT_TRUE(testkit::x11host::button(3, true));
+    ASSERT_TRUE(testkit::x11host::button(3, false));
     ASSERT_TRUE(idleUntil([&] { return gLog.size() >= 2; }));
     EXPECT_EQ(gLog[1], "left mouse 20,120 0");
 }
@@ -164,10 +158,11 @@ TEST_F(EditorX11, RealClicksReachTheViewUnderThePointer) {
 TEST_F(EditorX11, DroppedFilesArriveAsLocalPaths) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
-    EXPECT_TRUE(platform::x11host::hasProperty(platform::x11host::handle(host), "XdndProxy"));
+    EXPECT_TRUE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndProxy"));
     const platform::Rect r = frameOnScreen();
-    platform::x11host::DragSource source(platform::x11host::handle(host), {r.left + 60, r.top + 70}, "files",
-                                         "# dragged\r\nfile:///tmp/a.wav\r\nfile:///tmp/b%20c.wav\r\n");
+    testkit::x11host::DragSource source(
+        testkit::x11host::handle(host), {r.left + 60, r.top + 70}, "files",
+        "# dragged\r\nfile:///tmp/a.wav\r\nfile:///tmp/b%20c.wav\r\n");
     ASSERT_TRUE(idleUntil([&] { return source.done(); }, &source));
     EXPECT_TRUE(source.accepted());
     EXPECT_TRUE(source.finishedOk());
@@ -180,11 +175,11 @@ TEST_F(EditorX11, DroppedTextArrivesWithItsSizeAndControlMeansCopy) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     const platform::Rect r = frameOnScreen();
-    ASSERT_TRUE(platform::x11host::key("Control_L", true));
-    platform::x11host::DragSource source(platform::x11host::handle(host), {r.left + 160, r.top + 30},
-                                         "text/plain;charset=utf-8", "Grüße");
+    ASSERT_TRUE(testkit::x11host::key("Control_L", true));
+    testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 160, r.top + 30},
+                                        "text/plain;charset=utf-8", "Grüße");
     const bool done = idleUntil([&] { return source.done(); }, &source);
-    platform::x11host::key("Control_L", false);
+    testkit::x11host::key("Control_L", false);
     ASSERT_TRUE(done);
     EXPECT_TRUE(source.finishedOk());
     EXPECT_EQ(source.actionName(), "XdndActionCopy");
@@ -197,8 +192,8 @@ TEST_F(EditorX11, ADropOutsideAnyViewIsRefusedButFinished) {
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
     const platform::Rect r = frameOnScreen();
     // Over the panel only: the container has no child there, so nobody takes it.
-    platform::x11host::DragSource source(platform::x11host::handle(host), {r.left + 280, r.top + 180}, "files",
-                                         "file:///tmp/x\r\n");
+    testkit::x11host::DragSource source(testkit::x11host::handle(host), {r.left + 280, r.top + 180},
+                                        "files", "file:///tmp/x\r\n");
     ASSERT_TRUE(idleUntil([&] { return source.done(); }, &source));
     EXPECT_TRUE(source.accepted());
     EXPECT_FALSE(source.finishedOk());
@@ -208,7 +203,7 @@ TEST_F(EditorX11, ADropOutsideAnyViewIsRefusedButFinished) {
 TEST_F(EditorX11, HostDestroyingItsWindowFirstIsSurvived) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
-    platform::x11host::destroyWindowOnly(host);
+    testkit::x11host::destroyWindowOnly(host);
     ASSERT_TRUE(idleUntil([&] { return !editor->getFrame()->getOpenFlag(); }));
     editor->getFrame()->draw(static_cast<CView*>(nullptr));
     dispatch(effEditIdle);
@@ -226,10 +221,10 @@ TEST_F(EditorX11, OpenCloseTwentyTimesLeavesNothingBehind) {
         openEditor();
         dispatch(effEditIdle);
         dispatch(effEditClose);
-        EXPECT_EQ(platform::x11host::childCount(platform::x11host::handle(host)), 0);
+        EXPECT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 0);
     }
     EXPECT_EQ(openFds(), fds);
-    EXPECT_FALSE(platform::x11host::hasProperty(platform::x11host::handle(host), "XdndProxy"));
-    EXPECT_FALSE(platform::x11host::hasProperty(platform::x11host::handle(host), "XdndAware"));
+    EXPECT_FALSE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndProxy"));
+    EXPECT_FALSE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndAware"));
     EXPECT_EQ(CFrame::windowClassUseCount(), 0);
 }

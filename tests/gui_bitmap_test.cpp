@@ -2,9 +2,10 @@
 // built plug-in), unscaled copies from an offset, the three transparent paths agreeing and
 // leaving key-coloured pixels untouched, mask building, constant-alpha blending and reference
 // counting.
-#include "bitmap.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
 
+#include "hostkit/plugin.h"
 #include "platform/raster.h"
 
 #include <dlfcn.h>
@@ -52,7 +53,7 @@ TEST(Resource10001, LoadsFromThisModuleWithItsDesignedFrame) {
     std::unique_ptr<COffscreenContext> s(surface(600, 350, kBlackCColor));
     CRect all(0, 0, 600, 350);
     bg.draw(s.get(), all);
-    EXPECT_EQ(s->getPoint(CPoint(0, 0)), (CColor{14, 16, 24, 0}));       // outline
+    EXPECT_EQ(s->getPoint(CPoint(0, 0)), (CColor{14, 16, 24, 0}));  // outline
     EXPECT_EQ(s->getPoint(CPoint(599, 349)), (CColor{14, 16, 24, 0}));
     EXPECT_EQ(s->getPoint(CPoint(594, 100)), (CColor{70, 150, 225, 0}));  // lit lip, right
     EXPECT_EQ(s->getPoint(CPoint(5, 100)), (CColor{4, 30, 96, 0}));       // shaded lip, left
@@ -61,9 +62,8 @@ TEST(Resource10001, LoadsFromThisModuleWithItsDesignedFrame) {
 }
 
 TEST(Resource10001, IsEmbeddedInThePluginAndFoundThroughItsHandle) {
-    void* lib = dlopen(CORVEX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    void* entry = dlsym(lib, "main");
+    const hostkit::Library plugin(CORVEX_PLUGIN_PATH);
+    void* entry = plugin.symbol("main");
     ASSERT_NE(entry, nullptr);
     Dl_info info{};
     ASSERT_NE(dladdr(entry, &info), 0);
@@ -76,7 +76,6 @@ TEST(Resource10001, IsEmbeddedInThePluginAndFoundThroughItsHandle) {
     int onTheStack = 0;
     EXPECT_EQ(platform::loadBitmapResource(&onTheStack, 10001), nullptr);
     EXPECT_EQ(platform::loadBitmapResource(nullptr, 10001), nullptr);
-    dlclose(lib);
 }
 
 TEST(CBitmapLoad, MissingResourceIsUnloadedAndDrawsNothing) {
@@ -116,7 +115,8 @@ protected:
     void draw(CBitmap& b, COffscreenContext* target, CRect r) {
         BoundBlits bound;
         if (GetParam() == 0) {
-            std::unique_ptr<COffscreenContext> scratch(surface(b.getWidth(), b.getHeight(), kBlackCColor));
+            std::unique_ptr<COffscreenContext> scratch(
+                surface(b.getWidth(), b.getHeight(), kBlackCColor));
             CRect all(0, 0, b.getWidth(), b.getHeight());
             b.draw(scratch.get(), all);
             b.setTransparencyMask(scratch.get());

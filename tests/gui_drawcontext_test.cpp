@@ -1,8 +1,8 @@
 // Guards the drawing context's pixel rules on an in-memory surface: the one-pixel inset of
 // fills, excluded end pixels, arc direction, clipping without offset, text alignment offsets,
 // draw modes, flood fill, point access, and safe answers to bad input.
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include "platform/memory_window.h"
 
@@ -100,10 +100,11 @@ TEST_P(LineEnds, EndPixelIsNotDrawn) {
     EXPECT_EQ(at(c.to.x, c.to.y), kBg);
     EXPECT_EQ(count(kPen), c.pixels);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, LineEnds,
-                         ::testing::Values(LineCase{{10, 10}, {20, 10}, 10}, LineCase{{20, 10}, {10, 10}, 10},
-                                           LineCase{{5, 5}, {5, 40}, 35}, LineCase{{10, 10}, {30, 30}, 20},
-                                           LineCase{{30, 5}, {2, 19}, 28}, LineCase{{7, 7}, {8, 9}, 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineEnds,
+    ::testing::Values(LineCase{{10, 10}, {20, 10}, 10}, LineCase{{20, 10}, {10, 10}, 10},
+                      LineCase{{5, 5}, {5, 40}, 35}, LineCase{{10, 10}, {30, 30}, 20},
+                      LineCase{{30, 5}, {2, 19}, 28}, LineCase{{7, 7}, {8, 9}, 2}));
 
 TEST_F(Surface, OffsetTranslatesDrawingButNotTheClip) {
     ctx->offset = CPoint(30, 40);
@@ -211,8 +212,9 @@ TEST_F(Surface, DrawModesOrAndNotXor) {
     ctx->setDrawMode(kModeXor);
     ctx->moveTo(CPoint(0, 1));
     ctx->lineTo(CPoint(1, 1));
-    EXPECT_EQ(at(0, 1), (CColor{static_cast<uint8_t>(~(0x10 ^ 0x01)), static_cast<uint8_t>(~(0x20 ^ 0x02)),
-                                static_cast<uint8_t>(~(0x30 ^ 0x04)), 0}));
+    EXPECT_EQ(at(0, 1),
+              (CColor{static_cast<uint8_t>(~(0x10 ^ 0x01)), static_cast<uint8_t>(~(0x20 ^ 0x02)),
+                      static_cast<uint8_t>(~(0x30 ^ 0x04)), 0}));
     ctx->setDrawMode(kModeCopy);
     ctx->moveTo(CPoint(0, 2));
     ctx->lineTo(CPoint(1, 2));
@@ -237,7 +239,7 @@ TEST_F(Surface, FloodFillPaintsTheConnectedAreaOfTheSeedColour) {
     EXPECT_EQ(count(kRedCColor), 19 * 19);
     EXPECT_EQ(at(5, 5), kBg);
     ctx->floodFill(CPoint(200, 200));  // outside: nothing
-    ctx->floodFill(CPoint(5, 5));       // the outside area
+    ctx->floodFill(CPoint(5, 5));      // the outside area
     EXPECT_EQ(count(kRedCColor), 100 * 100 - 80);
 }
 
@@ -377,7 +379,8 @@ struct NoEvents : platform::WindowEvents {
     void onPaint(platform::Context*, const platform::Rect&) override {}
     void onButtonDown(platform::Context*, platform::Point, int) override {}
     void onDestroyed() override {}
-    bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t, platform::Point) override {
+    bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
+                platform::Point) override {
         return false;
     }
 };
@@ -438,8 +441,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ButtonCase{platform::kButtonLeft, true, kMouseRight},
                       ButtonCase{platform::kButtonRight, true, kMouseLeft},
                       ButtonCase{platform::kButtonMiddle, true, kMouseMiddle},
-                      ButtonCase{platform::kButtonRight | platform::kModShift | platform::kModControl |
-                                     platform::kModAlt,
+                      ButtonCase{platform::kButtonRight | platform::kModShift |
+                                     platform::kModControl | platform::kModAlt,
                                  false, kMouseRight | kKeyShift | kKeyControl | kKeyAlt}));
 
 TEST_F(MouseWindow, WaitDoubleClickTakesAQueuedSecondPressWithinTheTime) {
@@ -490,7 +493,8 @@ TEST_P(WaitDrag, BoxExcludesItsRightAndBottomEdges) {
 INSTANTIATE_TEST_SUITE_P(Cases, WaitDrag,
                          ::testing::Values(DragCase{{152, 250}, true}, DragCase{{147, 250}, true},
                                            DragCase{{150, 252}, true}, DragCase{{150, 247}, true},
-                                           DragCase{{151, 251}, false}, DragCase{{148, 248}, false}));
+                                           DragCase{{151, 251}, false},
+                                           DragCase{{148, 248}, false}));
 
 TEST(WaitDragWithoutFrame, AnswersFalse) {
     CDrawContext ctx(nullptr, nullptr, nullptr);

@@ -1,6 +1,6 @@
 // Guards the value types' edge rules: inclusive vs exclusive edges, normalisation, overlap of
 // touching rectangles, intersection collapsing, colour comparison ignoring the fourth byte.
-#include "geometry.h"
+#include "gui/geometry.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // destruction, routing order (last added first), inclusive hit edges, dirty propagation and both
 // update modes, partial repaints copying only the damaged part, modal and edit views, keys,
 // wheel, drops, the window's own events, the shared window class and the setSize paths.
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
-#include "view.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
+#include "gui/view.h"
 
 #include "platform/memory_window.h"
 
@@ -44,16 +44,16 @@ public:
     bool onDrop(void** items, int32_t n, int32_t type, CPoint& where) override {
         std::string text = name + " drop " + std::to_string(type) + " " + std::to_string(n);
         if (type == kDropFiles)
-            for (int32_t i = 0; i < n; ++i) text += std::string(" ") + static_cast<const char*>(items[i]);
-        else
-            text += std::string(" ") + static_cast<const char*>(items[0]);
+            for (int32_t i = 0; i < n; ++i)
+                text += std::string(" ") + static_cast<const char*>(items[i]);
+        else text += std::string(" ") + static_cast<const char*>(items[0]);
         text += " at " + std::to_string(where.x) + "," + std::to_string(where.y);
         gLog.push_back(text);
         return takeDrops;
     }
     bool onWheel(CDrawContext*, const CPoint& where, float d) override {
-        gLog.push_back(name + " wheel " + std::to_string(where.x) + "," + std::to_string(where.y) + " " +
-                       std::to_string(static_cast<int>(d)));
+        gLog.push_back(name + " wheel " + std::to_string(where.x) + "," + std::to_string(where.y) +
+                       " " + std::to_string(static_cast<int>(d)));
         return true;
     }
     void looseFocus(CDrawContext*) override { gLog.push_back(name + " looseFocus"); }
@@ -178,8 +178,10 @@ TEST_F(Tree, ClicksGoToTheLastAddedOverlappingViewWithInclusiveEdges) {
     c->addView(disabled, area, false);
     platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 50, 30 + 50}, 1);  // overlap
     platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 70, 30 + 70}, 1);  // second
-    platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 10, 30 + 10}, 1);  // first's corner
-    platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 100, 30 + 100}, 1);  // second's far corner
+    platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 10, 30 + 10},
+                                     1);  // first's corner
+    platform::memory::postButtonDown(frame->getSystemWindow(), {20 + 100, 30 + 100},
+                                     1);  // second's far corner
     frame->idle();
     ASSERT_EQ(gLog.size(), 4u);
     EXPECT_EQ(gLog[0], "second mouse 50,50");
@@ -354,7 +356,8 @@ TEST_F(Tree, DropsOfFilesAndTextReachTheViewUnderTheCursor) {
     auto* p = new Probe(CRect(10, 10, 30, 30), kRedCColor, "p");
     c->addView(p);
     platform::memory::setPointer({100 + 115, 100 + 65});
-    platform::memory::postDrop(frame->getSystemWindow(), platform::DropKind::files, {"/a.wav", "/b c.wav"});
+    platform::memory::postDrop(frame->getSystemWindow(), platform::DropKind::files,
+                               {"/a.wav", "/b c.wav"});
     platform::memory::postDrop(frame->getSystemWindow(), platform::DropKind::text, {"hello"});
     frame->idle();
     ASSERT_EQ(gLog.size(), 2u);

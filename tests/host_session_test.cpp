@@ -1,8 +1,9 @@
 // The scripted host session against the Linux plug-in: it repeats itself exactly (so its record
 // can stand as the reference for the Windows builds), the build's record is current, and the
 // record's text form and difference report hold what the comparison needs.
-#include "host_session.h"
-#include "plugin_loader.h"
+#include "testkit/host_session.h"
+#include "hostkit/plugin.h"
+#include "support/record_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 namespace {
 
 session::PluginMain loadPlugin() {
-    static const LoadedPlugin plugin;
+    static const hostkit::Library plugin(CORVEX_PLUGIN_PATH);
     return plugin.entry();
 }
 
@@ -66,4 +67,4 @@ TEST(HostSession, DifferenceNamesTheFirstDifferingSample) {
               session::describeDifference("identity/vendor", "1 Ondrel", "1 Ondrel2"));
 }
 
-} // namespace
+}  // namespace

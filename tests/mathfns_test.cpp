@@ -1,7 +1,7 @@
 // The engine's sin and pow: correctly rounded where C libraries are not, exact where the result
 // is representable, the C library's answers in the special cases, and the same bits on every
 // platform (this program also runs under Wine, built for both Windows widths).
-#include "mathfns.h"
+#include "engine/mathfns.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ uint64_t bitsOf(double d) {
 
 struct Case {
     const char* what;
-    double x, y; // y unused for sin
+    double x, y;  // y unused for sin
     double expected;
 };
 
@@ -99,7 +99,7 @@ TEST(PowExact, RepresentableResultsComeOutExactly) {
         EXPECT_SAME_DOUBLE(x * x, mathfns::pow(x, 2.0));
         EXPECT_SAME_DOUBLE(x * x * x, mathfns::pow(x, 3.0));
         EXPECT_SAME_DOUBLE(std::sqrt(x), mathfns::pow(x, 0.5));
-        EXPECT_SAME_DOUBLE(1.0 / (x * x), mathfns::pow(x, -2.0)) << h; // one rounding each
+        EXPECT_SAME_DOUBLE(1.0 / (x * x), mathfns::pow(x, -2.0)) << h;  // one rounding each
     }
     for (int n = -1074; n <= 1023; n += 7)
         EXPECT_SAME_DOUBLE(std::ldexp(1.0, n), mathfns::pow(2.0, n)) << n;
@@ -112,9 +112,7 @@ struct Special {
     double x, y, expected;
 };
 
-void PrintTo(const Special& c, std::ostream* os) {
-    *os << "pow(" << c.x << ", " << c.y << ")";
-}
+void PrintTo(const Special& c, std::ostream* os) { *os << "pow(" << c.x << ", " << c.y << ")"; }
 
 class PowSpecialCases : public ::testing::TestWithParam<Special> {};
 
@@ -168,4 +166,4 @@ TEST(Fmod, IsExact) {
     EXPECT_SAME_DOUBLE(spread - 1024.0, mathfns::fmod(spread, 1024.0));
 }
 
-} // namespace
+}  // namespace

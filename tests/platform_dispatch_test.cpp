@@ -1,7 +1,7 @@
 // Guards the window rules every backend shares: one paint per pass with the damage merged,
 // nested passes delivering paints only (the rest held back and delivered in order afterwards),
 // nothing for a destroyed window and its destroy notice once, drops copied when held.
-#include "window_dispatch.h"
+#include "platform/window_dispatch.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,8 @@ struct Recorder : WindowEvents {
         log.push_back(c ? "paint" : "paint-no-context");
     }
     void onButtonDown(Context*, Point p, int b) override {
-        log.push_back("button " + std::to_string(p.x) + "," + std::to_string(p.y) + " " + std::to_string(b));
+        log.push_back("button " + std::to_string(p.x) + "," + std::to_string(p.y) + " " +
+                      std::to_string(b));
         if (nestOnButton && dispatch) {
             nestOnButton = false;
             EventDispatch::Pass inner(*dispatch, false);
@@ -41,11 +42,15 @@ struct Recorder : WindowEvents {
         }
     }
     void onDestroyed() override { log.push_back("destroyed"); }
-    void onWheel(Context*, Point, float d) override { log.push_back("wheel " + std::to_string(static_cast<int>(d))); }
+    void onWheel(Context*, Point, float d) override {
+        log.push_back("wheel " + std::to_string(static_cast<int>(d)));
+    }
     bool canDrop() override { return !refuse; }
-    bool onDrop(DropKind k, const char* const* items, int32_t n, std::size_t size, Point p) override {
+    bool onDrop(DropKind k, const char* const* items, int32_t n, std::size_t size,
+                Point p) override {
         log.push_back(std::string(k == DropKind::files ? "files " : "text ") + items[0] + " " +
-                      std::to_string(n) + " " + std::to_string(size) + " at " + std::to_string(p.x));
+                      std::to_string(n) + " " + std::to_string(size) + " at " +
+                      std::to_string(p.x));
         return true;
     }
 };
@@ -104,9 +109,13 @@ TEST_F(Dispatch, NestedPassesPaintOnlyAndHeldEventsFollowInOrder) {
         EXPECT_FALSE(pass.paintOnly());
         dispatch.buttonDown({1, 1}, 1);
     }
-    const std::vector<std::string> expected = {
-        "button 1,1 1", "inner-end", "paint", "button 7,7 1", "files C:\\a.wav 1 0 at 1",
-        "text held text 1 10 at 3", "wheel -1"};
+    const std::vector<std::string> expected = {"button 1,1 1",
+                                               "inner-end",
+                                               "paint",
+                                               "button 7,7 1",
+                                               "files C:\\a.wav 1 0 at 1",
+                                               "text held text 1 10 at 3",
+                                               "wheel -1"};
     EXPECT_EQ(events.log, expected);
     EXPECT_EQ(dispatch.heldBack(), 0u);
     EXPECT_EQ(dispatch.depth(), 0);

@@ -70,7 +70,8 @@ TEST(DecodeBmp, HostileInputsAreRefused) {
     const std::vector<uint8_t> px(16, 0);
     auto good = bmp(2, 2, 24, {}, px);
     EXPECT_EQ(decodeBmp(nullptr, 100), nullptr);
-    for (size_t cut = 0; cut < good.size(); cut += 7) EXPECT_EQ(decodeBmp(good.data(), cut), nullptr) << cut;
+    for (size_t cut = 0; cut < good.size(); cut += 7)
+        EXPECT_EQ(decodeBmp(good.data(), cut), nullptr) << cut;
     auto huge = bmp(100000, 100000, 24, {}, px);
     EXPECT_EQ(decodeBmp(huge.data(), huge.size()), nullptr);
     auto zero = bmp(0, 2, 24, {}, px);

@@ -1,12 +1,12 @@
 // Guards the X11 window system against a real server: drawing through a window's context reaches
 // the screen, exposes repaint, pointer state is live, and a host that destroys its window first,
 // or opens and closes many times, never sees an X error of ours or a leaked window or connection.
-#include "x11_environment.h"
+#include "support/x11_environment.h"
 
-#include "drawcontext.h"
+#include "gui/drawcontext.h"
 
 #include "platform/window.h"
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 using namespace platform;
+namespace x11host = testkit::x11host;
 
 namespace {
 
@@ -32,7 +33,9 @@ struct Recorder : WindowEvents {
     }
     void onButtonDown(Context*, Point p, int button) override { presses.emplace_back(p, button); }
     void onDestroyed() override { ++destroyed; }
-    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override { return false; }
+    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override {
+        return false;
+    }
 };
 
 int openFds() {
@@ -47,7 +50,8 @@ int openFds() {
 uint32_t pixelAt(NativeWindow w, int x, int y) {
     std::vector<uint32_t> px;
     int32_t width = 0, height = 0;
-    if (!x11host::readPixels(w, &px, &width, &height) || x >= width || y >= height) return 0xFFFFFFFF;
+    if (!x11host::readPixels(w, &px, &width, &height) || x >= width || y >= height)
+        return 0xFFFFFFFF;
     return px[static_cast<size_t>(y) * width + x];
 }
 
@@ -70,8 +74,7 @@ protected:
         if (host) x11host::destroy(host);
     }
     // Pumps until pred() or about two seconds have passed.
-    template <typename Pred>
-    bool pumpUntil(Pred pred) {
+    template <typename Pred> bool pumpUntil(Pred pred) {
         for (int i = 0; i < 200; ++i) {
             pumpEvents(window, false);
             x11host::pump(host);

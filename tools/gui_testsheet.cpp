@@ -2,11 +2,14 @@
 // sheet and writes it as a PNG, or shows it in a window, for looking at the pixel rules by eye.
 //   gui-testsheet OUTPUT.png
 //   gui-testsheet --window [--seconds N]
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
+#include "gui/knob.h"
+#include "gui/paramdisplay.h"
+#include "gui/textedit.h"
 
-#include "platform/x11_host.h"
+#include "testkit/x11_host.h"
 
 #include <cmath>
 #include <cstdio>
@@ -18,7 +21,7 @@ using namespace gui;
 
 namespace {
 
-constexpr int32_t kSheetWidth = 1240, kSheetHeight = 980;
+constexpr int32_t kSheetWidth = 1240, kSheetHeight = 1150;
 
 void caption(CDrawContext& c, int32_t x, int32_t y, const char* text) {
     c.setFont(kFontSmall, 0, kStyleBold);
@@ -27,7 +30,8 @@ void caption(CDrawContext& c, int32_t x, int32_t y, const char* text) {
 }
 
 void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
-    caption(c, x0, y0, "Lines, rectangles, ellipses, arcs, polygons, points, flood fill, draw modes");
+    caption(c, x0, y0,
+            "Lines, rectangles, ellipses, arcs, polygons, points, flood fill, draw modes");
     y0 += 20;
     c.setFrameColor(kWhiteCColor);
     c.setLineWidth(1);
@@ -62,13 +66,19 @@ void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
     c.setFrameColor(kMagentaCColor);
     c.drawArc(arcBox, CPoint(x0 + 260, y0 + 10), CPoint(x0 + 290, y0 + 40));
 
-    const CPoint star[] = {{x0 + 330, y0 + 10}, {x0 + 345, y0 + 60}, {x0 + 305, y0 + 28},
-                           {x0 + 355, y0 + 28}, {x0 + 315, y0 + 60}};
+    const CPoint star[] = {{x0 + 330, y0 + 10},
+                           {x0 + 345, y0 + 60},
+                           {x0 + 305, y0 + 28},
+                           {x0 + 355, y0 + 28},
+                           {x0 + 315, y0 + 60}};
     c.setFillColor(CColor{240, 100, 0, 0});
     c.fillPolygon(star, 5);
     c.setFrameColor(kWhiteCColor);
-    const CPoint zig[] = {{x0 + 370, y0 + 60}, {x0 + 385, y0 + 10}, {x0 + 400, y0 + 60},
-                          {x0 + 415, y0 + 10}, {x0 + 430, y0 + 60}};
+    const CPoint zig[] = {{x0 + 370, y0 + 60},
+                          {x0 + 385, y0 + 10},
+                          {x0 + 400, y0 + 60},
+                          {x0 + 415, y0 + 10},
+                          {x0 + 430, y0 + 60}};
     c.polyLine(zig, 5);
     for (int i = 0; i < 20; ++i) c.drawPoint(CPoint(x0 + 440 + i * 3, y0 + 20), kYellowCColor);
 
@@ -96,14 +106,15 @@ void primitives(CDrawContext& c, int32_t x0, int32_t y0) {
 void fonts(CDrawContext& c, int32_t x0, int32_t y0) {
     caption(c, x0, y0, "Standard fonts 0-7; left, centre and right alignment; opaque text");
     y0 += 20;
-    static const char* names[] = {"kFontSystem", "kFontVeryBig", "kFontBig", "kFontNormal",
-                                  "kFontSmall", "kFontSmaller", "kFontVerySmall", "kFontSymbol"};
+    static const char* names[] = {"kFontSystem", "kFontVeryBig", "kFontBig",       "kFontNormal",
+                                  "kFontSmall",  "kFontSmaller", "kFontVerySmall", "kFontSymbol"};
     for (int f = 0; f < kNumStandardFonts; ++f) {
         const int32_t y = y0 + f * 24;
         c.setFont(static_cast<CFont>(f));
         c.setFontColor(kWhiteCColor);
         char text[128];
-        std::snprintf(text, sizeof text, "%s %d px: Corvex & 0.500000 abc", names[f], standardFontSize[f]);
+        std::snprintf(text, sizeof text, "%s %d px: Corvex & 0.500000 abc", names[f],
+                      standardFontSize[f]);
         c.drawString(text, CRect(x0, y, x0 + 420, y + 22), 0, kAlignLeft);
     }
     int32_t y = y0 + 8 * 24 + 4;
@@ -190,8 +201,14 @@ void halftoneArc(CDrawContext& c, int32_t x0, int32_t y0) {
         platform::Bitmap* old = platform::selectBitmap(big, surface);
         platform::Brush* bgBrush = platform::createSolidBrush(0x8C0000);
         platform::fillRect(big, {0, 0, 4 * w, 4 * h}, bgBrush);
-        platform::PenDesc valueDesc{platform::PenStyle::solid, 16, k == 0 ? 0xFAF0u : k == 1 ? 0xFAF000u : 0x64F0u,
-                                    true, platform::LineCap::flat, platform::LineJoin::bevel};
+        platform::PenDesc valueDesc{platform::PenStyle::solid,
+                                    16,
+                                    k == 0   ? 0xFAF0u
+                                    : k == 1 ? 0xFAF000u
+                                             : 0x64F0u,
+                                    true,
+                                    platform::LineCap::flat,
+                                    platform::LineJoin::bevel};
         platform::PenDesc trackDesc = valueDesc;
         trackDesc.width = 32;
         trackDesc.color = 0x464646;
@@ -207,12 +224,16 @@ void halftoneArc(CDrawContext& c, int32_t x0, int32_t y0) {
         platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start, -270.0f);
         platform::selectPen(big, value);
         platform::moveTo(big, startPoint);
-        platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start, -270.0f * (0.25f + 0.35f * k));
+        platform::angleArc(big, {centre, centre}, static_cast<int32_t>(R), start,
+                           -270.0f * (0.25f + 0.35f * k));
         platform::selectPen(big, oldPen);
-        const platform::StretchMode mode = platform::setStretchMode(target, platform::StretchMode::halftone);
+        const platform::StretchMode mode =
+            platform::setStretchMode(target, platform::StretchMode::halftone);
         platform::stretchBlt(target, x0 + k * 80, y0, w, h, big, 0, 0, 4 * w, 4 * h);
         platform::setStretchMode(target, mode);
-        if (k == 2) platform::bitBlt(target, x0 + 250, y0, 4 * w, 4 * h, big, 0, 0, platform::BlitOp::srcCopy);
+        if (k == 2)
+            platform::bitBlt(target, x0 + 250, y0, 4 * w, 4 * h, big, 0, 0,
+                             platform::BlitOp::srcCopy);
         platform::selectBitmap(big, old);
         platform::deleteContext(big);
         platform::deleteBitmap(surface);
@@ -231,6 +252,49 @@ void editorFrame(CDrawContext& c, CBitmap& bg, int32_t x0, int32_t y0) {
     c.setFillColor(CColor{0, 0, 140, 0});
     // fillRect paints the inside of its rectangle: one pixel in from the left and top edges.
     c.fillRect(CRect(x0 + 6 - 1, y0 + 4 - 1, x0 + 594, y0 + 346));
+}
+
+// The controls page: knobs at several values with the line handle, a display in each style and a
+// text field, as they draw when idle.
+void controls(CDrawContext& c, int32_t x0, int32_t y0) {
+    caption(
+        c, x0, y0,
+        "Knobs 0, 0.25, 0.5, 0.75, 1 (line handle); displays: 0, shadow, 3D in, 3D out, no text, "
+        "transparent; text field");
+    y0 += 22;
+    c.setFillColor(CColor{60, 64, 80, 0});
+    c.fillRect(CRect(x0 - 1, y0 - 1, x0 + 1180, y0 + 120));
+    const float values[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
+    for (int i = 0; i < 5; ++i) {
+        const int32_t x = x0 + 10 + i * 70;
+        CKnob knob(CRect(x, y0 + 10, x + 60, y0 + 70), nullptr, i, nullptr, nullptr, CPoint());
+        knob.setValue(values[i]);
+        c.setFrameColor(CColor{140, 140, 160, 0});
+        c.drawEllipse(CRect(x, y0 + 10, x + 60, y0 + 70));
+        knob.draw(&c);
+        CParamDisplay value(CRect(x, y0 + 76, x + 60, y0 + 92), nullptr, 0);
+        value.setValue(values[i]);
+        value.draw(&c);
+    }
+    const int32_t styles[] = {0, kShadowText, k3DIn, k3DOut, kNoTextStyle, -1};
+    for (int i = 0; i < 6; ++i) {
+        const int32_t x = x0 + 370 + i * 80;
+        CParamDisplay d(CRect(x, y0 + 20, x + 70, y0 + 40), nullptr, styles[i] < 0 ? 0 : styles[i]);
+        d.setValue(0.125f * static_cast<float>(i + 1));
+        d.setBackColor(CColor{0, 0, 110, 0});
+        d.setFrameColor(CColor{230, 230, 230, 0});
+        d.setFont(kFontSmaller);
+        if (styles[i] < 0) d.setTransparency(true);
+        d.draw(&c);
+    }
+    CTextEdit field(CRect(x0 + 370, y0 + 60, x0 + 530, y0 + 76), nullptr, 100,
+                    "0.731 (typed value)");
+    field.setFont(kFontSmaller);
+    field.setFontColor(kBlackCColor);
+    field.setBackColor(kWhiteCColor);
+    field.setFrameColor(kGreyCColor);
+    field.setHoriAlign(kAlignLeft);
+    field.draw(&c);
 }
 
 void drawSheet(CDrawContext& c) {
@@ -254,6 +318,7 @@ void drawSheet(CDrawContext& c) {
     maskPaths(c, sprite, 20, 280);
     halftoneArc(c, 360, 280);
     editorFrame(c, background, 20, 580);
+    controls(c, 20, 990);
 }
 
 }  // namespace
@@ -264,7 +329,8 @@ int main(int argc, char** argv) {
     const char* out = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--window") == 0) window = true;
-        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
         else out = argv[i];
     }
     if (!window && !out) {
@@ -286,41 +352,44 @@ int main(int argc, char** argv) {
     struct Shower : platform::WindowEvents {
         platform::Context* sheetContext = nullptr;
         void onPaint(platform::Context* c, const platform::Rect& r) override {
-            platform::bitBlt(c, r.left, r.top, r.right - r.left, r.bottom - r.top, sheetContext, r.left, r.top,
-                             platform::BlitOp::srcCopy);
+            platform::bitBlt(c, r.left, r.top, r.right - r.left, r.bottom - r.top, sheetContext,
+                             r.left, r.top, platform::BlitOp::srcCopy);
         }
         void onButtonDown(platform::Context*, platform::Point, int) override {}
         void onDestroyed() override {}
-        bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t, platform::Point) override {
+        bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
+                    platform::Point) override {
             return false;
         }
     } shower;
     shower.sheetContext = sheet.getSystemContext();
-    platform::x11host::HostWindow* host = platform::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
+    testkit::x11host::HostWindow* host =
+        testkit::x11host::create(kSheetWidth, kSheetHeight, "gui-testsheet");
     if (!host) {
         std::fprintf(stderr, "gui-testsheet: no X display\n");
         return 1;
     }
     platform::registerWindowClass();
     platform::WindowOptions o;
-    o.parent = platform::x11host::handle(host);
+    o.parent = testkit::x11host::handle(host);
     o.width = kSheetWidth;
     o.height = kSheetHeight;
     o.className = "gui-testsheet";
     o.events = &shower;
     platform::Window* w = platform::createChildWindow(o);
     if (!w) {
-        platform::x11host::destroy(host);
+        testkit::x11host::destroy(host);
         return 1;
     }
     const uint32_t start = platform::ticks();
-    while (platform::x11host::pump(host) && platform::windowAlive(w)) {
+    while (testkit::x11host::pump(host) && platform::windowAlive(w)) {
         platform::pumpEvents(w, false);
-        if (seconds > 0 && platform::ticks() - start > static_cast<uint32_t>(seconds) * 1000u) break;
+        if (seconds > 0 && platform::ticks() - start > static_cast<uint32_t>(seconds) * 1000u)
+            break;
         platform::sleepMs(40);
     }
     platform::destroyWindow(w);
     platform::unregisterWindowClass();
-    platform::x11host::destroy(host);
+    testkit::x11host::destroy(host);
     return 0;
 }

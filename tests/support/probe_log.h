@@ -12,7 +12,7 @@ constexpr int32_t kProbeSetParameter = -3;
 struct ProbeLog {
     int32_t entries[kProbeLogSize];  // dispatcher opcodes and the pseudo-opcodes above, in order
     int count;
-    intptr_t hostVersion;            // the host's answers
+    intptr_t hostVersion;  // the host's answers
     intptr_t hostSampleRate;
     intptr_t hostBlockSize;
     intptr_t hostTime;
@@ -20,8 +20,8 @@ struct ProbeLog {
     intptr_t hostCanSendMidi;
     intptr_t hostCanSizeWindow;
     char hostProduct[64];
-    float sampleRate;                // what the host set
+    float sampleRate;  // what the host set
     int32_t blockSize;
-    int events;                      // MIDI events received
-    int misplacedEvents;             // events whose offset lay outside their block
+    int events;           // MIDI events received
+    int misplacedEvents;  // events whose offset lay outside their block
 };

@@ -10,7 +10,7 @@
 //   nan         produces non-finite samples
 //   crash       dereferences null in its fifth process call
 //   loud        produces samples at +6 dBFS
-#include "aeffect.h"
+#include "host/aeffect.h"
 
 #include "probe_log.h"
 
@@ -101,9 +101,7 @@ intptr_t dispatcher(AEffect* e, int32_t opcode, int32_t index, intptr_t value, v
         if (index < 0 || index >= 3) return 0;
         copy(ptr, kProgramNames[index]);
         return 1;
-    case effGetParamName:
-        copy(ptr, index >= 0 && index < 2 ? kParamNames[index] : "");
-        return 0;
+    case effGetParamName: copy(ptr, index >= 0 && index < 2 ? kParamNames[index] : ""); return 0;
     case effGetParamDisplay:
         if (index >= 0 && index < 2) {
             char buf[32];
@@ -154,8 +152,7 @@ void render(Probe* p, float** outputs, int32_t frames, bool accumulate) {
         for (int i = 0; i < p->pending && p->mode != "loud"; ++i)
             if (p->pendingDelta[i] >= 0 && p->pendingDelta[i] < frames)
                 outputs[c][p->pendingDelta[i]] += p->pendingMark[i];
-            else
-                probeLog.misplacedEvents++;
+            else probeLog.misplacedEvents++;
     }
     p->pending = 0;
 }
@@ -179,7 +176,7 @@ float getParameter(AEffect* e, int32_t index) {
     return index >= 0 && index < 2 ? self(e)->params[index] : 0.0f;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback host) {
     probeLog.hostVersion = host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f);

@@ -2,9 +2,9 @@
 // interface, so the same code runs over cairo and over GDI.
 #include "raster_cases.h"
 
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
 
 #include <cmath>
 #include <cstdio>
@@ -180,7 +180,8 @@ void arcKnob(CDrawContext& c, float value) {
     platform::Pen* trackPen = platform::createPen(d);
     const float start = 3.9269909858703613f, range = -4.71238899230957f;
     const float radius = (4 * w - 128) / 2.0f;
-    const platform::Point centre{static_cast<int32_t>(64 + radius), static_cast<int32_t>(64 + radius)};
+    const platform::Point centre{static_cast<int32_t>(64 + radius),
+                                 static_cast<int32_t>(64 + radius)};
     const float startDeg = static_cast<float>(start * 180.0 / 3.14159265358979323846);
     const float rangeDeg = static_cast<float>(range * 180.0 / 3.14159265358979323846);
     const platform::Point from{static_cast<int32_t>(std::cos(start) * radius + radius) + 64,
@@ -192,7 +193,8 @@ void arcKnob(CDrawContext& c, float value) {
     platform::moveTo(off, from);
     platform::angleArc(off, centre, static_cast<int32_t>(radius), startDeg, rangeDeg * value);
     platform::selectPen(off, previous);
-    const platform::StretchMode mode = platform::setStretchMode(target, platform::StretchMode::halftone);
+    const platform::StretchMode mode =
+        platform::setStretchMode(target, platform::StretchMode::halftone);
     platform::stretchBlt(target, x, y, w, h, off, 0, 0, 4 * w, 4 * h);
     platform::setStretchMode(target, mode);
     platform::deletePen(valuePen);
@@ -239,12 +241,18 @@ const std::map<std::string, DrawFn>& drawers() {
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> list = {
-        {"boxes", Rule::exact},          {"straight-lines", Rule::exact},
-        {"diagonal-lines", Rule::outline}, {"draw-modes", Rule::exact},
-        {"flood-fill", Rule::exact},     {"polygons", Rule::outline},
-        {"ellipses", Rule::outline},     {"wide-lines", Rule::outline},
-        {"bitmaps", Rule::exact},        {"arc-knob-0", Rule::smooth},
-        {"arc-knob-half", Rule::smooth}, {"arc-knob-full", Rule::smooth},
+        {"boxes", Rule::exact},
+        {"straight-lines", Rule::exact},
+        {"diagonal-lines", Rule::outline},
+        {"draw-modes", Rule::exact},
+        {"flood-fill", Rule::exact},
+        {"polygons", Rule::outline},
+        {"ellipses", Rule::outline},
+        {"wide-lines", Rule::outline},
+        {"bitmaps", Rule::exact},
+        {"arc-knob-0", Rule::smooth},
+        {"arc-knob-half", Rule::smooth},
+        {"arc-knob-full", Rule::smooth},
         {"text", Rule::text},
     };
     return list;
@@ -261,7 +269,8 @@ platform::Bitmap* render(const std::string& name) {
         // Copied out through the raster, so the result does not depend on how the surface is held.
         platform::Context* into = platform::createContext(nullptr);
         platform::Bitmap* old = platform::selectBitmap(into, out);
-        platform::bitBlt(into, 0, 0, kSide, kSide, surface.getSystemContext(), 0, 0, platform::BlitOp::srcCopy);
+        platform::bitBlt(into, 0, 0, kSide, kSide, surface.getSystemContext(), 0, 0,
+                         platform::BlitOp::srcCopy);
         platform::selectBitmap(into, old);
         platform::deleteContext(into);
     }

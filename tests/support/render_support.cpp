@@ -82,7 +82,8 @@ Bytes Smf::cat(std::initializer_list<Bytes> parts) {
 
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeText(const std::string& path, const std::string& text) {
@@ -110,7 +111,7 @@ Audio readAudio(const std::string& path) {
 }
 
 RunResult runRenderer(const std::vector<std::string>& args, const std::string& workDir,
-                const std::vector<std::string>& env) {
+                      const std::vector<std::string>& env) {
     RunResult run;
     const std::string exe = rendererPath();
     const std::string outPath = workDir + "/.stdout";
@@ -125,9 +126,8 @@ RunResult runRenderer(const std::vector<std::string>& args, const std::string& w
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('=') + 1);
-        const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) {
-            return x.rfind(name, 0) == 0;
-        });
+        const bool replaced = std::any_of(
+            env.begin(), env.end(), [&](const std::string& x) { return x.rfind(name, 0) == 0; });
         if (!replaced) envStore.push_back(entry);
     }
     std::vector<char*> envp;
@@ -136,11 +136,14 @@ RunResult runRenderer(const std::vector<std::string>& args, const std::string& w
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        ::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         ADD_FAILURE() << "cannot run " << exe;
@@ -171,4 +174,4 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
-} // namespace testsupport
+}  // namespace testsupport

@@ -49,8 +49,8 @@ struct Audio {
     int64_t frames = 0;
     int rate = 0;
     int channels = 0;
-    int format = 0;                  // libsndfile's format word
-    std::vector<float> samples;      // interleaved
+    int format = 0;              // libsndfile's format word
+    std::vector<float> samples;  // interleaved
     float at(int64_t frame, int channel) const {
         return samples[static_cast<std::size_t>(frame * channels + channel)];
     }
@@ -59,18 +59,18 @@ struct Audio {
 Audio readAudio(const std::string& path);
 
 struct RunResult {
-    int exitCode = -1;   // the exit status, or -signal when a signal ended the program
+    int exitCode = -1;  // the exit status, or -signal when a signal ended the program
     std::string out;
     std::string err;
 };
 // Runs build/corvex-render with the arguments, in `workDir`, with extra environment entries
 // ("NAME=VALUE"); returns once it has ended.
 RunResult runRenderer(const std::vector<std::string>& args, const std::string& workDir,
-                const std::vector<std::string>& env = {});
+                      const std::vector<std::string>& env = {});
 
 std::string rendererPath();
 std::string probePluginPath();
 std::string noEntryPluginPath();
 bool fileExists(const std::string& path);
 
-} // namespace testsupport
+}  // namespace testsupport

@@ -1,6 +1,6 @@
 // The Windows load hook, linked straight into this program: DllMain keeps the module handle
 // whatever the reason of the call, and always agrees to the load.
-#include "audioeffect.h"
+#include "host/audioeffect.h"
 
 #include <gtest/gtest.h>
 
@@ -18,4 +18,4 @@ TEST(DllMain, StoresTheModuleHandleForEveryReason) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -4,13 +4,13 @@
 // files (a shortcut among them, resolved) and of text reach the view under the cursor; repeated
 // open/close cycles leak no GDI or window objects and withdraw the window class; a host that
 // destroys its window first leaves a frame that closes cleanly.
-#include "bitmap.h"
-#include "drawcontext.h"
-#include "frame.h"
-#include "view.h"
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
+#include "gui/view.h"
 
 #include "platform/raster.h"
-#include "platform/win32_host.h"
+#include "testkit/win32_host.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -25,7 +25,7 @@
 #include <vector>
 
 using namespace gui;
-namespace host = platform::win32host;
+namespace host = testkit::win32host;
 
 namespace {
 
@@ -57,9 +57,9 @@ public:
         dropWhere = where;
         dropItems.clear();
         if (type == kDropFiles)
-            for (int32_t i = 0; i < n; ++i) dropItems.emplace_back(static_cast<const char*>(items[i]));
-        else
-            dropItems.emplace_back(static_cast<const char*>(items[0]));
+            for (int32_t i = 0; i < n; ++i)
+                dropItems.emplace_back(static_cast<const char*>(items[i]));
+        else dropItems.emplace_back(static_cast<const char*>(items[0]));
         dropCount = n;
         return true;
     }
@@ -113,13 +113,15 @@ protected:
         owner.frame = nullptr;
         probe = nullptr;
     }
-    HWND frameWindow() const { return reinterpret_cast<HWND>(platform::nativeHandle(frame->getSystemWindow())); }
+    HWND frameWindow() const {
+        return reinterpret_cast<HWND>(platform::nativeHandle(frame->getSystemWindow()));
+    }
     platform::Point screen(int32_t x, int32_t y) const {
-        const platform::Point o = host::clientOrigin(reinterpret_cast<platform::NativeWindow>(frameWindow()));
+        const platform::Point o =
+            host::clientOrigin(reinterpret_cast<platform::NativeWindow>(frameWindow()));
         return {o.x + x, o.y + y};
     }
-    template <typename Pred>
-    bool pumpUntil(Pred done, uint32_t ms = 3000) {
+    template <typename Pred> bool pumpUntil(Pred done, uint32_t ms = 3000) {
         const DWORD start = GetTickCount();
         while (!done()) {
             if (GetTickCount() - start > ms) return false;
@@ -141,14 +143,16 @@ TEST_F(FrameWindow, IsAChildOfItsClassAndPaintsTheBackgroundExactly) {
     std::snprintf(name, sizeof name, "Plugin%08x",
                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr))));
     EXPECT_STREQ(CFrame::windowClassName(), name);
-    EXPECT_EQ(host::findChild(parent, name), reinterpret_cast<platform::NativeWindow>(frameWindow()));
+    EXPECT_EQ(host::findChild(parent, name),
+              reinterpret_cast<platform::NativeWindow>(frameWindow()));
     EXPECT_EQ(GetParent(frameWindow()), reinterpret_cast<HWND>(parent));
     const LONG style = GetWindowLongA(frameWindow(), GWL_STYLE);
     EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE), WS_CHILD | WS_VISIBLE);
 
     std::vector<uint32_t> px;
     int32_t w = 0, h = 0;
-    ASSERT_TRUE(host::readPixels(reinterpret_cast<platform::NativeWindow>(frameWindow()), &px, &w, &h));
+    ASSERT_TRUE(
+        host::readPixels(reinterpret_cast<platform::NativeWindow>(frameWindow()), &px, &w, &h));
     ASSERT_EQ(w, kWidth);
     ASSERT_EQ(h, kHeight);
     // The Linux build's background, decoded by this raster: the window shows it unchanged.
@@ -160,7 +164,8 @@ TEST_F(FrameWindow, IsAChildOfItsClassAndPaintsTheBackgroundExactly) {
     const uint32_t* ref = platform::bitmapPixels(reference, &stride);
     int differing = 0;
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) differing += px[static_cast<size_t>(y) * w + x] != (ref[y * stride + x] & 0xFFFFFF);
+        for (int32_t x = 0; x < w; ++x)
+            differing += px[static_cast<size_t>(y) * w + x] != (ref[y * stride + x] & 0xFFFFFF);
     EXPECT_EQ(differing, 0);
     platform::deleteBitmap(reference);
 }
@@ -257,7 +262,8 @@ uint32_t gdiProbe() {
     uint32_t highest = 0;
     for (auto& p : probes) {
         p = CreateSolidBrush(RGB(1, 2, 3));
-        highest = std::max<uint32_t>(highest, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFF);
+        highest = std::max<uint32_t>(
+            highest, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFF);
     }
     for (auto p : probes) DeleteObject(p);
     return highest;

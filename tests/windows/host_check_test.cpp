@@ -2,8 +2,10 @@
 // "main") and checks what a host sees: the export table, the record in this width, the entry
 // point's answers, the resources, and then the whole scripted session compared with the Linux
 // build's record, answer for answer and sample for sample.
-#include "aeffect.h"
-#include "host_session.h"
+#include "host/aeffect.h"
+#include "hostkit/host_answers.h"
+#include "hostkit/recording_host.h"
+#include "testkit/host_session.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -40,14 +42,13 @@ std::string readFile(const char* path) {
     if (!file) return text;
     char chunk[65536];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
     std::fclose(file);
     return text;
 }
 
 class Library {
-  public:
+public:
     Library() : module(LoadLibraryA(dllPath().c_str())) {
         if (module) entry = entryOf(module);
     }
@@ -61,34 +62,26 @@ class Library {
     session::PluginMain entry = nullptr;
 };
 
-// The host's side of the entry point's calls.
-std::vector<int32_t> gRequests;
-intptr_t answeringHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    gRequests.push_back(opcode);
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-intptr_t tooOldHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    gRequests.push_back(opcode);
-    return 0;
-}
+using hostkit::RecordingHost;
 
 class HostCheck : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_NE(nullptr, library.module)
             << "cannot load " << dllPath() << ", error " << GetLastError();
         ASSERT_NE(nullptr, library.entry) << "Corvex.dll has no export named main";
-        gRequests.clear();
+        host.answers[audioMasterVersion] = hostkit::kHostVstVersion;
     }
 
     AEffect* open() {
-        AEffect* e = library.entry(answeringHost);
+        AEffect* e = library.entry(RecordingHost::callback());
         if (e) e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
         return e;
     }
     static void close(AEffect* e) { e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f); }
 
     Library library;
+    RecordingHost host;
 };
 
 // ---- The DLL as a file -----------------------------------------------------------------------
@@ -117,17 +110,19 @@ TEST_F(HostCheck, ExportsOnlyMain) {
 }
 
 TEST_F(HostCheck, NeedsNoRuntimeDllBesideIt) {
-    // Everything but the system's own libraries is linked in.
+    // Everything but the system's own libraries is linked in: the kernel, the C runtime, windows,
+    // GDI, and OLE and the shell for drops and shortcuts. msimg32.dll is bound at run time, never
+    // imported: the editor works without it.
     const auto* base = reinterpret_cast<const unsigned char*>(library.module);
     const auto* import =
         imageDirectory<IMAGE_IMPORT_DESCRIPTOR>(library.module, IMAGE_DIRECTORY_ENTRY_IMPORT);
     ASSERT_NE(nullptr, import);
     for (; import->Name != 0; ++import) {
         std::string name = reinterpret_cast<const char*>(base + import->Name);
-        for (char& c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_TRUE(name == "kernel32.dll" || name == "msvcrt.dll" || name == "user32.dll" ||
-                    name == "gdi32.dll" || name.rfind("api-ms-win-", 0) == 0)
+                    name == "gdi32.dll" || name == "ole32.dll" || name == "shell32.dll" ||
+                    name.rfind("api-ms-win-", 0) == 0)
             << "imports " << name;
     }
 }
@@ -206,7 +201,7 @@ template <typename T> T fieldAt(const AEffect* e, std::size_t offset) {
 }
 
 TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
-    AEffect* e = library.entry(answeringHost);
+    AEffect* e = library.entry(RecordingHost::callback());
     ASSERT_NE(nullptr, e);
     // Read at the raw offsets a host compiled elsewhere uses.
     const bool wide = sizeof(void*) == 8;
@@ -216,7 +211,8 @@ TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
     EXPECT_EQ(14, fieldAt<int32_t>(e, wide ? 44 : 24));
     EXPECT_EQ(0, fieldAt<int32_t>(e, wide ? 48 : 28));
     EXPECT_EQ(2, fieldAt<int32_t>(e, wide ? 52 : 32));
-    EXPECT_EQ(0x110, fieldAt<int32_t>(e, wide ? 56 : 36) & 0x110);
+    // An editor, replacing, a synth.
+    EXPECT_EQ(0x111, fieldAt<int32_t>(e, wide ? 56 : 36) & 0x111);
     EXPECT_EQ(1.0f, fieldAt<float>(e, wide ? 92 : 60));
     EXPECT_EQ(static_cast<void*>(e->object), fieldAt<void*>(e, wide ? 96 : 64));
     EXPECT_EQ(0x4F6E6472, fieldAt<int32_t>(e, wide ? 112 : 72));
@@ -228,17 +224,19 @@ TEST_F(HostCheck, RecordHasTheWireLayoutOfThisWidth) {
 }
 
 TEST_F(HostCheck, MainAsksTheVersionAndForMidi) {
-    AEffect* e = library.entry(answeringHost);
+    AEffect* e = library.entry(RecordingHost::callback());
     ASSERT_NE(nullptr, e);
-    ASSERT_GE(gRequests.size(), 2u);
-    EXPECT_EQ(audioMasterVersion, gRequests.front());
-    EXPECT_EQ(1, std::count(gRequests.begin(), gRequests.end(), audioMasterWantMidi));
+    ASSERT_GE(host.calls.size(), 2u);
+    EXPECT_EQ(audioMasterVersion, host.calls.front().opcode);
+    EXPECT_EQ(1, host.count(audioMasterWantMidi));
     EXPECT_EQ(1, e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f));
 }
 
 TEST_F(HostCheck, MainRefusesATooOldHostOrNoHost) {
-    EXPECT_EQ(nullptr, library.entry(tooOldHost));
-    EXPECT_EQ(std::vector<int32_t>{audioMasterVersion}, gRequests);
+    host.answers.clear();  // 0 to the version request: a host older than 2.0
+    EXPECT_EQ(nullptr, library.entry(RecordingHost::callback()));
+    ASSERT_EQ(1u, host.calls.size());
+    EXPECT_EQ(audioMasterVersion, host.calls[0].opcode);
     EXPECT_EQ(nullptr, library.entry(nullptr));
 }
 
@@ -274,8 +272,7 @@ TEST_F(HostCheck, IdleIsSilentAndANoteSoundsOnBothOutputs) {
     for (int block = 0; block < 8; ++block) {
         renderBlock(e, left, right);
         ASSERT_EQ(left, right);
-        for (float v : left)
-            peak = std::max(peak, std::fabs(v));
+        for (float v : left) peak = std::max(peak, std::fabs(v));
     }
     EXPECT_GT(peak, 0.01f);
     close(e);
@@ -294,8 +291,7 @@ TEST_F(HostCheck, EveryInstanceIsAlignedForTheRenderLoop) {
         renderBlock(e, left, right);
         effects.push_back(e);
     }
-    for (AEffect* e : effects)
-        close(e);
+    for (AEffect* e : effects) close(e);
 }
 
 TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
@@ -316,7 +312,7 @@ TEST_F(HostCheck, InstancesDoNotDisturbEachOther) {
     const std::vector<float> alone = renderAlone(nullptr);
     AEffect* other = open();
     ASSERT_NE(nullptr, other);
-    other->setParameter(other, 12, 1.0f); // drawing random numbers all the time
+    other->setParameter(other, 12, 1.0f);  // drawing random numbers all the time
     const std::vector<float> interleaved = renderAlone(other);
     close(other);
     EXPECT_EQ(0, std::memcmp(alone.data(), interleaved.data(), alone.size() * sizeof(float)));
@@ -364,4 +360,4 @@ INSTANTIATE_TEST_SUITE_P(Sections, LinuxParity, ::testing::ValuesIn(session::sec
                              return name;
                          });
 
-} // namespace
+}  // namespace

@@ -11,7 +11,7 @@
 //   start point meets the arc, are capped differently;
 // - text: the ink's bounding box within 3 pixels (Wine substitutes the fonts and does not smooth
 //   them; glyph shapes are not compared).
-#include "raster_cases.h"
+#include "tests/support/raster_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,8 @@ bool load(platform::Bitmap* b, Image* out) {
     out->h = platform::bitmapHeight(b);
     out->px.resize(static_cast<size_t>(out->w) * out->h);
     for (int32_t y = 0; y < out->h; ++y)
-        for (int32_t x = 0; x < out->w; ++x) out->px[static_cast<size_t>(y) * out->w + x] = p[y * stride + x] & 0xFFFFFF;
+        for (int32_t x = 0; x < out->w; ++x)
+            out->px[static_cast<size_t>(y) * out->w + x] = p[y * stride + x] & 0xFFFFFF;
     return true;
 }
 
@@ -79,7 +80,8 @@ TEST_P(Reference, MatchesTheLinuxRasterByItsRule) {
     const Case& c = GetParam();
     const std::string path = std::string(CORVEX_RASTER_REFERENCE) + "/" + c.name + ".bmp";
     std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
     ASSERT_FALSE(file.empty()) << path;
     platform::Bitmap* refBitmap = platform::decodeBmp(file.data(), file.size());
     platform::Bitmap* ownBitmap = render(c.name);
@@ -98,20 +100,19 @@ TEST_P(Reference, MatchesTheLinuxRasterByItsRule) {
     for (size_t i = 0; i < ref.px.size(); ++i) {
         if (ref.px[i] != own.px[i]) ++differing;
         for (int s = 0; s <= 16; s += 8) {
-            const int d = std::abs(static_cast<int>((ref.px[i] >> s) & 0xFF) - static_cast<int>((own.px[i] >> s) & 0xFF));
+            const int d = std::abs(static_cast<int>((ref.px[i] >> s) & 0xFF) -
+                                   static_cast<int>((own.px[i] >> s) & 0xFF));
             maxChannel = std::max(maxChannel, d);
             sumChannel += d;
         }
     }
     const double meanChannel = sumChannel / (3.0 * static_cast<double>(ref.px.size()));
-    std::printf("%s: %d differing pixels, largest channel difference %d, mean %.3f\n", c.name, differing,
-                maxChannel, meanChannel);
+    std::printf("%s: %d differing pixels, largest channel difference %d, mean %.3f\n", c.name,
+                differing, maxChannel, meanChannel);
     RecordProperty("differing_pixels", differing);
 
     switch (c.rule) {
-    case Rule::exact:
-        EXPECT_EQ(differing, 0);
-        break;
+    case Rule::exact: EXPECT_EQ(differing, 0); break;
     case Rule::outline: {
         int far = 0;
         for (int32_t y = 0; y < ref.h; ++y)
@@ -126,7 +127,8 @@ TEST_P(Reference, MatchesTheLinuxRasterByItsRule) {
         int distant = 0;
         for (size_t i = 0; i < ref.px.size(); ++i)
             for (int s = 0; s <= 16; s += 8)
-                if (std::abs(static_cast<int>((ref.px[i] >> s) & 0xFF) - static_cast<int>((own.px[i] >> s) & 0xFF)) > 64) {
+                if (std::abs(static_cast<int>((ref.px[i] >> s) & 0xFF) -
+                             static_cast<int>((own.px[i] >> s) & 0xFF)) > 64) {
                     ++distant;
                     break;
                 }

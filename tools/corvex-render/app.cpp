@@ -1,10 +1,10 @@
 // corvex-render: renders notes and MIDI files through a VST2 instrument into audio files.
-#include "app.h"
+#include "tools/corvex-render/app.h"
 
-#include "audiofile.h"
-#include "midifile.h"
-#include "options.h"
-#include "render.h"
+#include "tools/corvex-render/audiofile.h"
+#include "hostkit/midifile.h"
+#include "tools/corvex-render/options.h"
+#include "hostkit/render.h"
 
 #include <unistd.h>
 
@@ -24,7 +24,7 @@ namespace renderer {
 
 namespace {
 
-using vsthost::Plugin;
+using hostkit::Plugin;
 
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t");
@@ -34,8 +34,7 @@ std::string trimmed(const std::string& s) {
 }
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -105,7 +104,7 @@ private:
 
 // What to play: events at frames, and how many frames to render.
 struct Score {
-    std::vector<vsthost::TimedMidiEvent> events;
+    std::vector<hostkit::TimedMidiEvent> events;
     int64_t totalFrames = 0;
 };
 
@@ -116,11 +115,11 @@ Score scoreFor(const Options& o) {
     if (o.midi.empty()) {
         const auto offFrame = static_cast<int64_t>(std::llround(o.lengthSeconds() * rate));
         if (offFrame < 1) throw UsageError("--length is shorter than one sample");
-        score.events = vsthost::noteEvents(o.noteNumber, o.velocity, offFrame);
+        score.events = hostkit::noteEvents(o.noteNumber, o.velocity, offFrame);
         score.totalFrames = offFrame + tailFrames;
         return score;
     }
-    const auto midi = vsthost::MidiFile::load(o.midi);
+    const auto midi = hostkit::MidiFile::load(o.midi);
     score.events = midi.schedule(o.rate);
     if (score.events.empty())
         throw RenderError(o.midi + ": the file holds no notes, controllers or pitch bends to play");
@@ -132,12 +131,12 @@ Score scoreFor(const Options& o) {
         char overText[64];
         if (over >= static_cast<int64_t>(rate / 1000))
             std::snprintf(overText, sizeof overText, "%.3f s", static_cast<double>(over) / rate);
-        else
-            std::snprintf(overText, sizeof overText, "%lld samples", static_cast<long long>(over));
-        std::string message = o.midi + ": the song lasts " + duration(static_cast<double>(end) / rate);
+        else std::snprintf(overText, sizeof overText, "%lld samples", static_cast<long long>(over));
+        std::string message =
+            o.midi + ": the song lasts " + duration(static_cast<double>(end) / rate);
         if (tailFrames > 0)
-            message += ", " + duration(static_cast<double>(end + tailFrames) / rate) +
-                       " with its tail";
+            message +=
+                ", " + duration(static_cast<double>(end + tailFrames) / rate) + " with its tail";
         message += std::string(": ") + overText +
                    " over the limit, as corvex-render renders at most 4 hours (4 h 0 min 0.000 s)";
         if (end <= maxFrames) message += "; a shorter --tail would fit";
@@ -149,8 +148,8 @@ Score scoreFor(const Options& o) {
 }
 
 std::string pluginPathFor(const Options& o) {
-    if (!o.plugin.empty()) return vsthost::resolvePluginPath(o.plugin);
-    std::string path = vsthost::findDefaultPlugin();
+    if (!o.plugin.empty()) return hostkit::resolvePluginPath(o.plugin);
+    std::string path = hostkit::findDefaultPlugin();
     if (path.empty())
         throw RenderError("corvex.so was found neither beside corvex-render nor in the VST "
                           "folders; name a plug-in with --plugin PATH");
@@ -159,7 +158,7 @@ std::string pluginPathFor(const Options& o) {
 
 // Opens (and perhaps starts) a fresh instance, then selects the program — the one given, else
 // the one --program names — and applies the parameters.
-std::unique_ptr<Plugin> preparedInstance(const vsthost::Library& library, const Options& o,
+std::unique_ptr<Plugin> preparedInstance(const hostkit::Library& library, const Options& o,
                                          std::optional<int32_t> program, bool start) {
     auto plugin = std::make_unique<Plugin>(library);
     plugin->open(o.rate, o.block);
@@ -186,7 +185,7 @@ RenderReport renderToFile(Plugin& plugin, const Score& score, const std::string&
                                    static_cast<std::size_t>(plugin.blockSize()));
     RenderReport report;
     const auto begin = std::chrono::steady_clock::now();
-    vsthost::render(
+    hostkit::render(
         plugin, score.events, score.totalFrames,
         [&](const float* const* data, int32_t frames) {
             for (int32_t i = 0; i < frames; ++i)
@@ -209,16 +208,16 @@ void printReport(std::FILE* out, std::FILE* err, const Options& o, const std::st
                  const RenderReport& r) {
     const double seconds = static_cast<double>(score.totalFrames) / o.rate;
     if (!o.quiet) {
-        std::fprintf(out, "%s: %.3f s, %u Hz, %d ch, %s; peak %s dBFS, RMS %s dBFS",
-                     path.c_str(), seconds, o.rate, plugin.numOutputs(),
-                     describeFormat(path, format).c_str(), formatDb(r.levels.peakDb()).c_str(),
-                     formatDb(r.levels.rmsDb()).c_str());
+        std::fprintf(out, "%s: %.3f s, %u Hz, %d ch, %s; peak %s dBFS, RMS %s dBFS", path.c_str(),
+                     seconds, o.rate, plugin.numOutputs(), describeFormat(path, format).c_str(),
+                     formatDb(r.levels.peakDb()).c_str(), formatDb(r.levels.rmsDb()).c_str());
         if (r.wallSeconds > 0.0) std::fprintf(out, "; %.0fx real time", seconds / r.wallSeconds);
         std::fputc('\n', out);
     }
     if (r.levels.nonFinite() > 0)
-        std::fprintf(err, "corvex-render: warning: %s: the plug-in produced %lld non-finite "
-                          "samples; they were written as silence\n",
+        std::fprintf(err,
+                     "corvex-render: warning: %s: the plug-in produced %lld non-finite "
+                     "samples; they were written as silence\n",
                      path.c_str(), static_cast<long long>(r.levels.nonFinite()));
     if (r.levels.clipped())
         std::fprintf(err, "corvex-render: warning: %s: peak %s dBFS is above full scale; %s\n",
@@ -228,7 +227,7 @@ void printReport(std::FILE* out, std::FILE* err, const Options& o, const std::st
                          : "the integer samples were clipped");
 }
 
-void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& o) {
+void listPlugin(std::FILE* out, const hostkit::Library& library, const Options& o) {
     auto plugin = preparedInstance(library, o, std::nullopt, false);
     const std::string name = plugin->effectName();
     const std::string vendor = plugin->vendorName();
@@ -257,8 +256,7 @@ void listPlugin(std::FILE* out, const vsthost::Library& library, const Options& 
             const std::string label = trimmed(plugin->paramLabel(i));
             std::fprintf(out, "  %3d  %-*s  %s%s%s\n", i, static_cast<int>(width),
                          names[static_cast<std::size_t>(i)].c_str(),
-                         plugin->paramDisplay(i).c_str(), label.empty() ? "" : " ",
-                         label.c_str());
+                         plugin->paramDisplay(i).c_str(), label.empty() ? "" : " ", label.c_str());
         }
     }
 }
@@ -280,7 +278,7 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::optional<Score> score;
     if (!o.list) score = scoreFor(o);
 
-    const vsthost::Library library(pluginPathFor(o));
+    const hostkit::Library library(pluginPathFor(o));
     if (o.list) {
         listPlugin(out, library, o);
         return kExitOk;
@@ -315,10 +313,10 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     for (int32_t i = 0; i < count; ++i) {
         char prefix[16];
         std::snprintf(prefix, sizeof prefix, "%0*d-", digits, i);
-        const std::string path = (std::filesystem::path(o.allProgramsDir) /
-                                  (prefix + safeFileName(names[static_cast<std::size_t>(i)]) +
-                                   ".wav"))
-                                     .string();
+        const std::string path =
+            (std::filesystem::path(o.allProgramsDir) /
+             (prefix + safeFileName(names[static_cast<std::size_t>(i)]) + ".wav"))
+                .string();
         auto plugin = preparedInstance(library, o, i, true);
         if (plugin->numOutputs() < 1) throw RenderError(library.path() + " has no audio outputs");
         bar.start(std::to_string(i + 1) + "/" + std::to_string(count) + " " +
@@ -329,15 +327,15 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     return kExitOk;
 }
 
-} // namespace
+}  // namespace
 
 int32_t findProgram(Plugin& plugin, const std::string& wanted) {
     const int32_t count = plugin.numPrograms();
     if (count == 0) throw RenderError("the plug-in has no programs to choose from");
     if (const auto n = parseInteger(wanted)) {
         if (*n < 0 || *n >= count)
-            throw RenderError("there is no program " + quoted(wanted) + ": the plug-in's programs are 0 to " +
-                              std::to_string(count - 1));
+            throw RenderError("there is no program " + quoted(wanted) +
+                              ": the plug-in's programs are 0 to " + std::to_string(count - 1));
         return static_cast<int32_t>(*n);
     }
     std::vector<std::string> names;
@@ -357,9 +355,9 @@ std::pair<int32_t, float> findParameter(Plugin& plugin, const std::string& assig
     int32_t index = -1;
     if (const auto n = parseInteger(name)) {
         if (*n < 0 || *n >= count)
-            throw RenderError("there is no parameter " + name + ": the plug-in's parameters are " +
-                              (count == 0 ? std::string("none") :
-                                            "0 to " + std::to_string(count - 1)));
+            throw RenderError(
+                "there is no parameter " + name + ": the plug-in's parameters are " +
+                (count == 0 ? std::string("none") : "0 to " + std::to_string(count - 1)));
         index = static_cast<int32_t>(*n);
     } else {
         std::vector<std::string> names;
@@ -410,4 +408,4 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
 }
 
-} // namespace renderer
+}  // namespace renderer

@@ -1,5 +1,5 @@
 // Audio-file output through libsndfile, with write-then-rename and crash cleanup.
-#include "audiofile.h"
+#include "tools/corvex-render/audiofile.h"
 
 #include <sndfile.h>
 
@@ -102,7 +102,7 @@ std::string linkTarget(const std::string& path) {
     return path;
 }
 
-} // namespace
+}  // namespace
 
 int containerFor(const std::string& path, SampleFormat format) {
     const std::string ext = lowerExtension(path);
@@ -141,7 +141,9 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
     int major = containerFor(path, format);
     // A WAV header cannot describe more than 4 GiB of data; longer renders become RF64, the
     // WAV extension that can. Everything shorter stays plain WAV, which every program reads.
-    const int64_t bytesPerSample = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+    const int64_t bytesPerSample = format == SampleFormat::Pcm16   ? 2
+                                   : format == SampleFormat::Pcm24 ? 3
+                                                                   : 4;
     if (major == SF_FORMAT_WAV && expectedFrames * channels * bytesPerSample > 0xFFFFFF00LL)
         major = SF_FORMAT_RF64;
     if (channels < 1) throw RenderError("the plug-in has no audio outputs to write");
@@ -279,4 +281,4 @@ std::string formatDb(double db) {
     return buf;
 }
 
-} // namespace renderer
+}  // namespace renderer

@@ -2,7 +2,7 @@
 // its name or not at all, and measuring what was written.
 #pragma once
 
-#include "options.h"
+#include "tools/corvex-render/options.h"
 
 #include <cstdint>
 #include <string>
@@ -55,8 +55,8 @@ public:
     void add(float* samples, std::size_t count);
 
     double peak() const { return peakValue; }
-    double peakDb() const;   // dBFS; -infinity for silence
-    double rmsDb() const;    // dBFS of the mean square; -infinity for silence
+    double peakDb() const;  // dBFS; -infinity for silence
+    double rmsDb() const;   // dBFS of the mean square; -infinity for silence
     int64_t nonFinite() const { return badSamples; }
     bool clipped() const { return peakValue > 1.0; }
 
@@ -70,4 +70,4 @@ private:
 // "+1.5", "-6.0", "-inf"
 std::string formatDb(double db);
 
-} // namespace renderer
+}  // namespace renderer

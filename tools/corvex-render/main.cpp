@@ -1,5 +1,5 @@
 // corvex-render's entry point; everything else lives in app.cpp so tests can reach it.
-#include "app.h"
+#include "tools/corvex-render/app.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Command-line parsing for corvex-render.
-#include "options.h"
+#include "tools/corvex-render/options.h"
 
-#include "notename.h"
+#include "hostkit/notename.h"
 
 #include <cerrno>
 #include <cmath>
@@ -37,9 +37,9 @@ const char* const kHelp =
 
 // Options that take a value, in the spelling the user gives them.
 bool takesValue(const std::string& name) {
-    for (const char* n : {"-o", "--output", "--plugin", "--program", "--set", "--note",
-                          "--velocity", "--length", "--tail", "--midi", "--rate", "--block",
-                          "--format", "--all-programs"})
+    for (const char* n :
+         {"-o", "--output", "--plugin", "--program", "--set", "--note", "--velocity", "--length",
+          "--tail", "--midi", "--rate", "--block", "--format", "--all-programs"})
         if (name == n) return true;
     return false;
 }
@@ -61,7 +61,7 @@ long long integerIn(const std::string& option, const std::string& text, long lon
     return *v;
 }
 
-} // namespace
+}  // namespace
 
 const char* helpText() { return kHelp; }
 
@@ -137,36 +137,40 @@ Options parseOptions(const std::vector<std::string>& args) {
         else if (name == "--plugin") o.plugin = value;
         else if (name == "--program") o.program = value;
         else if (name == "--set") o.sets.push_back(value);
-        else if (name == "--note") { o.note = value; noteGiven = true; }
-        else if (name == "--velocity") {
+        else if (name == "--note") {
+            o.note = value;
+            noteGiven = true;
+        } else if (name == "--velocity") {
             o.velocity = static_cast<int>(integerIn(name, value, 1, 127));
             velocityGiven = true;
-        }
-        else if (name == "--length") o.length = seconds(name, value, false);
+        } else if (name == "--length") o.length = seconds(name, value, false);
         else if (name == "--tail") o.tail = seconds(name, value, true);
         else if (name == "--midi") o.midi = value;
-        else if (name == "--rate") o.rate = static_cast<uint32_t>(integerIn(name, value, kMinRate, kMaxRate));
-        else if (name == "--block") o.block = static_cast<int32_t>(integerIn(name, value, 1, kMaxBlock));
+        else if (name == "--rate")
+            o.rate = static_cast<uint32_t>(integerIn(name, value, kMinRate, kMaxRate));
+        else if (name == "--block")
+            o.block = static_cast<int32_t>(integerIn(name, value, 1, kMaxBlock));
         else if (name == "--format") {
             if (value == "wav16") o.format = SampleFormat::Pcm16;
             else if (value == "wav24") o.format = SampleFormat::Pcm24;
             else if (value == "float") o.format = SampleFormat::Float;
-            else throw UsageError("--format wants wav16, wav24 or float, not " + quotedValue(value));
-        }
-        else if (name == "--all-programs") o.allProgramsDir = value;
+            else
+                throw UsageError("--format wants wav16, wav24 or float, not " + quotedValue(value));
+        } else if (name == "--all-programs") o.allProgramsDir = value;
         else throw UsageError("unknown option " + quotedValue(name));
 
         if (takesValue(name) && value.empty()) throw UsageError(name + " needs a value");
     }
     if (o.help || o.version) return o;
 
-    const int modes = (o.list ? 1 : 0) + (o.output.empty() ? 0 : 1) + (o.allProgramsDir.empty() ? 0 : 1);
+    const int modes =
+        (o.list ? 1 : 0) + (o.output.empty() ? 0 : 1) + (o.allProgramsDir.empty() ? 0 : 1);
     if (modes == 0)
         throw UsageError("say where to write (-o FILE or --all-programs DIR), or use --list");
     if (modes > 1) throw UsageError("use only one of -o, --all-programs and --list");
     if (!o.allProgramsDir.empty() && o.program)
         throw UsageError("--program and --all-programs cannot be combined");
-    const auto note = vsthost::parseNote(o.note);
+    const auto note = hostkit::parseNote(o.note);
     if (!note)
         throw UsageError("--note wants a number 0-127 or a name like C4, F#3 or Bb2, not " +
                          quotedValue(o.note));
@@ -179,4 +183,4 @@ Options parseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-} // namespace renderer
+}  // namespace renderer

@@ -41,10 +41,10 @@ struct Options {
     std::optional<std::string> program;  // index or name
     std::vector<std::string> sets;       // "NAME=VALUE", applied in order after the program
     std::string note = "C4";
-    int noteNumber = 60;                 // the note, parsed
+    int noteNumber = 60;  // the note, parsed
     int velocity = 100;
-    std::optional<double> length;        // seconds; only with a note
-    std::optional<double> tail;          // seconds
+    std::optional<double> length;  // seconds; only with a note
+    std::optional<double> tail;    // seconds
     uint32_t rate = 48000;
     int32_t block = 512;
     std::optional<SampleFormat> format;
@@ -71,4 +71,4 @@ std::string quotedValue(const std::string& text);
 std::optional<double> parseNumber(const std::string& text);
 std::optional<long long> parseInteger(const std::string& text);
 
-} // namespace renderer
+}  // namespace renderer

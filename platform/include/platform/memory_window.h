@@ -2,7 +2,8 @@
 // buttons, the clock and the queued events are whatever the test sets.
 #pragma once
 
-#include "window.h"
+#include "platform/editbox.h"
+#include "platform/window.h"
 
 #include <string>
 #include <vector>
@@ -21,8 +22,8 @@ NativeWindow childParent(Window* window);
 
 void setPointer(Point screen);
 void setState(uint32_t buttonsAndModifiers);  // kButton* | kMod* bits
-void setTicks(uint32_t ms);                    // sleepMs advances this clock, it never blocks
-void setSwappedButtonsSetting(bool swapped);   // read when the window class is first registered
+void setTicks(uint32_t ms);                   // sleepMs advances this clock, it never blocks
+void setSwappedButtonsSetting(bool swapped);  // read when the window class is first registered
 
 void postPaint(Window* window, Rect damaged);
 void postButtonDown(Window* window, Point where, int button);
@@ -38,5 +39,16 @@ bool isDropTarget(Window* window);
 int32_t liveWindows();
 // The last drop's answer from the window's handler.
 bool lastDropTaken(Window* window);
+
+// Edit boxes: the one most recently opened over window (null when none), how it was opened, and
+// input as a person would give it (events reach the box's handler at once).
+EditBox* editBoxOf(Window* window);
+int32_t liveEditBoxes();
+EditBoxOptions editBoxOptions(EditBox* box);  // text is not kept: read it with editBoxText
+bool editBoxHasFocus(EditBox* box);
+void editBoxType(EditBox* box, const char* utf8);  // one character at a time
+void editBoxFocusOut(EditBox* box);
+void setClipboard(const std::string& text);
+std::string clipboard();
 
 }  // namespace platform::memory

@@ -173,8 +173,8 @@ void bitBlt(Context* dst, int32_t x, int32_t y, int32_t width, int32_t height, C
 void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t width, int32_t height, Context* src,
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh);
 // Copies every source pixel except those equal to key.
-bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t width, int32_t height,
-                    Context* src, int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key);
+bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t width, int32_t height, Context* src,
+                    int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key);
 // dst = src * alpha / 255 + dst * (255 - alpha) / 255, rounded.
 bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t width, int32_t height, Context* src,
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint8_t alpha);
@@ -185,8 +185,8 @@ bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t width, int32_t heigh
 struct OptionalBlits {
     bool (*alphaBlend)(Context*, int32_t, int32_t, int32_t, int32_t, Context*, int32_t, int32_t,
                        int32_t, int32_t, uint8_t) = nullptr;
-    bool (*transparentBlt)(Context*, int32_t, int32_t, int32_t, int32_t, Context*, int32_t,
-                           int32_t, int32_t, int32_t, Color) = nullptr;
+    bool (*transparentBlt)(Context*, int32_t, int32_t, int32_t, int32_t, Context*, int32_t, int32_t,
+                           int32_t, int32_t, Color) = nullptr;
     void* library = nullptr;
 };
 OptionalBlits bindOptionalBlits();

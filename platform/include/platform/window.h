@@ -8,7 +8,7 @@
 // registered as a drop target keeps OLE initialised on its thread while it is registered.
 #pragma once
 
-#include "raster.h"
+#include "platform/raster.h"
 
 #include <cstddef>
 #include <cstdint>

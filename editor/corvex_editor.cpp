@@ -1,0 +1,283 @@
+// CorvexEditor: the layout, the binding of knobs and fields to the effect's parameters, and the
+// hand-over of changes made on other threads.
+#include "editor/corvex_editor.h"
+
+#include "editor/knob_arc.h"
+#include "editor/label.h"
+#include "gui/bitmap.h"
+#include "gui/frame.h"
+#include "gui/textedit.h"
+#include "host/audioeffect.h"
+
+#include <cstdio>
+
+using gui::CColor;
+using gui::CPoint;
+using gui::CRect;
+
+namespace {
+
+constexpr CColor kGrey160CColor{160, 160, 160, 0};
+constexpr CColor kGrey200CColor{200, 200, 200, 0};
+constexpr CColor kBlue240CColor{0, 0, 240, 0};
+constexpr CColor kPanelColor{0, 0, 140, 0};
+
+constexpr uint32_t kKnobBackground = 0x8C0000;  // (0, 0, 140)
+constexpr uint32_t kOscillatorArc = 0x00FAF0;   // (240, 250, 0)
+constexpr uint32_t kLfoArc = 0xFAF000;          // (0, 240, 250)
+constexpr uint32_t kEnvelopeArc = 0x0064F0;     // (240, 100, 0)
+
+constexpr int32_t kLfoPhase = 5;
+
+struct Place {
+    int32_t index;
+    float fx, fy;
+};
+
+// In creation order. Knobs: tag = index; fields: tag = index + 100; labels sit under the knob.
+constexpr Place kKnobPlaces[CorvexEditor::kNumParams] = {
+    {2, 0.1f, 0.2f}, {0, 0.3f, 0.2f},  {1, 0.5f, 0.2f},  {5, 0.7f, 0.2f},  {12, 0.9f, 0.2f},
+    {7, 0.1f, 0.5f}, {13, 0.3f, 0.5f}, {4, 0.5f, 0.5f},  {6, 0.7f, 0.5f},  {3, 0.9f, 0.5f},
+    {8, 0.2f, 0.8f}, {9, 0.4f, 0.8f},  {10, 0.6f, 0.8f}, {11, 0.8f, 0.8f},
+};
+
+// Per parameter index: the label text and the arc colour of its group.
+constexpr const char* kLabelTexts[CorvexEditor::kNumParams] = {
+    "LFO Frequency", "LFO Harmonicity", "Osc Harmonicity", "LFO Sharpness", "LFO Center",
+    "LFO Phase",     "LFO Amount",      "Harmonic Damp",   "Attack",        "Decay",
+    "Sustain",       "Release",         "LFO Randomness",  "Osc Shaping",
+};
+constexpr uint32_t kArcColors[CorvexEditor::kNumParams] = {
+    kLfoArc,      kLfoArc,      kOscillatorArc, kLfoArc,        kLfoArc,
+    kLfoArc,      kLfoArc,      kOscillatorArc, kEnvelopeArc,   kEnvelopeArc,
+    kEnvelopeArc, kEnvelopeArc, kLfoArc,        kOscillatorArc,
+};
+
+// The label row lies 0.15 of the height below its knob, the field row 0.1 below.
+constexpr float kLabelRows[3] = {0.35f, 0.65f, 0.95f};
+constexpr float kFieldRows[3] = {0.3f, 0.6f, 0.9f};
+
+int32_t rowOf(float fy) { return fy < 0.3f ? 0 : fy < 0.6f ? 1 : 2; }
+
+// A view of size (w, h) centred at fractions of the frame: the centre truncated from a product
+// formed in double precision, the half sizes truncated too.
+CRect placed(int32_t w, int32_t h, float fx, float fy, int32_t frameWidth, int32_t frameHeight) {
+    const int32_t cx = static_cast<int32_t>(static_cast<double>(fx) * frameWidth);
+    const int32_t cy = static_cast<int32_t>(static_cast<double>(fy) * frameHeight);
+    CRect r(0, 0, w, h);
+    r.offset(cx - w / 2, cy - h / 2);
+    return r;
+}
+
+bool isParameter(int32_t index) { return index >= 0 && index < CorvexEditor::kNumParams; }
+
+// The parameter of a text field's tag, or -1 for any other tag (negative ones included).
+int32_t fieldParameter(int32_t tag) {
+    return tag >= CorvexEditor::kFieldTagBase &&
+                   tag < CorvexEditor::kFieldTagBase + CorvexEditor::kNumParams
+               ? tag - CorvexEditor::kFieldTagBase
+               : -1;
+}
+
+}  // namespace
+
+CorvexEditor::CorvexEditor(AudioEffect* effect, const CorvexEditorHooks& hooks)
+    : AEffGUIEditor(effect), hooks(hooks) {
+    rect.top = 0;
+    rect.left = 0;
+    rect.bottom = kHeight;
+    rect.right = kWidth;
+    frame = nullptr;
+}
+
+// Like its bases, it does not close an open frame: a host closes the window first.
+CorvexEditor::~CorvexEditor() = default;
+
+bool CorvexEditor::onUserInterfaceThread() const {
+    return uiThread.load(std::memory_order_acquire) == std::this_thread::get_id();
+}
+
+int32_t CorvexEditor::open(void* ptr) {
+    AEffGUIEditor::open(ptr);
+    uiThread.store(std::this_thread::get_id(), std::memory_order_release);
+    setKnobMode(0);
+
+    auto* background = new gui::CBitmap(kBackgroundBitmap);
+    const int32_t width = background->isLoaded() ? background->getWidth() : kWidth;
+    const int32_t height = background->isLoaded() ? background->getHeight() : kHeight;
+    const CRect frameSize(0, 0, width, height);
+    frame = new gui::CFrame(frameSize, ptr, this);
+    frame->setBackground(background);
+    background->forget();
+    if (!frame->getSystemWindow()) {
+        // No usable parent or no window system: say so instead of reporting a window nobody sees.
+        close();
+        return 0;
+    }
+
+    auto* panel = new gui::CViewContainer(CRect(6, 4, width - 6, height - 4), frame, nullptr);
+    panel->setBackgroundColor(kPanelColor);
+    frame->addView(panel);
+
+    for (const Place& p : kKnobPlaces) {
+        auto* knob = new CKnobArc(placed(60, 60, p.fx, p.fy, width, height), this, p.index,
+                                  kKnobBackground, kArcColors[p.index], CPoint(0, 0));
+        knob->setInsetValue(7);
+        knob->setTransparency(true);
+        frame->addView(knob);
+        knobs[p.index] = knob;
+    }
+    for (const Place& p : kKnobPlaces) {
+        auto* label = new CLabel(placed(85, 12, p.fx, kLabelRows[rowOf(p.fy)], width, height),
+                                 kLabelTexts[p.index]);
+        label->setFont(gui::kFontSmaller);
+        label->setFontColor(gui::kBlackCColor);
+        label->setBackColor(kGrey160CColor);
+        frame->addView(label);
+        labels[p.index] = label;
+    }
+    for (const Place& p : kKnobPlaces) {
+        auto* field =
+            new gui::CTextEdit(placed(85, 12, p.fx, kFieldRows[rowOf(p.fy)], width, height), this,
+                               kFieldTagBase + p.index, "", nullptr, 0);
+        field->setFont(gui::kFontSmaller);
+        field->setFontColor(gui::kBlackCColor);
+        field->setBackColor(kGrey160CColor);
+        field->setString2FloatConvert(hooks.string2float);
+        frame->addView(field);
+        textFields[p.index] = field;
+    }
+    auto* title = new CLabel(placed(450, 24, 0.5f, 0.07f, width, height),
+                             "CORVEX - Monophonic texture synth");
+    title->setFont(gui::kFontVeryBig);
+    title->setFontColor(gui::kWhiteCColor);
+    title->setBackColor(kGrey160CColor);
+    frame->addView(title);
+    auto* maker = new CLabel(placed(46, 18, 0.93f, 0.925f, width, height), "Ondrel 2012");
+    maker->setFont(gui::kFontSmall);
+    maker->setTxtFace(gui::kStyleBold);
+    maker->setFontColor(kBlue240CColor);
+    maker->setBackColor(kGrey200CColor);
+    frame->addView(maker);
+
+    // The program is re-sent in full below: what other threads recorded until now is in it.
+    pending.store(0, std::memory_order_release);
+    if (hooks.setCurProgram && effect) hooks.setCurProgram(effect);
+    frame->setDirty(true);
+    return 1;
+}
+
+void CorvexEditor::close() {
+    delete frame;
+    frame = nullptr;
+}
+
+void CorvexEditor::idle() {
+    if (inIdle) return;
+    if (frame && onUserInterfaceThread()) applyPending();
+    AEffGUIEditor::idle();
+}
+
+// Host keys reach only the view being edited: an open text field's box (hosts that keep the
+// keyboard type into it this way) or the knob clicked last (its arrow keys); no other view. The
+// answer is that view's, so a host does not act on a key a view took.
+int32_t CorvexEditor::onKeyDown(VstKeyCode& keyCode) {
+    gui::CView* view = frame ? frame->getEditView() : nullptr;
+    if (!view) return -1;
+    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
+    return view->onKeyDown(k);
+}
+
+int32_t CorvexEditor::onKeyUp(VstKeyCode& keyCode) {
+    gui::CView* view = frame ? frame->getEditView() : nullptr;
+    if (!view) return -1;
+    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
+    return view->onKeyUp(k);
+}
+
+void CorvexEditor::setParameter(int32_t index, float value) {
+    if (!onUserInterfaceThread()) {
+        // Never touch a view from here: the user-interface thread may be drawing it.
+        if (isParameter(index)) {
+            latest[index].store(value, std::memory_order_relaxed);
+            pending.fetch_or(1u << index, std::memory_order_release);
+        }
+        return;
+    }
+    if (!frame) return;
+    if (isParameter(index)) {
+        // Shown now: an older value recorded from another thread must not follow it.
+        pending.fetch_and(~(1u << index), std::memory_order_acq_rel);
+        showParameter(index, value);
+    }
+    postUpdate();
+}
+
+void CorvexEditor::applyPending() {
+    uint32_t mask = pending.exchange(0, std::memory_order_acq_rel);
+    if (!mask) return;
+    for (int32_t index = 0; index < kNumParams; ++index)
+        if (mask & (1u << index))
+            showParameter(index, latest[index].load(std::memory_order_relaxed));
+    postUpdate();
+}
+
+void CorvexEditor::showParameter(int32_t index, float received) {
+    if (!effect) return;
+    char text[gui::kTextBufferSize];
+    std::snprintf(text, sizeof text, "%0.6f", static_cast<double>(received));
+    const float current = effect->getParameter(index);
+    if (CKnobArc* knob = knobs[index]) knob->setValue(current);
+    if (gui::CTextEdit* field = textFields[index]) {
+        field->setValue(current);
+        field->setText(index == kLfoPhase && current == 1.0f ? "RANDOM" : text);
+    }
+}
+
+void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* control) {
+    if (!frame || !control || !effect) return;
+    const int32_t tag = control->getTag();
+    if (fieldParameter(tag) >= 0) {
+        auto* field = dynamic_cast<gui::CTextEdit*>(control);
+        if (field) {
+            char typed[gui::kTextBufferSize];
+            field->getText(typed);
+            float v = field->getValue();
+            if (hooks.string2float) hooks.string2float(typed, v);
+            field->setValue(v);
+        }
+    }
+    const float value = control->getValue();
+    char text[gui::kTextBufferSize];
+    std::snprintf(text, sizeof text, "%0.6f", static_cast<double>(value));
+
+    if (isParameter(tag)) {
+        if (gui::CTextEdit* partner = textFields[tag]) {
+            partner->setValue(value);
+            partner->setText(text);
+            effect->setParameter(tag, value);
+        }
+    } else if (const int32_t index = fieldParameter(tag); index >= 0) {
+        if (CKnobArc* partner = knobs[index]) {
+            partner->setValue(value);
+            effect->setParameter(index, value);
+            if (context) partner->update(context);
+        }
+    }
+    if (isParameter(tag)) effect->setParameter(tag, value);
+    else if (const int32_t index = fieldParameter(tag); index >= 0)
+        effect->setParameter(index, value);
+    else if (context) control->update(context);
+}
+
+CKnobArc* CorvexEditor::getKnob(int32_t index) const {
+    return frame && isParameter(index) ? knobs[index] : nullptr;
+}
+
+gui::CTextEdit* CorvexEditor::getTextField(int32_t index) const {
+    return frame && isParameter(index) ? textFields[index] : nullptr;
+}
+
+CLabel* CorvexEditor::getLabel(int32_t index) const {
+    return frame && isParameter(index) ? labels[index] : nullptr;
+}

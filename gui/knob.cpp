@@ -1,0 +1,267 @@
+// CKnob: the angle mapping, the line and bitmap handles, and the drag, wheel and key input.
+#include "gui/knob.h"
+
+#include "gui/bitmap.h"
+#include "gui/drawcontext.h"
+#include "gui/frame.h"
+
+#include "platform/window.h"
+
+#include <cmath>
+
+namespace gui {
+
+namespace {
+
+constexpr float kTwoPiF = 6.2831854820251465f;
+constexpr double kTwoPiD = 6.283185307179586;
+
+// A pixel coordinate from a float that may be huge or not a number (a knob with a zero range,
+// a NaN value): never an undefined conversion.
+int32_t toPixel(float v) {
+    if (!std::isfinite(v)) return 0;
+    if (v >= 1.0e9f) return 1000000000;
+    if (v <= -1.0e9f) return -1000000000;
+    return static_cast<int32_t>(v);
+}
+
+// Brings an angle difference into 0..2π the way the mapping expects.
+float wrapAngle(float d) {
+    float e = d;
+    if (e < 0.0f) e += kTwoPiF;
+    else if (static_cast<double>(e) > kTwoPiD) e = static_cast<float>(e - kTwoPiD);
+    return e;
+}
+
+}  // namespace
+
+CKnob::CKnob(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background,
+             CBitmap* handle, const CPoint& offset)
+    : CControl(size, listener, tag, background), offset(offset), pHandle(handle) {
+    if (pHandle) {
+        pHandle->remember();
+        inset = static_cast<int32_t>(pHandle->getWidth() / 2.0 + 2.5);
+    }
+    radius = static_cast<float>((size.right - size.left) / 2.0);
+    rangeAngle = 1.0f;
+    setStartAngle(3.9269907474517822f);
+    setRangeAngle(-4.71238899230957f);
+}
+
+CKnob::~CKnob() {
+    if (pHandle) pHandle->forget();
+}
+
+void CKnob::compute() {
+    aCoef = (vmax - vmin) / rangeAngle;
+    bCoef = vmin - aCoef * startAngle;
+    halfAngle = (kTwoPiF - std::fabs(rangeAngle)) / 2.0f;
+    setDirty(true);
+}
+
+void CKnob::setStartAngle(float val) {
+    startAngle = val;
+    compute();
+}
+
+void CKnob::setRangeAngle(float val) {
+    rangeAngle = val;
+    compute();
+}
+
+void CKnob::setColorHandle(CColor color) {
+    colorHandle = color;
+    setDirty(true);
+}
+
+void CKnob::setColorShadowHandle(CColor color) {
+    colorShadowHandle = color;
+    setDirty(true);
+}
+
+void CKnob::setHandleBitmap(CBitmap* bitmap) {
+    if (pHandle) pHandle->forget();
+    pHandle = nullptr;
+    if (bitmap) {
+        pHandle = bitmap;
+        pHandle->remember();
+        inset = static_cast<int32_t>(pHandle->getWidth() / 2.0 + 2.5);
+    }
+}
+
+void CKnob::valueToPoint(CPoint& point) const {
+    float alpha = (value - bCoef) / aCoef;
+    // A zero range (or a NaN value) has no angle: the handle rests at the start.
+    if (!std::isfinite(alpha)) alpha = startAngle;
+    const float reach = radius - static_cast<float>(inset);
+    point.x = toPixel(radius + std::cos(alpha) * reach + 0.5f);
+    point.y = toPixel(radius - std::sin(alpha) * reach + 0.5f);
+}
+
+float CKnob::valueFromPoint(CPoint& point) const {
+    float alpha =
+        static_cast<float>(std::atan2(static_cast<double>(radius - static_cast<float>(point.y)),
+                                      static_cast<double>(static_cast<float>(point.x) - radius)));
+    if (alpha < 0.0f) alpha += kTwoPiF;
+    float d = alpha - startAngle;
+    if (rangeAngle < 0.0f) {
+        d -= rangeAngle;
+        const float e = wrapAngle(d);
+        if (e > halfAngle - rangeAngle) return vmax;
+        if (e > -rangeAngle) return vmin;
+        if (d > halfAngle - rangeAngle) d -= kTwoPiF;
+        else if (d < -halfAngle) d += kTwoPiF;
+        return aCoef * d + vmax;
+    }
+    const float e = wrapAngle(d);
+    if (e > rangeAngle + halfAngle) return vmin;
+    if (e > rangeAngle) return vmax;
+    if (d > rangeAngle + halfAngle) d -= kTwoPiF;
+    else if (d < -halfAngle) d += kTwoPiF;
+    return aCoef * d + vmin;
+}
+
+void CKnob::draw(CDrawContext* context) {
+    if (pBackground) {
+        if (getTransparency()) pBackground->drawTransparent(context, size, offset);
+        else pBackground->draw(context, size, offset);
+    }
+    drawHandle(context);
+    setDirty(false);
+}
+
+void CKnob::drawHandle(CDrawContext* context) {
+    if (!context) return;
+    CPoint where;
+    valueToPoint(where);
+    if (pHandle) {
+        const int32_t width = pHandle->getWidth();
+        const int32_t height = pHandle->getHeight();
+        where.offset(size.left - width / 2, size.top - height / 2);
+        CRect handleSize(where.x, where.y, where.x + width, where.y + height);
+        pHandle->drawTransparent(context, handleSize, CPoint(0, 0));
+        return;
+    }
+    CPoint origin(size.width() / 2, size.height() / 2);
+    where.offset(size.left - 1, size.top);
+    origin.offset(size.left - 1, size.top);
+    context->setFrameColor(colorShadowHandle);
+    context->moveTo(where);
+    context->lineTo(origin);
+    where.offset(1, -1);
+    origin.offset(1, -1);
+    context->setFrameColor(colorHandle);
+    context->moveTo(where);
+    context->lineTo(origin);
+}
+
+void CKnob::mouse(CDrawContext* context, CPoint& where) {
+    if (!context || !getMouseEnabled()) return;
+    int32_t buttons = context->getMouseButtons();
+    if (!(buttons & kMouseLeft)) return;
+
+    // Control+click: back to the default, announced to the listener but not as an edit.
+    if (buttons == (kMouseLeft | kKeyControl)) {
+        value = defaultValue;
+        if (isDirty() && listener) listener->valueChanged(context, this);
+        return;
+    }
+
+    float entryValue = value;
+    const float range = 200.0f;
+    float step = (vmax - vmin) / range;
+    int32_t oldButton = buttons;
+    const float halfRange = static_cast<float>((vmax - vmin) / 2.0);
+    float old = 0.0f;
+    CPoint firstPoint;
+    bool linear = false;
+
+    const int32_t mode = parentFrame ? parentFrame->getKnobMode() : 0;
+    const bool alt = (buttons & kKeyAlt) != 0;
+    if ((mode == 2 && !alt) || (mode != 2 && alt)) {
+        float linearRange = range;
+        if (buttons & kKeyShift) linearRange *= zoomFactor;
+        firstPoint = where;
+        linear = true;
+        step = (vmax - vmin) / linearRange;
+    } else {
+        CPoint local(where.x - size.left, where.y - size.top);
+        old = valueFromPoint(local);
+    }
+
+    CPoint lastPoint(-1, -1);
+    int32_t lastButtons = -1;
+    if (parentFrame) {
+        parentFrame->beginEdit(tag);
+        parentFrame->setEditView(this);
+    }
+    do {
+        buttons = context->getMouseButtons();
+        if (where != lastPoint) {
+            lastPoint = where;
+            if (linear) {
+                const float diff =
+                    static_cast<float>((firstPoint.y - where.y) + (where.x - firstPoint.x));
+                if (buttons != oldButton) {
+                    float linearRange = range;
+                    if (buttons & kKeyShift) linearRange *= zoomFactor;
+                    const float newStep = (vmax - vmin) / linearRange;
+                    // Keeps the value under the pointer: only the sensitivity changes.
+                    entryValue += diff * (step - newStep);
+                    step = newStep;
+                    oldButton = buttons;
+                }
+                value = diff * step + entryValue;
+                bounceValue();
+            } else {
+                CPoint local(where.x - size.left, where.y - size.top);
+                value = valueFromPoint(local);
+                // A jump of more than half the range crossed the gap: stay at the end we came from.
+                if (old - value > halfRange) value = vmax;
+                else if (value - old > halfRange) value = vmin;
+                else old = value;
+            }
+            if (isDirty() && listener) listener->valueChanged(context, this);
+        }
+        const CPoint previous = where;
+        context->getMouseLocation(where);
+        doIdleStuff();
+        // Polling a pointer that does not move must not spin a core.
+        if (where == previous && buttons == lastButtons) platform::sleepMs(1);
+        lastButtons = buttons;
+    } while (buttons & kMouseLeft);
+
+    if (parentFrame) parentFrame->endEdit(tag);
+}
+
+bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {
+    if (!getMouseEnabled()) return false;
+    const int32_t buttons = context ? context->getMouseButtons() : 0;
+    if (buttons & kKeyShift) value += 0.1f * distance * wheelInc;
+    else value += wheelInc * distance;
+    bounceValue();
+    if (isDirty() && listener) listener->valueChanged(context, this);
+    return true;
+}
+
+int32_t CKnob::onKeyDown(VstKeyCode& keyCode) {
+    float step = 0.0f;
+    switch (keyCode.virt) {
+    case 12:  // up
+    case 13:  // right
+        step = 1.0f;
+        break;
+    case 11:  // left
+    case 14:  // down
+        step = -1.0f;
+        break;
+    default: return -1;
+    }
+    if (keyCode.modifier & 1) value += 0.1f * step * wheelInc;
+    else value += wheelInc * step;
+    bounceValue();
+    if (isDirty() && listener) listener->valueChanged(nullptr, this);
+    return 1;
+}
+
+}  // namespace gui

@@ -1,0 +1,22 @@
+// The editor where a window layer exists: CorvexEditor, given what it needs of the engine.
+#include "editor_factory.h"
+
+#include "engine/corvex.h"
+#include "editor/corvex_editor.h"
+
+#include <new>
+
+namespace {
+
+void resendCurrentProgram(AudioEffect* effect) {
+    if (auto* corvex = dynamic_cast<Corvex*>(effect)) corvex->setCurProgram();
+}
+
+void typedValue(char* text, float& value) { string2float(text, value); }
+
+}  // namespace
+
+AEffEditor* createEditorInstance(AudioEffect* effect) {
+    return new (std::nothrow)
+        CorvexEditor(effect, CorvexEditorHooks{&resendCurrentProgram, &typedValue});
+}

@@ -1,0 +1,90 @@
+// A stand-in for a host's side of X11, for our tools and tests: a top-level window to embed
+// into, reading pixels back from the server, and pointer input through XTest. Test support, not
+// part of the plug-in: it talks to the X server directly, beside the platform layer.
+#pragma once
+
+#include "platform/window.h"
+
+#include <string>
+#include <vector>
+
+namespace testkit::x11host {
+
+using platform::NativeWindow;
+using platform::Point;
+using platform::Rect;
+
+struct HostWindow;
+
+// A mapped top-level window of its own connection; null without a display.
+HostWindow* create(int32_t width, int32_t height, const char* title);
+NativeWindow handle(HostWindow* host);
+bool resize(HostWindow* host, int32_t width, int32_t height);
+// Handles the window's events; false once the user asked to close it.
+bool pump(HostWindow* host);
+// Destroys the window (and with it, server-side, every window inside it).
+void destroy(HostWindow* host);
+void destroyWindowOnly(HostWindow* host);  // keeps the connection: a host killing its window first
+
+// Reads the window's pixels from the server (0x00RRGGBB, row-major). False on any failure.
+bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width,
+                int32_t* height);
+bool screenshot(NativeWindow window, const char* pngPath);
+int32_t childCount(NativeWindow window);
+bool hasProperty(NativeWindow window, const char* name);
+bool windowExists(NativeWindow window);
+Rect screenRect(NativeWindow window);
+
+// A host's own X error handler, counting what it is given. uninstall puts the previous handler
+// back and tells whether the counting one was still installed (nobody left theirs behind).
+void installHostErrorHandler();
+int32_t hostErrorCount();
+bool uninstallHostErrorHandler();
+
+// XTest: move the pointer to screen coordinates, press or release a button (1 left ... 3 right),
+// press or release a key by name ("Control_L").
+bool movePointer(int32_t x, int32_t y);
+bool button(int32_t number, bool press);
+bool key(const char* name, bool press);
+
+// Serves text as the CLIPBOARD selection from a window of its own connection, as another
+// application would; step() answers what arrived.
+class ClipboardOwner {
+public:
+    explicit ClipboardOwner(std::string text);
+    ~ClipboardOwner();
+    ClipboardOwner(const ClipboardOwner&) = delete;
+    ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+    void step();
+    bool owns() const;
+
+private:
+    struct State;
+    State* s;
+};
+// Reads the CLIPBOARD selection as UTF-8 text, as another application would, waiting up to
+// timeoutMs for the owner (which must be served meanwhile, e.g. from another thread).
+bool readClipboard(std::string* text, int32_t timeoutMs);
+// Whether any client owns the CLIPBOARD selection now.
+bool clipboardHasOwner();
+
+// A drag source: drags `data` of the given MIME type (or "files", sent as text/uri-list) from
+// nowhere onto the top-level window at screen point `at`. Call step() until done().
+class DragSource {
+public:
+    DragSource(NativeWindow topLevel, Point at, std::string type, std::string data);
+    ~DragSource();
+    DragSource(const DragSource&) = delete;
+    DragSource& operator=(const DragSource&) = delete;
+    void step();
+    bool done() const;
+    bool accepted() const;           // the target's XdndStatus said yes
+    bool finishedOk() const;         // XdndFinished reported success
+    std::string actionName() const;  // the action the target answered with
+
+private:
+    struct State;
+    State* s;
+};
+
+}  // namespace testkit::x11host
