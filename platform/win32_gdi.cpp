@@ -2,6 +2,7 @@
 // interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
+#include "bmp_layout.h"
 #include "win32_internal.h"
 
 #include <algorithm>
@@ -180,84 +181,34 @@ Rect takeDamage(Bitmap* bitmap) {
 
 // ---- Bitmap files ----------------------------------------------------------------------------
 
-namespace {
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-}  // namespace
-
 Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
     // Every size and offset is checked here; GDI then converts the validated pixels.
-    if (!data || size < 16) return nullptr;
-    std::size_t base = 0;
-    std::size_t pixelOffset = 0;
-    if (data[0] == 'B' && data[1] == 'M') {
-        base = 14;
-        pixelOffset = le32(data + 10);
-    }
-    if (size < base + 12) return nullptr;
-    const uint32_t headerSize = le32(data + base);
-    if (headerSize < 12 || headerSize > size - base) return nullptr;
-    int64_t width = 0, height = 0;
-    uint32_t bpp = 0, compression = 0, colorsUsed = 0, entry = 4;
-    if (headerSize == 12) {
-        width = le16(data + base + 4);
-        height = static_cast<int16_t>(le16(data + base + 6));
-        bpp = le16(data + base + 10);
-        entry = 3;
-    } else {
-        if (headerSize < 40) return nullptr;
-        width = static_cast<int32_t>(le32(data + base + 4));
-        height = static_cast<int32_t>(le32(data + base + 8));
-        bpp = le16(data + base + 14);
-        compression = le32(data + base + 16);
-        colorsUsed = le32(data + base + 32);
-    }
-    const bool topDown = height < 0;
-    if (topDown) height = -height;
-    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
-        return nullptr;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return nullptr;
-    if (compression != 0 && !(compression == 3 && bpp == 32)) return nullptr;
-    std::size_t paletteCount = 0;
-    if (bpp <= 8) {
-        paletteCount = colorsUsed ? colorsUsed : (1u << bpp);
-        if (paletteCount > (1u << bpp)) return nullptr;
-    }
-    std::size_t paletteStart = base + headerSize;
-    if (compression == 3 && headerSize == 40) paletteStart += 12;
-    const std::size_t paletteBytes = paletteCount * entry;
-    if (paletteStart > size || paletteBytes > size - paletteStart) return nullptr;
-    if (pixelOffset == 0) pixelOffset = paletteStart + paletteBytes;
-    const std::size_t rowBytes = ((static_cast<std::size_t>(width) * bpp + 31) / 32) * 4;
-    if (pixelOffset > size || rowBytes * static_cast<std::size_t>(height) > size - pixelOffset)
-        return nullptr;
+    bmp::Layout l;
+    if (!bmp::parse(data, size, kMaxBitmapSide, &l)) return nullptr;
+    const int64_t width = l.width, height = l.height;
 
     // A fresh header in the classic layout, followed by the palette (as RGBQUADs) or the masks.
     std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
     auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
     h->biSize = sizeof(BITMAPINFOHEADER);
     h->biWidth = static_cast<LONG>(width);
-    h->biHeight = static_cast<LONG>(topDown ? -height : height);
+    h->biHeight = static_cast<LONG>(l.topDown ? -height : height);
     h->biPlanes = 1;
-    h->biBitCount = static_cast<WORD>(bpp);
-    h->biCompression = compression == 3 ? BI_BITFIELDS : BI_RGB;
-    h->biClrUsed = static_cast<DWORD>(paletteCount);
+    h->biBitCount = static_cast<WORD>(l.bpp);
+    h->biCompression = l.bitfields ? BI_BITFIELDS : BI_RGB;
+    h->biClrUsed = static_cast<DWORD>(l.paletteCount);
     auto* table = reinterpret_cast<RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
-    for (std::size_t i = 0; i < paletteCount; ++i) {
-        const uint8_t* e = data + paletteStart + i * entry;
+    for (std::size_t i = 0; i < l.paletteCount; ++i) {
+        const uint8_t* e = data + l.paletteStart + i * l.paletteEntrySize;
         table[i] = RGBQUAD{e[0], e[1], e[2], 0};
     }
-    if (compression == 3) {
-        const uint8_t* masks = data + base + (headerSize == 40 ? 40 : 40);
-        std::memcpy(table, masks, 12);
-    }
+    if (l.bitfields) std::memcpy(table, data + l.masksOffset, 12);
     Bitmap* b = newDibSection(static_cast<int32_t>(width), static_cast<int32_t>(height));
     if (!b) return nullptr;
     HDC screen = GetDC(nullptr);
-    const int lines = SetDIBits(screen, b->handle, 0, static_cast<UINT>(height), data + pixelOffset,
-                                reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    const int lines =
+        SetDIBits(screen, b->handle, 0, static_cast<UINT>(height), data + l.pixelOffset,
+                  reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
     if (lines != height) {
         deleteBitmap(b);
