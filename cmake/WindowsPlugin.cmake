@@ -1,13 +1,17 @@
-# The Windows build: Corvex.dll, entered through DllMain, exporting only "main" by its
-# module-definition file and carrying its version record and editor background as resources;
-# then, with the tests, the host check that loads the DLL under Wine.
+# The Windows build: Corvex.dll with its editor on the Win32 platform layer, entered through
+# DllMain, exporting only "main" by its module-definition file and carrying its version record and
+# editor background as resources; then, with the tests, the host check and the editor's window
+# tests under Wine.
 enable_language(RC)
 
 add_library(corvex MODULE
   plugin/corvex_main_win32.cpp
   plugin/corvex.def
   plugin/corvex.rc)
-target_link_libraries(corvex PRIVATE corvex_plugin_factory)
+# The window system comes after the editor and toolkit that call it (static libraries resolve in
+# order).
+target_link_libraries(corvex PRIVATE corvex_plugin_factory corvex_editor corvex_gui
+  corvex_platform_native)
 set_target_properties(corvex PROPERTIES
   PREFIX ""
   OUTPUT_NAME Corvex

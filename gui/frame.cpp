@@ -47,8 +47,9 @@ const char* CFrame::windowClassName() { return gClassName; }
 
 CFrame::CFrame(const CRect& size, void* parent, CFrameOwner* owner)
     : CView(size), editor(owner), parentWindow(parent) {
-    // The optional blits are always present in this platform layer.
-    const platform::OptionalBlits blits = platform::bindOptionalBlits();
+    // The platform's optional blits (a system library on some systems), held while the frame
+    // lives; without them transparent copies take the mask path.
+    blits = platform::bindOptionalBlits();
     pfnAlphaBlend = blits.alphaBlend;
     pfnTransparentBlt = blits.transparentBlt;
     initFrame(parent);
@@ -78,6 +79,7 @@ CFrame::~CFrame() {
         systemWindow = nullptr;
     }
     if (classRegistered) exitWindowClass();
+    platform::unbindOptionalBlits(&blits);
     if (addedWindow) close();
     delete vstWindow;
     delete[] views;

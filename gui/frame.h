@@ -140,6 +140,7 @@ private:
     CWindowRecord* vstWindow = nullptr;
     bool cursorTouched = false;
     bool classRegistered = false;
+    platform::OptionalBlits blits;
 };
 
 }  // namespace gui

@@ -1,7 +1,8 @@
 // The in-memory window system used by the unit tests: child windows are bitmaps, events are
 // queued by the test, and time only passes when the test or a sleep says so.
 #include "platform/memory_window.h"
-#include "raster_internal.h"
+#include "raster_window.h"
+#include "window_dispatch.h"
 
 #include <algorithm>
 #include <deque>
@@ -28,10 +29,10 @@ struct Window {
     Rect lastPresent;
     Cursor cursor = Cursor::standard;
     bool dropTarget = false;
-    bool alive = true;
     bool lastDrop = false;
-    int32_t depth = 0;  // nesting of pumpEvents
     uint32_t eventTicks = 0;
+    WindowContexts contexts{this};
+    EventDispatch dispatch;
 };
 
 namespace {
@@ -56,12 +57,6 @@ struct State {
 State& state() {
     static State s;
     return s;
-}
-
-Rect unite(const Rect& a, const Rect& b) {
-    if (a.left >= a.right || a.top >= a.bottom) return b;
-    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-            std::max(a.bottom, b.bottom)};
 }
 
 }  // namespace
@@ -146,6 +141,7 @@ Window* createChildWindow(const WindowOptions& o) {
     w->handle = s.nextHandle++;
     w->parent = o.parent;
     w->events = o.events;
+    w->dispatch.bind(o.events, &w->contexts);
     // The child sits at the parent's top-left corner; the host table knows it too, so that
     // walking up from it works like walking up from any other window.
     s.hosts[w->handle] =
@@ -167,71 +163,45 @@ void destroyWindow(Window* w) {
 }
 
 NativeWindow nativeHandle(Window* w) { return w ? w->handle : 0; }
-bool windowAlive(Window* w) { return w && w->alive; }
+bool windowAlive(Window* w) { return w && w->dispatch.alive(); }
 
 void pumpEvents(Window* w, bool paintOnly) {
     if (!w || !w->events) return;
-    if (w->depth > 0) paintOnly = true;
-    ++w->depth;
-    Rect damage{};
-    bool paint = false;
+    // Like a window system's queue: what a paint-only pass may not deliver stays queued.
+    EventDispatch::Pass pass(w->dispatch, paintOnly);
     std::deque<Window::Event> keep;
     while (!w->queue.empty()) {
         Window::Event e = std::move(w->queue.front());
         w->queue.pop_front();
         w->eventTicks = state().ticks;
+        if (pass.paintOnly() && e.kind != Window::Event::paint) {
+            keep.push_back(std::move(e));
+            continue;
+        }
         switch (e.kind) {
-        case Window::Event::paint:
-            damage = unite(damage, e.rect);
-            paint = true;
-            break;
-        case Window::Event::press:
-            if (paintOnly) {
-                keep.push_back(std::move(e));
-            } else if (w->alive) {
-                Context* c = getWindowContext(w);
-                w->events->onButtonDown(c, e.where, e.button);
-                releaseWindowContext(w, c);
-            }
-            break;
-        case Window::Event::destroy:
-            if (paintOnly) {
-                keep.push_back(std::move(e));
-            } else {
-                w->alive = false;
-                w->events->onDestroyed();
-            }
-            break;
+        case Window::Event::paint: w->dispatch.addDamage(e.rect); break;
+        case Window::Event::press: w->dispatch.buttonDown(e.where, e.button); break;
+        case Window::Event::destroy: w->dispatch.destroyed(); break;
         case Window::Event::drop: {
-            if (paintOnly) {
-                keep.push_back(std::move(e));
-                break;
-            }
             std::vector<const char*> ptrs;
             for (auto& s : e.items) ptrs.push_back(s.c_str());
             const Point where{state().pointer.screen.x - memory::hostWindowRect(w->handle).left,
                               state().pointer.screen.y - memory::hostWindowRect(w->handle).top};
             w->lastDrop = false;
-            if (w->dropTarget && w->events->canDrop()) {
+            if (w->dropTarget && w->dispatch.canDrop()) {
                 if (e.dropKind == DropKind::text)
                     w->lastDrop =
-                        w->events->onDrop(e.dropKind, ptrs.data(), 1,
-                                          e.items.empty() ? 0 : e.items[0].size() + 1, where);
+                        w->dispatch.drop(e.dropKind, ptrs.data(), 1,
+                                         e.items.empty() ? 0 : e.items[0].size() + 1, where);
                 else
-                    w->lastDrop = w->events->onDrop(e.dropKind, ptrs.data(),
-                                                    static_cast<int32_t>(ptrs.size()), 0, where);
+                    w->lastDrop = w->dispatch.drop(e.dropKind, ptrs.data(),
+                                                   static_cast<int32_t>(ptrs.size()), 0, where);
             }
             break;
         }
         }
     }
     w->queue = std::move(keep);
-    if (paint && w->alive) {
-        Context* c = getWindowContext(w);
-        w->events->onPaint(c, damage);
-        releaseWindowContext(w, c);
-    }
-    --w->depth;
 }
 
 bool takeLeftButtonDown(Window* w) {

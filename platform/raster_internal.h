@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/raster.h"
+#include "raster_window.h"
 
 #include <cstdint>
 #include <vector>
@@ -24,10 +25,5 @@ struct Bitmap {
 // A colour bitmap over memory the caller owns (a window's shared image); freed with deleteBitmap,
 // which leaves the memory alone.
 Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride);
-
-// A context drawing on a window's image. Like a window's device context elsewhere, any number of
-// them may be open on one window at once (a control tracking the mouse inside the press's context
-// still repaints through the frame's idle); none of them owns the image.
-Context* createWindowContext(Bitmap* windowImage);
 
 }  // namespace platform

@@ -603,4 +603,8 @@ OptionalBlits bindOptionalBlits() {
     return b;
 }
 
+void unbindOptionalBlits(OptionalBlits* blits) {
+    if (blits) *blits = OptionalBlits{};
+}
+
 }  // namespace platform

@@ -94,7 +94,7 @@ void onPosition(Window* w, const XClientMessageEvent& m) {
     ::Window child = 0;
     XTranslateCoordinates(w->display, w->root, w->window, rx, ry, &x, &y, &child);
     w->drop.where = {x, y};
-    const bool accept = w->drop.chosenType != None && w->events && w->events->canDrop();
+    const bool accept = w->drop.chosenType != None && w->dispatch.canDrop();
     w->drop.action =
         accept ? (controlHeld(w) ? w->atoms.xdndActionCopy : w->atoms.xdndActionMove) : None;
     // Bit 1: keep sending positions, the answer may change (a modal view, Control pressed).
@@ -135,12 +135,12 @@ void onData(Window* w, const XSelectionEvent& s) {
                 std::vector<const char*> items;
                 for (const auto& p : paths) items.push_back(p.c_str());
                 if (!items.empty())
-                    taken = w->events->onDrop(DropKind::files, items.data(),
-                                              static_cast<int32_t>(items.size()), 0, w->drop.where);
+                    taken = w->dispatch.drop(DropKind::files, items.data(),
+                                             static_cast<int32_t>(items.size()), 0, w->drop.where);
             } else {
                 const std::string text(bytes.c_str());  // up to an embedded NUL
                 const char* items[1] = {text.c_str()};
-                taken = w->events->onDrop(DropKind::text, items, 1, text.size() + 1, w->drop.where);
+                taken = w->dispatch.drop(DropKind::text, items, 1, text.size() + 1, w->drop.where);
             }
         }
         if (data) XFree(data);

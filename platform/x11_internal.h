@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/window.h"
+#include "window_dispatch.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
@@ -50,8 +51,9 @@ struct Window {
     bool useShm = false;
     WindowEvents* events = nullptr;
     bool alive = true;
-    int32_t nesting = 0;
     uint32_t eventTicks = 0;
+    WindowContexts contexts{this};
+    EventDispatch dispatch;
     std::array<::Cursor, 7> cursors{};
     Atoms atoms;
     bool dropTarget = false;

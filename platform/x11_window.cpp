@@ -216,6 +216,7 @@ Window* createChildWindow(const WindowOptions& o) {
     w->display = d;
     w->parent = static_cast<::Window>(o.parent);
     w->events = o.events;
+    w->dispatch.bind(o.events, &w->contexts);
     w->width = o.width;
     w->height = o.height;
     w->atoms.init(d);
@@ -311,22 +312,15 @@ void releaseWindowContext(Window* w, Context* c) {
 
 void pumpEvents(Window* w, bool paintOnly) {
     if (!w || !w->events) return;
-    if (w->nesting > 0) paintOnly = true;
-    ++w->nesting;
+    // The shared rules decide what is delivered (window_dispatch.h); this only translates.
+    EventDispatch::Pass pass(w->dispatch, paintOnly);
     Display* d = w->display;
     ErrorTrap trap(d);
-    Rect damage{};
-    bool paint = false;
     auto addDamage = [&](const XExposeEvent& e) {
-        const Rect r{e.x, e.y, e.x + e.width, e.y + e.height};
-        if (!paint) damage = r;
-        else
-            damage = {std::min(damage.left, r.left), std::min(damage.top, r.top),
-                      std::max(damage.right, r.right), std::max(damage.bottom, r.bottom)};
-        paint = true;
+        w->dispatch.addDamage({e.x, e.y, e.x + e.width, e.y + e.height});
     };
     XEvent e;
-    if (paintOnly) {
+    if (pass.paintOnly()) {
         while (XCheckTypedWindowEvent(d, w->window, Expose, &e)) addDamage(e.xexpose);
     } else {
         while (XPending(d) > 0) {
@@ -338,23 +332,18 @@ void pumpEvents(Window* w, bool paintOnly) {
                 if (e.xexpose.window == w->window) addDamage(e.xexpose);
                 break;
             case ButtonPress: {
-                if (e.xbutton.window != w->window || !w->alive) break;
+                if (e.xbutton.window != w->window) break;
                 const unsigned b = e.xbutton.button;
-                if (b >= Button1 && b <= Button3) {
-                    Context* c = getWindowContext(w);
-                    w->events->onButtonDown(c, {e.xbutton.x, e.xbutton.y}, static_cast<int>(b));
-                    releaseWindowContext(w, c);
-                } else if (b == Button4 || b == Button5) {
-                    Context* c = getWindowContext(w);
-                    w->events->onWheel(c, {e.xbutton.x, e.xbutton.y}, b == Button4 ? 1.0f : -1.0f);
-                    releaseWindowContext(w, c);
-                }
+                if (b >= Button1 && b <= Button3)
+                    w->dispatch.buttonDown({e.xbutton.x, e.xbutton.y}, static_cast<int>(b));
+                else if (b == Button4 || b == Button5)
+                    w->dispatch.wheel({e.xbutton.x, e.xbutton.y}, b == Button4 ? 1.0f : -1.0f);
                 break;
             }
             case DestroyNotify:
-                if (e.xdestroywindow.window == w->window && w->alive) {
+                if (e.xdestroywindow.window == w->window) {
                     w->alive = false;
-                    w->events->onDestroyed();
+                    w->dispatch.destroyed();
                 }
                 break;
             case ClientMessage:
@@ -366,12 +355,6 @@ void pumpEvents(Window* w, bool paintOnly) {
         }
         dropTimeout(w);
     }
-    if (paint && w->alive) {
-        Context* c = getWindowContext(w);
-        w->events->onPaint(c, damage);
-        releaseWindowContext(w, c);
-    }
-    --w->nesting;
 }
 
 bool takeLeftButtonDown(Window* w) {

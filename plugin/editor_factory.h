@@ -1,5 +1,5 @@
-// The editor the plug-in gives its effect: Corvex's window where this build has a window layer,
-// none where it does not yet.
+// The editor the plug-in gives its effect: Corvex's window, on whichever window layer the build
+// links.
 #pragma once
 
 #include "host/audioeffect.h"

@@ -20,19 +20,23 @@ namespace {
 int quietHandler(Display*, XErrorEvent*) { return 0; }
 
 // A short-lived connection whose errors are ignored: these helpers probe windows that may be gone.
+// Xlib's error handler belongs to the whole process, so the input helpers, which tests call from a
+// second thread while the first is inside the plug-in's own error traps, leave it alone (quiet =
+// false): swapping it there would undo the plug-in's trap or lose the host's handler.
 struct Connection {
-    Connection() : d(XOpenDisplay(nullptr)) {
-        if (d) previous = XSetErrorHandler(&quietHandler);
+    explicit Connection(bool quiet = true) : d(XOpenDisplay(nullptr)), quiet(quiet) {
+        if (d && quiet) previous = XSetErrorHandler(&quietHandler);
     }
     ~Connection() {
         if (!d) return;
         XSync(d, False);
-        XSetErrorHandler(previous);
+        if (quiet) XSetErrorHandler(previous);
         XCloseDisplay(d);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     Display* d;
+    bool quiet;
     XErrorHandler previous = nullptr;
 };
 }  // namespace
@@ -200,7 +204,7 @@ int32_t hostErrorCount() { return gHostErrors; }
 bool uninstallHostErrorHandler() { return XSetErrorHandler(gBeforeHost) == &countingHandler; }
 
 bool movePointer(int32_t x, int32_t y) {
-    Connection c;
+    Connection c(false);
     if (!c.d) return false;
     const bool ok = XTestFakeMotionEvent(c.d, DefaultScreen(c.d), x, y, CurrentTime) != 0;
     XSync(c.d, False);
@@ -208,7 +212,7 @@ bool movePointer(int32_t x, int32_t y) {
 }
 
 bool button(int32_t number, bool press) {
-    Connection c;
+    Connection c(false);
     if (!c.d) return false;
     const bool ok = XTestFakeButtonEvent(c.d, static_cast<unsigned>(number), press ? True : False,
                                          CurrentTime) != 0;
@@ -217,7 +221,7 @@ bool button(int32_t number, bool press) {
 }
 
 bool key(const char* name, bool press) {
-    Connection c;
+    Connection c(false);
     if (!c.d || !name) return false;
     const KeySym sym = XStringToKeysym(name);
     const KeyCode code = sym ? XKeysymToKeycode(c.d, sym) : 0;

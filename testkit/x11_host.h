@@ -42,7 +42,8 @@ int32_t hostErrorCount();
 bool uninstallHostErrorHandler();
 
 // XTest: move the pointer to screen coordinates, press or release a button (1 left ... 3 right),
-// press or release a key by name ("Control_L").
+// press or release a key by name ("Control_L"). Safe from a second thread: they never touch the
+// process-wide Xlib error handler.
 bool movePointer(int32_t x, int32_t y);
 bool button(int32_t number, bool press);
 bool key(const char* name, bool press);

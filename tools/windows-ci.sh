@@ -6,8 +6,9 @@
 # Installs what is missing (./setup.sh --windows), builds the Linux plug-in's record of the
 # scripted host session (the reference the DLLs must reproduce bit for bit), then builds
 # build-win32/Corvex.dll and build-win64/Corvex.dll and runs their tests through Wine, each width
-# in a fresh prefix of its own on a private Xvfb display. Ends with "N passed, M failed" over both
-# widths and exits non-zero on any failure.
+# in a fresh prefix of its own on a private Xvfb display: the host check, the toolkit's suites and
+# the raster comparison over GDI, and the frame in real Wine windows (clicks through SendInput,
+# OLE drops). Ends with "N passed, M failed" over both widths and exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -33,7 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of our own: Wine's desktop process wants one even though the tests open no window.
+# A display of our own, for Wine's desktop and the windows the GUI tests open.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
@@ -73,9 +74,9 @@ status=0
 passed=0
 failed=0
 
-echo "== Linux session record (the reference)"
+echo "== Linux session record and raster cases (the references)"
 if ! { cmake --preset release >/dev/null &&
-       cmake --build --preset release -j2 --target corvex-session-record; }; then
+       cmake --build --preset release -j2 --target corvex-session-record corvex-raster-reference; }; then
   echo "windows-ci: the Linux reference did not build"
   status=1
 fi

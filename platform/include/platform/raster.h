@@ -180,12 +180,16 @@ bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t width, int32_t heigh
                 int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint8_t alpha);
 
 // The optional operations a toolkit binds at run time; either may be missing on some systems.
+// A binding may hold a system library; unbind releases it, after which the pointers it gave out
+// answer false.
 struct OptionalBlits {
     bool (*alphaBlend)(Context*, int32_t, int32_t, int32_t, int32_t, Context*, int32_t, int32_t,
                        int32_t, int32_t, uint8_t) = nullptr;
     bool (*transparentBlt)(Context*, int32_t, int32_t, int32_t, int32_t, Context*, int32_t, int32_t,
                            int32_t, int32_t, Color) = nullptr;
+    void* library = nullptr;
 };
 OptionalBlits bindOptionalBlits();
+void unbindOptionalBlits(OptionalBlits* blits);
 
 }  // namespace platform

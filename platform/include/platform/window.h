@@ -1,9 +1,11 @@
 // The window-system half of the platform layer: child windows inside a host's window, their
 // events, pointer and keyboard state, time and cursors. One implementation is linked per build
-// (X11 for the plug-in, an in-memory one for the unit tests).
+// (X11 or Win32 for the plug-in, an in-memory one for the unit tests). What a window reports, and
+// when, is decided by rules every implementation shares (platform/window_dispatch.h).
 //
 // Threading: every call belongs to the thread that created the window (the host's user-interface
-// thread). Nothing here starts threads or initialises the window system for threads.
+// thread). Nothing here starts threads. The one per-thread initialisation: on Windows a window
+// registered as a drop target keeps OLE initialised on its thread while it is registered.
 #pragma once
 
 #include "platform/raster.h"
@@ -13,14 +15,15 @@
 
 namespace platform {
 
-// A window we did not create: the host's parent (on X11 a window id).
+// A window we did not create: the host's parent (on X11 a window id, on Windows an HWND).
 using NativeWindow = uintptr_t;
 
 struct Window;
 
 enum class DropKind : int32_t { files = 0, text = 1 };
 
-// What a window reports. Called only from pumpEvents (and the paint-only variant).
+// What a window reports: from pumpEvents on X11 and in memory, from the window procedure (the
+// host's message loop) on Windows; the same rules either way.
 class WindowEvents {
 public:
     virtual ~WindowEvents() = default;
@@ -64,7 +67,9 @@ bool windowAlive(Window* window);
 
 // Dispatches what is pending for this window: exposes are coalesced into one onPaint, button
 // presses go to onButtonDown, drops to onDrop. paintOnly dispatches exposes alone and leaves
-// everything else queued. Nested calls from inside an event handler are paint-only.
+// everything else queued. Nested calls from inside an event handler are paint-only. On Windows,
+// where the host's message loop delivers everything, both forms let one waiting paint message of
+// the thread through, as the toolkit's tracking loops expect.
 void pumpEvents(Window* window, bool paintOnly);
 // Removes a pending left-button press, if one is queued; true when it did.
 bool takeLeftButtonDown(Window* window);

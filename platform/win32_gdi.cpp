@@ -1,0 +1,1025 @@
+// The raster on GDI: each call is the GDI call of the same name, with the argument checks the
+// interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
+// are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
+// 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
+#include "bmp_layout.h"
+#include "win32_internal.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t kRgbMask = 0x00FFFFFFu;
+// GDI's own coordinate space is narrower than 32 bits (and Wine's arithmetic overflows near the
+// ends of it). Shapes are pulled into this range; the visible part of anything that large is not
+// meaningful.
+constexpr int32_t kCoordLimit = 1 << 16;
+
+bool sizeOk(int32_t w, int32_t h) {
+    return w > 0 && h > 0 && w <= kMaxBitmapSide && h <= kMaxBitmapSide;
+}
+
+int32_t clampCoord(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, -kCoordLimit, kCoordLimit + kMaxBitmapSide));
+}
+POINT toPoint(Point p) { return {clampCoord(p.x), clampCoord(p.y)}; }
+RECT toRect(const Rect& r) {
+    return {clampCoord(r.left), clampCoord(r.top), clampCoord(r.right), clampCoord(r.bottom)};
+}
+
+bool valid(const Context* c) { return c && c->dc; }
+
+HPEN penOf(Pen* p) { return reinterpret_cast<HPEN>(p); }
+HBRUSH brushOf(Brush* b) { return reinterpret_cast<HBRUSH>(b); }
+HFONT fontOf(Font* f) { return reinterpret_cast<HFONT>(f); }
+
+// The bitmap's damage grows by r (device coordinates), cut to the bitmap. Window contexts keep
+// none: the window system tracks what reaches the screen.
+void touch(Context* c, int64_t l, int64_t t, int64_t r, int64_t b) {
+    Bitmap* bm = c ? c->bitmap : nullptr;
+    if (!bm || bm == &c->stockBitmap) return;
+    const Rect cut{static_cast<int32_t>(std::clamp<int64_t>(l, 0, bm->width)),
+                   static_cast<int32_t>(std::clamp<int64_t>(t, 0, bm->height)),
+                   static_cast<int32_t>(std::clamp<int64_t>(r, 0, bm->width)),
+                   static_cast<int32_t>(std::clamp<int64_t>(b, 0, bm->height))};
+    if (cut.left >= cut.right || cut.top >= cut.bottom) return;
+    Rect& d = bm->damage;
+    if (d.left >= d.right || d.top >= d.bottom) {
+        d = cut;
+        return;
+    }
+    d = {std::min(d.left, cut.left), std::min(d.top, cut.top), std::max(d.right, cut.right),
+         std::max(d.bottom, cut.bottom)};
+}
+
+// The current pen's reach beyond the geometry it strokes.
+int32_t penReach(Context* c) {
+    LOGPEN lp{};
+    HGDIOBJ pen = GetCurrentObject(c->dc, OBJ_PEN);
+    if (GetObjectA(pen, sizeof lp, &lp) == sizeof lp) return lp.lopnWidth.x / 2 + 2;
+    EXTLOGPEN ep{};
+    if (GetObjectA(pen, sizeof ep, &ep) > 0) return static_cast<int32_t>(ep.elpWidth / 2 + 2);
+    return 2;
+}
+
+void touchPoints(Context* c, const POINT* pts, int32_t n, int32_t reach) {
+    if (n <= 0) return;
+    int64_t l = pts[0].x, t = pts[0].y, r = l, b = t;
+    for (int32_t i = 1; i < n; ++i) {
+        l = std::min<int64_t>(l, pts[i].x);
+        t = std::min<int64_t>(t, pts[i].y);
+        r = std::max<int64_t>(r, pts[i].x);
+        b = std::max<int64_t>(b, pts[i].y);
+    }
+    touch(c, l - reach, t - reach, r + reach + 1, b + reach + 1);
+}
+
+void releaseSelection(Bitmap* b) {
+    if (!b) return;
+    b->selectedBy = nullptr;
+    if (b->deletePending) {
+        DeleteObject(b->handle);
+        delete b;
+    }
+}
+
+Bitmap* newDibSection(int32_t width, int32_t height) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // top-down: row 0 first, like every other bitmap here
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP h = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!h) return nullptr;
+    auto* b = new (std::nothrow) Bitmap;
+    if (!b) {
+        DeleteObject(h);
+        return nullptr;
+    }
+    b->handle = h;
+    b->width = width;
+    b->height = height;
+    b->bits = static_cast<uint32_t*>(bits);
+    return b;
+}
+
+}  // namespace
+
+// ---- Bitmaps ---------------------------------------------------------------------------------
+
+Bitmap* createBitmap(int32_t width, int32_t height) {
+    if (!sizeOk(width, height)) return nullptr;
+    return newDibSection(width, height);  // the system hands out DIB sections zeroed: black
+}
+
+Bitmap* createMonoBitmap(int32_t width, int32_t height) {
+    if (!sizeOk(width, height)) return nullptr;
+    // CreateBitmap leaves the contents undefined without bits: hand it zeroed ones.
+    std::vector<uint8_t> zeros;
+    try {
+        zeros.assign(static_cast<size_t>((width + 15) / 16) * 2 * height, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    HBITMAP h = CreateBitmap(width, height, 1, 1, zeros.data());
+    if (!h) return nullptr;
+    auto* b = new (std::nothrow) Bitmap;
+    if (!b) {
+        DeleteObject(h);
+        return nullptr;
+    }
+    b->handle = h;
+    b->width = width;
+    b->height = height;
+    b->mono = true;
+    return b;
+}
+
+Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) {
+    if (context && context->bitmap && context->bitmap->mono) return createMonoBitmap(width, height);
+    return createBitmap(width, height);
+}
+
+void deleteBitmap(Bitmap* bitmap) {
+    if (!bitmap) return;
+    if (bitmap->selectedBy || bitmap->windowContexts > 0) {
+        bitmap->deletePending = true;
+        return;
+    }
+    DeleteObject(bitmap->handle);
+    delete bitmap;
+}
+
+int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width : 0; }
+int32_t bitmapHeight(const Bitmap* bitmap) { return bitmap ? bitmap->height : 0; }
+bool bitmapIsMono(const Bitmap* bitmap) { return bitmap && bitmap->mono; }
+
+uint32_t* bitmapPixels(Bitmap* bitmap, int32_t* stride) {
+    if (!bitmap || bitmap->mono || !bitmap->bits) return nullptr;
+    GdiFlush();  // GDI may still be drawing into the section
+    if (stride) *stride = bitmap->width;
+    return bitmap->bits;
+}
+
+Rect takeDamage(Bitmap* bitmap) {
+    if (!bitmap) return {};
+    const Rect r = bitmap->damage;
+    bitmap->damage = {};
+    return r;
+}
+
+// ---- Bitmap files ----------------------------------------------------------------------------
+
+Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
+    // Every size and offset is checked here; GDI then converts the validated pixels.
+    bmp::Layout l;
+    if (!bmp::parse(data, size, kMaxBitmapSide, &l)) return nullptr;
+    const int64_t width = l.width, height = l.height;
+
+    // A fresh header in the classic layout, followed by the palette (as RGBQUADs) or the masks.
+    std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
+    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
+    h->biSize = sizeof(BITMAPINFOHEADER);
+    h->biWidth = static_cast<LONG>(width);
+    h->biHeight = static_cast<LONG>(l.topDown ? -height : height);
+    h->biPlanes = 1;
+    h->biBitCount = static_cast<WORD>(l.bpp);
+    h->biCompression = l.bitfields ? BI_BITFIELDS : BI_RGB;
+    h->biClrUsed = static_cast<DWORD>(l.paletteCount);
+    auto* table = reinterpret_cast<RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
+    for (std::size_t i = 0; i < l.paletteCount; ++i) {
+        const uint8_t* e = data + l.paletteStart + i * l.paletteEntrySize;
+        table[i] = RGBQUAD{e[0], e[1], e[2], 0};
+    }
+    if (l.bitfields) std::memcpy(table, data + l.masksOffset, 12);
+    Bitmap* b = newDibSection(static_cast<int32_t>(width), static_cast<int32_t>(height));
+    if (!b) return nullptr;
+    HDC screen = GetDC(nullptr);
+    const int lines =
+        SetDIBits(screen, b->handle, 0, static_cast<UINT>(height), data + l.pixelOffset,
+                  reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (lines != height) {
+        deleteBitmap(b);
+        return nullptr;
+    }
+    GdiFlush();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i)
+        b->bits[i] &= kRgbMask;
+    return b;
+}
+
+// ---- PNG files -------------------------------------------------------------------------------
+
+namespace {
+uint32_t crc32Of(const uint8_t* p, std::size_t n, uint32_t crc = 0xFFFFFFFFu) {
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+void putBe32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+}
+void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
+    putBe32(out, static_cast<uint32_t>(body.size()));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), body.begin(), body.end());
+    putBe32(out, crc32Of(out.data() + start, out.size() - start) ^ 0xFFFFFFFFu);
+}
+}  // namespace
+
+bool writePng(Bitmap* bitmap, const char* path) {
+    // Stored (uncompressed) deflate blocks: pictures for people and tests, not for size.
+    if (!bitmap || !path) return false;
+    Context* c = createContext(nullptr);
+    if (!c) return false;
+    Bitmap* old = selectBitmap(c, bitmap);
+    std::vector<uint8_t> raw;
+    raw.reserve(static_cast<std::size_t>(bitmap->width * 3 + 1) * bitmap->height);
+    for (int32_t y = 0; y < bitmap->height; ++y) {
+        raw.push_back(0);
+        for (int32_t x = 0; x < bitmap->width; ++x) {
+            const Color p = getPixel(c, {x, y});
+            raw.push_back(static_cast<uint8_t>(p));
+            raw.push_back(static_cast<uint8_t>(p >> 8));
+            raw.push_back(static_cast<uint8_t>(p >> 16));
+        }
+    }
+    if (old) selectBitmap(c, old);
+    deleteContext(c);
+    std::vector<uint8_t> z{0x78, 0x01};
+    uint32_t a = 1, b = 0;
+    for (uint8_t v : raw) {
+        a = (a + v) % 65521;
+        b = (b + a) % 65521;
+    }
+    for (std::size_t off = 0; off < raw.size() || off == 0; off += 65535) {
+        const std::size_t n = std::min<std::size_t>(65535, raw.size() - off);
+        z.push_back(off + n >= raw.size() ? 1 : 0);
+        z.push_back(static_cast<uint8_t>(n));
+        z.push_back(static_cast<uint8_t>(n >> 8));
+        z.push_back(static_cast<uint8_t>(~n));
+        z.push_back(static_cast<uint8_t>(~n >> 8));
+        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(off),
+                 raw.begin() + static_cast<std::ptrdiff_t>(off + n));
+        if (raw.empty()) break;
+    }
+    putBe32(z, b << 16 | a);
+    std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    putBe32(ihdr, static_cast<uint32_t>(bitmap->width));
+    putBe32(ihdr, static_cast<uint32_t>(bitmap->height));
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    chunk(out, "IHDR", ihdr);
+    chunk(out, "IDAT", z);
+    chunk(out, "IEND", {});
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// ---- Contexts --------------------------------------------------------------------------------
+
+namespace {
+// What every fresh context starts with beyond GDI's own defaults.
+void initialState(HDC dc) {
+    SetStretchBltMode(dc, COLORONCOLOR);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    SetPolyFillMode(dc, ALTERNATE);
+    SetArcDirection(dc, AD_COUNTERCLOCKWISE);
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+}
+
+Font* stockFont();
+}  // namespace
+
+Context* createContext(Context* compatible) {
+    HDC dc = CreateCompatibleDC(valid(compatible) ? compatible->dc : nullptr);
+    if (!dc) return nullptr;
+    auto* c = new (std::nothrow) Context;
+    if (!c) {
+        DeleteDC(dc);
+        return nullptr;
+    }
+    c->dc = dc;
+    initialState(dc);
+    if (Font* f = stockFont()) SelectObject(dc, fontOf(f));
+    c->stockBitmap.handle = static_cast<HBITMAP>(GetCurrentObject(dc, OBJ_BITMAP));
+    c->stockBitmap.width = c->stockBitmap.height = 1;
+    c->stockBitmap.mono = true;
+    c->stockBitmap.selectedBy = c;
+    c->bitmap = &c->stockBitmap;
+    return c;
+}
+
+Context* createWindowContext(Bitmap* image) {
+    if (!image || image->mono || image->selectedBy) return nullptr;
+    if (!image->windowDC) {
+        image->windowDC = CreateCompatibleDC(nullptr);
+        if (!image->windowDC) return nullptr;
+        SelectObject(image->windowDC, image->handle);
+    }
+    Context* c = wrapForeignContext(image->windowDC, nullptr);
+    if (!c) {
+        if (image->windowContexts == 0) {
+            DeleteDC(image->windowDC);
+            image->windowDC = nullptr;
+        }
+        return nullptr;
+    }
+    c->windowImage = image;
+    c->bitmap = image;
+    ++image->windowContexts;
+    return c;
+}
+
+void deleteContext(Context* context) {
+    if (!context) return;
+    if (Bitmap* image = context->windowImage) {
+        // The last context on a window's image lets its device context go.
+        delete context;
+        if (--image->windowContexts == 0) {
+            DeleteDC(image->windowDC);
+            image->windowDC = nullptr;
+            if (image->deletePending) {
+                DeleteObject(image->handle);
+                delete image;
+            }
+        }
+        return;
+    }
+    if (context->window) return;  // window contexts go back to their window
+    Bitmap* held = context->bitmap;
+    if (held != &context->stockBitmap) SelectObject(context->dc, context->stockBitmap.handle);
+    DeleteDC(context->dc);
+    if (held != &context->stockBitmap) releaseSelection(held);
+    delete context;
+}
+
+Context* wrapForeignContext(HDC dc, HWND window) {
+    if (!dc) return nullptr;
+    auto* c = new (std::nothrow) Context;
+    if (!c) return nullptr;
+    c->dc = dc;
+    c->window = window;
+    initialState(dc);
+    if (Font* f = stockFont()) SelectObject(dc, fontOf(f));
+    SetBkMode(dc, OPAQUE);
+    SetROP2(dc, R2_COPYPEN);
+    return c;
+}
+
+void releaseForeignContext(Context* context) { delete context; }
+
+Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
+    if (!valid(context) || !bitmap || context->window || context->windowImage) return nullptr;
+    if (bitmap->windowContexts > 0) return nullptr;
+    if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
+    Bitmap* old = context->bitmap;
+    if (old == bitmap) return old;
+    if (!SelectObject(context->dc, bitmap->handle)) return nullptr;
+    context->bitmap = bitmap;
+    bitmap->selectedBy = context;
+    if (old == &context->stockBitmap) return old;
+    if (old) {
+        old->selectedBy = nullptr;
+        if (old->deletePending) {
+            releaseSelection(old);
+            return nullptr;
+        }
+    }
+    return old;
+}
+
+Bitmap* selectedBitmap(Context* context) { return context ? context->bitmap : nullptr; }
+
+Pen* createPen(const PenDesc& desc) {
+    const COLORREF color = desc.color & kRgbMask;
+    const int style = desc.style == PenStyle::null     ? PS_NULL
+                      : desc.style == PenStyle::dotted ? PS_DOT
+                                                       : PS_SOLID;
+    const int width = std::clamp(desc.width, 0, 4 * kMaxBitmapSide);
+    HPEN pen = nullptr;
+    if (desc.geometric && desc.style != PenStyle::null) {
+        const DWORD cap = desc.cap == LineCap::flat     ? PS_ENDCAP_FLAT
+                          : desc.cap == LineCap::square ? PS_ENDCAP_SQUARE
+                                                        : PS_ENDCAP_ROUND;
+        const DWORD join = desc.join == LineJoin::bevel   ? PS_JOIN_BEVEL
+                           : desc.join == LineJoin::miter ? PS_JOIN_MITER
+                                                          : PS_JOIN_ROUND;
+        LOGBRUSH lb{BS_SOLID, color, 0};
+        pen = ExtCreatePen(PS_GEOMETRIC | static_cast<DWORD>(style) | cap | join,
+                           static_cast<DWORD>(std::max(width, 1)), &lb, 0, nullptr);
+    } else {
+        pen = CreatePen(style, width <= 1 ? 0 : width, color);
+    }
+    return reinterpret_cast<Pen*>(pen);
+}
+Pen* stockNullPen() { return reinterpret_cast<Pen*>(GetStockObject(NULL_PEN)); }
+void deletePen(Pen* pen) {
+    if (pen) DeleteObject(penOf(pen));  // stock objects ignore it
+}
+Pen* selectPen(Context* context, Pen* pen) {
+    if (!valid(context) || !pen) return nullptr;
+    return reinterpret_cast<Pen*>(SelectObject(context->dc, penOf(pen)));
+}
+
+Brush* createSolidBrush(Color color) {
+    return reinterpret_cast<Brush*>(CreateSolidBrush(color & kRgbMask));
+}
+Brush* stockNullBrush() { return reinterpret_cast<Brush*>(GetStockObject(NULL_BRUSH)); }
+void deleteBrush(Brush* brush) {
+    if (brush) DeleteObject(brushOf(brush));
+}
+Brush* selectBrush(Context* context, Brush* brush) {
+    if (!valid(context) || !brush) return nullptr;
+    return reinterpret_cast<Brush*>(SelectObject(context->dc, brushOf(brush)));
+}
+
+namespace {
+Font* stockFont() {
+    // The system font the toolkit expects of a fresh context: bold Arial of 12 pixels.
+    static HFONT font =
+        CreateFontA(-12, 0, 0, 0, 700, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STRING_PRECIS,
+                    CLIP_STROKE_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Arial");
+    return reinterpret_cast<Font*>(font);
+}
+}  // namespace
+
+Font* createFont(const FontDesc& desc) {
+    char face[LF_FACESIZE] = "Arial";
+    if (desc.face && *desc.face) std::snprintf(face, sizeof face, "%s", desc.face);
+    int height = desc.height == 0 ? -12 : std::clamp(desc.height, -2048, 2048);
+    return reinterpret_cast<Font*>(CreateFontA(height, 0, 0, 0, std::clamp(desc.weight, 0, 1000),
+                                               desc.italic, desc.underline, FALSE, ANSI_CHARSET,
+                                               OUT_STRING_PRECIS, CLIP_STROKE_PRECIS,
+                                               DEFAULT_QUALITY, desc.pitchAndFamily, face));
+}
+void deleteFont(Font* font) {
+    if (font && font != stockFont()) DeleteObject(fontOf(font));
+}
+Font* selectFont(Context* context, Font* font) {
+    if (!valid(context) || !font) return nullptr;
+    return reinterpret_cast<Font*>(SelectObject(context->dc, fontOf(font)));
+}
+
+Pen* selectedPen(Context* c) {
+    return valid(c) ? reinterpret_cast<Pen*>(GetCurrentObject(c->dc, OBJ_PEN)) : nullptr;
+}
+Brush* selectedBrush(Context* c) {
+    return valid(c) ? reinterpret_cast<Brush*>(GetCurrentObject(c->dc, OBJ_BRUSH)) : nullptr;
+}
+Font* selectedFont(Context* c) {
+    return valid(c) ? reinterpret_cast<Font*>(GetCurrentObject(c->dc, OBJ_FONT)) : nullptr;
+}
+
+Color setTextColor(Context* c, Color color) {
+    return valid(c) ? SetTextColor(c->dc, color & kRgbMask) : kInvalidColor;
+}
+Color setBkColor(Context* c, Color color) {
+    return valid(c) ? SetBkColor(c->dc, color & kRgbMask) : kInvalidColor;
+}
+Color getBkColor(Context* c) { return valid(c) ? GetBkColor(c->dc) : kInvalidColor; }
+Color getTextColor(Context* c) { return valid(c) ? GetTextColor(c->dc) : kInvalidColor; }
+BkMode setBkMode(Context* c, BkMode mode) {
+    if (!valid(c)) return BkMode::transparent;
+    const int old = SetBkMode(c->dc, mode == BkMode::opaque ? OPAQUE : TRANSPARENT);
+    return old == OPAQUE ? BkMode::opaque : BkMode::transparent;
+}
+Rop2 setRop2(Context* c, Rop2 mode) {
+    if (!valid(c)) return Rop2::copyPen;
+    const int old = SetROP2(c->dc, mode == Rop2::mergePen    ? R2_MERGEPEN
+                                   : mode == Rop2::notXorPen ? R2_NOTXORPEN
+                                                             : R2_COPYPEN);
+    return old == R2_MERGEPEN    ? Rop2::mergePen
+           : old == R2_NOTXORPEN ? Rop2::notXorPen
+                                 : Rop2::copyPen;
+}
+StretchMode setStretchMode(Context* c, StretchMode mode) {
+    if (!valid(c)) return StretchMode::colorOnColor;
+    const int old =
+        SetStretchBltMode(c->dc, mode == StretchMode::halftone ? HALFTONE : COLORONCOLOR);
+    // Halftone reads the brush origin; it has to be set again after switching.
+    if (mode == StretchMode::halftone) SetBrushOrgEx(c->dc, 0, 0, nullptr);
+    return old == HALFTONE ? StretchMode::halftone : StretchMode::colorOnColor;
+}
+void setClipRect(Context* c, const Rect* clip) {
+    if (!valid(c)) return;
+    if (!clip) {
+        SelectClipRgn(c->dc, nullptr);
+        return;
+    }
+    const RECT r = toRect(*clip);
+    HRGN region =
+        CreateRectRgn(r.left, r.top, std::max(r.left, r.right), std::max(r.top, r.bottom));
+    SelectClipRgn(c->dc, region);  // the context keeps a copy
+    DeleteObject(region);
+}
+
+// ---- Drawing ---------------------------------------------------------------------------------
+
+void moveTo(Context* c, Point p) {
+    if (!valid(c)) return;
+    const POINT q = toPoint(p);
+    MoveToEx(c->dc, q.x, q.y, nullptr);
+}
+Point currentPosition(Context* c) {
+    POINT p{};
+    if (valid(c)) GetCurrentPositionEx(c->dc, &p);
+    return {p.x, p.y};
+}
+
+namespace {
+// Cuts the segment a-b to the coordinate range GDI can take, keeping its direction.
+bool clipSegment(Point a, Point b, POINT* out) {
+    double x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y;
+    const double lo = -kCoordLimit, hi = kCoordLimit + kMaxBitmapSide;
+    double t0 = 0, t1 = 1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    auto edge = [&](double p, double q) {
+        if (p == 0) return q >= 0;
+        const double t = q / p;
+        if (p < 0) {
+            if (t > t1) return false;
+            t0 = std::max(t0, t);
+        } else {
+            if (t < t0) return false;
+            t1 = std::min(t1, t);
+        }
+        return true;
+    };
+    if (!edge(-dx, x0 - lo) || !edge(dx, hi - x0) || !edge(-dy, y0 - lo) || !edge(dy, hi - y0))
+        return false;
+    out[0] = {static_cast<LONG>(std::lround(x0 + t0 * dx)),
+              static_cast<LONG>(std::lround(y0 + t0 * dy))};
+    out[1] = {static_cast<LONG>(std::lround(x0 + t1 * dx)),
+              static_cast<LONG>(std::lround(y0 + t1 * dy))};
+    return true;
+}
+}  // namespace
+
+void lineTo(Context* c, Point p) {
+    if (!valid(c)) return;
+    POINT cur{};
+    GetCurrentPositionEx(c->dc, &cur);
+    const Point from{cur.x, cur.y};
+    POINT seg[2];
+    const bool inRange =
+        std::abs(int64_t(p.x)) <= kCoordLimit && std::abs(int64_t(p.y)) <= kCoordLimit;
+    if (inRange) {
+        LineTo(c->dc, p.x, p.y);
+        seg[0] = cur;
+        seg[1] = {p.x, p.y};
+        touchPoints(c, seg, 2, penReach(c));
+        return;
+    }
+    // Far away: draw the part GDI can reach, then leave the position where the caller put it.
+    if (clipSegment(from, p, seg)) {
+        MoveToEx(c->dc, seg[0].x, seg[0].y, nullptr);
+        LineTo(c->dc, seg[1].x, seg[1].y);
+        touchPoints(c, seg, 2, penReach(c));
+    }
+    MoveToEx(c->dc, clampCoord(p.x), clampCoord(p.y), nullptr);
+}
+
+namespace {
+std::vector<POINT> toPoints(const Point* pts, int32_t n) {
+    std::vector<POINT> out(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = toPoint(pts[i]);
+    return out;
+}
+}  // namespace
+
+void polyline(Context* c, const Point* points, int32_t count) {
+    if (!valid(c) || !points || count < 2) return;
+    const std::vector<POINT> pts = toPoints(points, count);
+    Polyline(c->dc, pts.data(), count);
+    touchPoints(c, pts.data(), count, penReach(c));
+}
+
+void polygon(Context* c, const Point* points, int32_t count) {
+    if (!valid(c) || !points || count < 2) return;
+    const std::vector<POINT> pts = toPoints(points, count);
+    Polygon(c->dc, pts.data(), count);
+    touchPoints(c, pts.data(), count, penReach(c));
+}
+
+void fillRect(Context* c, const Rect& rect, Brush* brush) {
+    if (!valid(c) || !brush) return;
+    const RECT r = toRect(rect);
+    if (r.left >= r.right || r.top >= r.bottom) return;
+    FillRect(c->dc, &r, brushOf(brush));
+    touch(c, r.left, r.top, r.right, r.bottom);
+}
+
+void ellipse(Context* c, const Rect& box) {
+    if (!valid(c)) return;
+    const RECT r = toRect(box);
+    Ellipse(c->dc, r.left, r.top, r.right, r.bottom);
+    const int32_t reach = penReach(c);
+    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
+          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+}
+
+void arc(Context* c, const Rect& box, Point from, Point to) {
+    if (!valid(c)) return;
+    const RECT r = toRect(box);
+    const POINT a = toPoint(from), b = toPoint(to);
+    Arc(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
+    const int32_t reach = penReach(c);
+    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
+          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+}
+
+void pie(Context* c, const Rect& box, Point from, Point to) {
+    if (!valid(c)) return;
+    const RECT r = toRect(box);
+    const POINT a = toPoint(from), b = toPoint(to);
+    Pie(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
+    const int32_t reach = penReach(c);
+    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
+          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+}
+
+void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, float sweepDegrees) {
+    if (!valid(c) || radius < 0 || !std::isfinite(startDegrees) || !std::isfinite(sweepDegrees))
+        return;
+    const POINT m = toPoint(centre);
+    const DWORD r = static_cast<DWORD>(std::min(radius, kCoordLimit));
+    const float sweep = std::clamp(sweepDegrees, -360.0f, 360.0f);
+    POINT cur{};
+    GetCurrentPositionEx(c->dc, &cur);
+    if (sweep == 0.0f) {
+        // Only the line to the arc's start: Wine draws a whole circle for an empty sweep.
+        const double a =
+            std::fmod(static_cast<double>(startDegrees), 360.0) * 3.14159265358979323846 / 180.0;
+        LineTo(c->dc, static_cast<int>(std::lround(m.x + r * std::cos(a))),
+               static_cast<int>(std::lround(m.y - r * std::sin(a))));
+    } else {
+        AngleArc(c->dc, m.x, m.y, r, std::fmod(startDegrees, 360.0f), sweep);
+    }
+    const int32_t reach = penReach(c) + 1;
+    touch(c, std::min<int64_t>(m.x - int64_t(r), cur.x) - reach,
+          std::min<int64_t>(m.y - int64_t(r), cur.y) - reach,
+          std::max<int64_t>(m.x + int64_t(r), cur.x) + reach,
+          std::max<int64_t>(m.y + int64_t(r), cur.y) + reach);
+}
+
+Color setPixel(Context* c, Point p, Color color) {
+    if (!valid(c)) return kInvalidColor;
+    const POINT q = toPoint(p);
+    const COLORREF set = SetPixel(c->dc, q.x, q.y, color & kRgbMask);
+    if (set == CLR_INVALID) return kInvalidColor;
+    touch(c, q.x, q.y, int64_t(q.x) + 1, int64_t(q.y) + 1);
+    return set;
+}
+
+Color getPixel(Context* c, Point p) {
+    if (!valid(c)) return kInvalidColor;
+    if (std::abs(int64_t(p.x)) > kCoordLimit || std::abs(int64_t(p.y)) > kCoordLimit)
+        return kInvalidColor;
+    // Outside the clip the answer is "invalid"; Wine would read the pixel anyway.
+    if (!PtVisible(c->dc, p.x, p.y)) return kInvalidColor;
+    const COLORREF v = GetPixel(c->dc, p.x, p.y);
+    return v == CLR_INVALID ? kInvalidColor : (v & kRgbMask);
+}
+
+void floodFillSurface(Context* c, Point p) {
+    if (!valid(c)) return;
+    const Color seed = getPixel(c, p);
+    if (seed == kInvalidColor) return;
+    ExtFloodFill(c->dc, p.x, p.y, seed, FLOODFILLSURFACE);
+    touch(c, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+}
+
+// ---- Text ------------------------------------------------------------------------------------
+
+namespace {
+bool validUtf8(const unsigned char* s, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        const std::size_t len = c < 0x80         ? 1
+                                : (c >> 5) == 6  ? 2
+                                : (c >> 4) == 14 ? 3
+                                : (c >> 3) == 30 ? 4
+                                                 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+}  // namespace
+
+std::wstring widen(const char* text) {
+    if (!text) return {};
+    const std::size_t n = strnlen(text, kMaxTextBytes);
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::wstring out;
+    if (n == 0) return out;
+    if (validUtf8(s, n)) {
+        const int len = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0);
+        if (len > 0) {
+            out.resize(static_cast<size_t>(len));
+            MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(n), out.data(), len);
+            return out;
+        }
+    }
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(s[i]));
+    return out;
+}
+
+std::string narrow(const wchar_t* text, int length) {
+    if (!text) return {};
+    const int len = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (len <= 0) return {};
+    std::string out(static_cast<size_t>(len), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), len, nullptr, nullptr);
+    if (length < 0 && !out.empty() && out.back() == '\0') out.pop_back();
+    return out;
+}
+
+Size textExtent(Context* c, const char* text) {
+    if (!valid(c) || !text) return {};
+    const std::wstring w = widen(text);
+    SIZE s{};
+    if (w.empty()) {
+        TEXTMETRICW tm{};
+        GetTextMetricsW(c->dc, &tm);
+        return {0, tm.tmHeight};
+    }
+    if (!GetTextExtentPoint32W(c->dc, w.c_str(), static_cast<int>(w.size()), &s)) return {};
+    return {s.cx, s.cy};
+}
+
+void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
+    if (!valid(c) || !text) return;
+    const std::wstring w = widen(text);
+    RECT r = toRect(rect);
+    if (r.left >= r.right || r.top >= r.bottom) return;
+    UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+    if (align == TextAlign::center) flags |= DT_CENTER;
+    else if (align == TextAlign::right) flags |= DT_RIGHT;
+    DrawTextW(c->dc, w.c_str(), static_cast<int>(w.size()), &r, flags);
+    touch(c, r.left, r.top, r.right, r.bottom);
+}
+
+// ---- Block transfers -------------------------------------------------------------------------
+
+namespace {
+// The destination block cut to what the destination can show, the source offsets following;
+// false when nothing is left. Keeps GDI away from coordinates it cannot add up.
+bool clipBlit(Context* dst, int32_t& x, int32_t& y, int32_t& w, int32_t& h, int32_t& sx,
+              int32_t& sy) {
+    if (w <= 0 || h <= 0) return false;
+    RECT box{};
+    if (GetClipBox(dst->dc, &box) == ERROR) return false;
+    int64_t x0 = x, y0 = y, x1 = int64_t(x) + w, y1 = int64_t(y) + h;
+    int64_t sx0 = sx, sy0 = sy;
+    if (x0 < box.left) {
+        sx0 += box.left - x0;
+        x0 = box.left;
+    }
+    if (y0 < box.top) {
+        sy0 += box.top - y0;
+        y0 = box.top;
+    }
+    x1 = std::min<int64_t>(x1, box.right);
+    y1 = std::min<int64_t>(y1, box.bottom);
+    if (x1 <= x0 || y1 <= y0) return false;
+    if (std::abs(sx0) > INT32_MAX / 2 || std::abs(sy0) > INT32_MAX / 2) return false;
+    x = static_cast<int32_t>(x0);
+    y = static_cast<int32_t>(y0);
+    w = static_cast<int32_t>(x1 - x0);
+    h = static_cast<int32_t>(y1 - y0);
+    sx = static_cast<int32_t>(sx0);
+    sy = static_cast<int32_t>(sy0);
+    return true;
+}
+
+bool stretchArgsOk(int32_t x, int32_t y, int32_t w, int32_t h, int32_t sx, int32_t sy, int32_t sw,
+                   int32_t sh) {
+    auto ok = [](int32_t v) { return std::abs(int64_t(v)) <= kCoordLimit; };
+    return w > 0 && h > 0 && sw > 0 && sh > 0 && ok(x) && ok(y) && ok(sx) && ok(sy) && ok(w) &&
+           ok(h) && ok(sw) && ok(sh);
+}
+}  // namespace
+
+void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+            int32_t sy, BlitOp op) {
+    if (!valid(dst) || !valid(src) || !clipBlit(dst, x, y, w, h, sx, sy)) return;
+    const DWORD rop = op == BlitOp::srcInvert ? SRCINVERT : op == BlitOp::srcAnd ? SRCAND : SRCCOPY;
+    BitBlt(dst->dc, x, y, w, h, src->dc, sx, sy, rop);
+    touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
+}
+
+namespace {
+
+// Whether the system's HALFTONE mode averages what it shrinks. Windows does; Wine (up to at least
+// 8.0) only samples, which would leave the knobs' arcs jagged.
+bool systemHalftoneAverages() {
+    static const bool averages = [] {
+        Bitmap* from = createBitmap(2, 2);
+        Bitmap* to = createBitmap(1, 1);
+        Context* a = createContext(nullptr);
+        Context* b = createContext(nullptr);
+        bool result = true;
+        if (from && to && a && b) {
+            selectBitmap(a, from);
+            selectBitmap(b, to);
+            GdiFlush();
+            from->bits[0] = from->bits[3] = 0xFFFFFF;
+            SetStretchBltMode(b->dc, HALFTONE);
+            SetBrushOrgEx(b->dc, 0, 0, nullptr);
+            StretchBlt(b->dc, 0, 0, 1, 1, a->dc, 0, 0, 2, 2, SRCCOPY);
+            GdiFlush();
+            const uint32_t v = to->bits[0] & 0xFF;
+            result = v > 0x20 && v < 0xE0;
+        }
+        deleteContext(a);
+        deleteContext(b);
+        deleteBitmap(from);
+        deleteBitmap(to);
+        return result;
+    }();
+    return averages;
+}
+
+// Source cells [s0, s1) (fractional source pixels) and the share of each one covered.
+struct Span {
+    int32_t first = 0;
+    std::vector<double> weights;
+};
+Span spanFor(double s0, double s1) {
+    Span sp;
+    const int64_t i0 = static_cast<int64_t>(std::floor(s0));
+    const int64_t i1 = static_cast<int64_t>(std::ceil(s1));
+    sp.first = static_cast<int32_t>(i0);
+    for (int64_t i = i0; i < i1; ++i) {
+        const double lo = std::max<double>(s0, static_cast<double>(i));
+        const double hi = std::min<double>(s1, static_cast<double>(i + 1));
+        sp.weights.push_back(std::max(0.0, hi - lo));
+    }
+    return sp;
+}
+
+// HALFTONE where the system only samples: every destination pixel becomes the area-weighted mean
+// of the source pixels it covers, computed in a work bitmap and copied over in one transfer.
+bool averagedStretch(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
+                     int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+    const Bitmap* sb = src->bitmap;
+    if (!sb || sb->mono || !sb->bits) return false;
+    RECT box{};
+    if (GetClipBox(dst->dc, &box) == ERROR) return false;
+    const int32_t left = std::max<int32_t>(x, box.left), top = std::max<int32_t>(y, box.top);
+    const int32_t right = static_cast<int32_t>(std::min<int64_t>(int64_t(x) + w, box.right));
+    const int32_t bottom = static_cast<int32_t>(std::min<int64_t>(int64_t(y) + h, box.bottom));
+    if (left >= right || top >= bottom) return true;
+    Bitmap* work = createBitmap(right - left, bottom - top);
+    Context* wc = work ? createContext(nullptr) : nullptr;
+    if (!wc) {
+        deleteBitmap(work);
+        return false;
+    }
+    selectBitmap(wc, work);
+    // Pixels no source pixel covers keep what the destination showed.
+    BitBlt(wc->dc, 0, 0, work->width, work->height, dst->dc, left, top, SRCCOPY);
+    GdiFlush();
+    const double fx = double(sw) / w, fy = double(sh) / h;
+    std::vector<Span> cols(static_cast<size_t>(right - left));
+    for (int32_t px = left; px < right; ++px)
+        cols[static_cast<size_t>(px - left)] = spanFor(sx + (px - x) * fx, sx + (px - x + 1) * fx);
+    for (int32_t py = top; py < bottom; ++py) {
+        const Span row = spanFor(sy + (py - y) * fy, sy + (py - y + 1) * fy);
+        for (int32_t px = left; px < right; ++px) {
+            const Span& col = cols[static_cast<size_t>(px - left)];
+            double r = 0, g = 0, b = 0, total = 0;
+            for (size_t j = 0; j < row.weights.size(); ++j) {
+                const int64_t syy = int64_t(row.first) + static_cast<int64_t>(j);
+                if (syy < 0 || syy >= sb->height || row.weights[j] == 0) continue;
+                const uint32_t* line = sb->bits + static_cast<size_t>(syy) * sb->width;
+                for (size_t i = 0; i < col.weights.size(); ++i) {
+                    const int64_t sxx = int64_t(col.first) + static_cast<int64_t>(i);
+                    if (sxx < 0 || sxx >= sb->width) continue;
+                    const double wgt = row.weights[j] * col.weights[i];
+                    if (wgt == 0) continue;
+                    const uint32_t p = line[sxx];
+                    r += wgt * ((p >> 16) & 0xFF);
+                    g += wgt * ((p >> 8) & 0xFF);
+                    b += wgt * (p & 0xFF);
+                    total += wgt;
+                }
+            }
+            if (total <= 0) continue;
+            const uint32_t pr = static_cast<uint32_t>(std::lround(r / total));
+            const uint32_t pg = static_cast<uint32_t>(std::lround(g / total));
+            const uint32_t pb = static_cast<uint32_t>(std::lround(b / total));
+            work->bits[static_cast<size_t>(py - top) * work->width + (px - left)] =
+                pr << 16 | pg << 8 | pb;
+        }
+    }
+    BitBlt(dst->dc, left, top, work->width, work->height, wc->dc, 0, 0, SRCCOPY);
+    deleteContext(wc);
+    deleteBitmap(work);
+    touch(dst, left, top, right, bottom);
+    return true;
+}
+
+}  // namespace
+
+void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh) {
+    if (!valid(dst) || !valid(src) || !stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return;
+    const bool resized = w != sw || h != sh;
+    const bool colour = !(dst->bitmap && dst->bitmap->mono) && src->bitmap && !src->bitmap->mono;
+    if (resized && colour && GetStretchBltMode(dst->dc) == HALFTONE && !systemHalftoneAverages() &&
+        averagedStretch(dst, x, y, w, h, src, sx, sy, sw, sh))
+        return;
+    StretchBlt(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, SRCCOPY);
+    touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
+}
+
+// msimg32.dll, bound at run time: each binding holds a reference to the library.
+namespace {
+using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION);
+using TransparentBltFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, UINT);
+struct Msimg {
+    HMODULE library = nullptr;
+    int32_t bindings = 0;
+    AlphaBlendFn alphaBlend = nullptr;
+    TransparentBltFn transparentBlt = nullptr;
+};
+Msimg gMsimg;
+}  // namespace
+
+bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
+                    int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key) {
+    if (!valid(dst) || !valid(src) || !gMsimg.transparentBlt ||
+        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+        return false;
+    const bool ok =
+        gMsimg.transparentBlt(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, key & kRgbMask);
+    touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
+    return ok;
+}
+
+bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
+    if (!valid(dst) || !valid(src) || !gMsimg.alphaBlend ||
+        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+        return false;
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, alpha, 0};
+    const bool ok = gMsimg.alphaBlend(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, blend);
+    touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
+    return ok;
+}
+
+OptionalBlits bindOptionalBlits() {
+    OptionalBlits out;
+    HMODULE lib = LoadLibraryA("msimg32.dll");
+    if (!lib) return out;
+    if (gMsimg.bindings++ == 0) {
+        gMsimg.library = lib;
+        gMsimg.alphaBlend = reinterpret_cast<AlphaBlendFn>(
+            reinterpret_cast<void*>(GetProcAddress(lib, "AlphaBlend")));
+        // TransparentBlt leaks memory on the old consumer systems: offered on the NT family only.
+        OSVERSIONINFOEXA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version)) &&
+            version.dwPlatformId > VER_PLATFORM_WIN32_WINDOWS)
+            gMsimg.transparentBlt = reinterpret_cast<TransparentBltFn>(
+                reinterpret_cast<void*>(GetProcAddress(lib, "TransparentBlt")));
+    }
+    out.library = lib;
+    if (gMsimg.alphaBlend) out.alphaBlend = &alphaBlend;
+    if (gMsimg.transparentBlt) out.transparentBlt = &transparentBlt;
+    return out;
+}
+
+void unbindOptionalBlits(OptionalBlits* blits) {
+    if (!blits || !blits->library) return;
+    HMODULE lib = static_cast<HMODULE>(blits->library);
+    *blits = OptionalBlits{};
+    if (gMsimg.bindings > 0 && --gMsimg.bindings == 0) gMsimg = Msimg{};
+    FreeLibrary(lib);
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+// Internal to the Win32 platform files: the records behind the raster's opaque handles, shared by
+// the GDI raster and the window backend that lends its device contexts. Pens, brushes and fonts
+// are the GDI handles themselves; bitmaps and contexts need a little state of their own (the
+// deferred deletion of a selected bitmap, damage, the bitmap a context holds).
+#pragma once
+
+#include "platform/raster.h"
+#include "platform/window.h"
+#include "raster_window.h"
+#include "window_dispatch.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace platform {
+
+struct Bitmap {
+    HBITMAP handle = nullptr;
+    int32_t width = 0, height = 0;
+    bool mono = false;
+    uint32_t* bits = nullptr;  // colour bitmaps are top-down 32-bit DIB sections
+    Rect damage{0, 0, 0, 0};
+    Context* selectedBy = nullptr;
+    bool deletePending = false;
+    // A window's image (raster_window.h): one device context shared by all its window contexts.
+    HDC windowDC = nullptr;
+    int32_t windowContexts = 0;
+};
+
+struct Context {
+    HDC dc = nullptr;
+    HWND window = nullptr;          // a window's device context: released by the window, not here
+    bool fromGetDC = false;         // the window's own (GetDC), not a paint message's
+    Bitmap* windowImage = nullptr;  // a context on a window's image, sharing its device context
+    Bitmap* bitmap = nullptr;       // memory contexts: what is selected (the stock bitmap at first)
+    Bitmap stockBitmap;             // the 1 x 1 monochrome bitmap a fresh memory context holds
+};
+
+// A context over a device context the caller owns (a window's, or the paint message's): the
+// drawing state the raster expects of a fresh context is set on it. Freed with
+// releaseForeignContext, which leaves the device context to its owner.
+Context* wrapForeignContext(HDC dc, HWND window);
+void releaseForeignContext(Context* context);
+
+class DropTarget;
+struct EditBox;
+
+// A native edit box's colours, asked of the box's owner when the box paints; the window keeps
+// the background brush it hands to the system.
+struct EditColors {
+    Color text = 0;
+    Color back = 0xFFFFFF;
+};
+using EditColorQuery = bool (*)(void* owner, EditColors* colors);
+
+struct Window {
+    HWND hwnd = nullptr;
+    WindowEvents* events = nullptr;
+    WindowContexts contexts{this};
+    EventDispatch dispatch;
+    uint32_t eventTicks = 0;
+    HCURSOR defaultCursor = nullptr;
+    bool cursorTouched = false;
+    DropTarget* dropTarget = nullptr;  // while registered with OLE
+    bool oleInitialized = false;
+    EditColorQuery editColorQuery = nullptr;
+    void* editColorOwner = nullptr;
+    HBRUSH editBrush = nullptr;
+    EditBox* editBox = nullptr;  // the edit box open over this window (win32_editbox.cpp)
+};
+
+// The OLE drop target (win32_dnd.cpp). revokeDropTarget is safe to call when none is registered
+// and must run while the window still exists.
+bool registerDropTarget(Window* window);
+void revokeDropTarget(Window* window);
+
+// The edit box's notifications that reach its parent (win32_editbox.cpp): true when the command
+// was the box's. editBoxWindowGone: the window is being destroyed with the box inside.
+bool editBoxCommand(Window* window, WPARAM wParam, LPARAM lParam);
+void editBoxWindowGone(Window* window, bool notify);
+
+// UTF-8 (or, failing that, Latin-1) to UTF-16, at most kMaxTextBytes of input.
+std::wstring widen(const char* text);
+// UTF-16 to UTF-8.
+std::string narrow(const wchar_t* text, int length = -1);
+
+}  // namespace platform

@@ -1,0 +1,114 @@
+// The window layer's rules, shared by every window backend: backends only translate native events
+// (X11 events, window messages, the test queue) and hand them here, so that what a frame receives
+// cannot differ between systems.
+//
+// The rules: the damage of one pass is merged into a single paint; a pass that starts while
+// another is running (an event handler pumping again, a tracking loop dispatching paints) is
+// paint-only, and anything else that reaches it is held and delivered, in order, when the
+// outermost pass ends; a window the system destroyed receives nothing more, and its destroy
+// notice comes once.
+//
+// Internal to platform/. User-interface thread only, like the window it belongs to.
+#pragma once
+
+#include "platform/window.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Lends a drawing context for one delivery: a window's device context, the paint message's
+// context, a window's image.
+class ContextSource {
+public:
+    virtual Context* acquire() = 0;
+    virtual void release(Context* context) = 0;
+
+protected:
+    ~ContextSource() = default;
+};
+
+// The contexts of one window through the window interface itself, as button events use them.
+class WindowContexts final : public ContextSource {
+public:
+    explicit WindowContexts(Window* window = nullptr) : window(window) {}
+    Context* acquire() override { return getWindowContext(window); }
+    void release(Context* context) override { releaseWindowContext(window, context); }
+    Window* window;
+};
+
+class EventDispatch {
+public:
+    EventDispatch() = default;
+    // events may be null (nothing is delivered); window lends the contexts of button and wheel
+    // events and of paints delivered at the end of a pass.
+    void bind(WindowEvents* receiver, ContextSource* contexts) {
+        events = receiver;
+        window = contexts;
+    }
+    EventDispatch(const EventDispatch&) = delete;
+    EventDispatch& operator=(const EventDispatch&) = delete;
+
+    // Brackets one pass over a backend's events. Merged damage is painted when the pass ends;
+    // the outermost pass then delivers what nested passes held back.
+    class Pass {
+    public:
+        Pass(EventDispatch& dispatch, bool paintOnly);
+        ~Pass();
+        Pass(const Pass&) = delete;
+        Pass& operator=(const Pass&) = delete;
+        // True for a pass that may deliver paints only (asked for, or nested).
+        bool paintOnly() const { return only; }
+
+    private:
+        EventDispatch& d;
+        bool only;
+    };
+
+    void addDamage(const Rect& damaged);
+    // Paints the damage merged so far now, on a context from source (the window's when null).
+    void paint(ContextSource* source = nullptr);
+    void buttonDown(Point where, int button);
+    void wheel(Point where, float distance);
+    // Whether a drop would be taken now: never for a dead window, else the frame's answer.
+    bool canDrop();
+    // A drop arriving inside a paint-only pass is copied and delivered later; the answer is then
+    // true (the drop was accepted for delivery).
+    bool drop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
+              Point where);
+    // The window system destroyed the window.
+    void destroyed();
+
+    bool alive() const { return isAlive; }
+    int32_t depth() const { return nesting; }
+    bool inPaintOnlyPass() const { return nesting > 0 && paintOnlyDepth > 0; }
+    std::size_t heldBack() const { return held.size(); }
+
+private:
+    struct Held {
+        enum Kind { press, wheelTurn, dropped } kind = press;
+        Point where;
+        int button = 0;
+        float distance = 0;
+        DropKind dropKind = DropKind::files;
+        std::vector<std::string> items;
+        std::size_t size = 0;
+    };
+    void deliver(Held& event);
+    void deliverHeld();
+
+    WindowEvents* events = nullptr;
+    ContextSource* window = nullptr;
+    bool isAlive = true;
+    int32_t nesting = 0;
+    int32_t paintOnlyDepth = 0;
+    bool damaged = false;
+    Rect damage;
+    std::deque<Held> held;
+};
+
+}  // namespace platform

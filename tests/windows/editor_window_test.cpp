@@ -1,0 +1,404 @@
+// Guards Corvex.dll's editor in real Wine windows, driven as a user drives it: the window's pixels
+// against the Linux editor's (the background, panel and every box and outline identical; each arc
+// knob's 60 x 60 box within a mean of 2 levels per channel and at most 12 pixels more than 64
+// levels apart, the arcs' ends, as in raster_reference_test.cpp; texts by their ink's bounding box
+// within 4 pixels, as Wine's substituted, unsmoothed fonts advance a little differently over a
+// label's length); a knob drag changing its parameter inside
+// begin/end edit; a click on a field opening the native edit box with the text selected, typed
+// text and Return setting the parameter, a click elsewhere committing; files dropped on a label
+// showing there; twenty open/close cycles without growth of GDI or window objects and with the
+// window class withdrawn; a host destroying its window before closing the editor.
+#include "host/aeffect.h"
+
+#include "platform/raster.h"
+#include "testkit/win32_host.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace host = testkit::win32host;
+
+namespace {
+
+struct Box {
+    std::string kind;
+    int32_t tag = -1;                    // knobs: the parameter; fields: the parameter + 100
+    int32_t l = 0, t = 0, r = 0, b = 0;  // right and bottom exclusive
+    bool contains(int32_t x, int32_t y) const { return x >= l && x < r && y >= t && y < b; }
+};
+
+std::vector<std::string> gEdits;
+intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float) {
+    switch (opcode) {
+    case audioMasterVersion: return 2400;
+    case audioMasterBeginEdit: gEdits.push_back("begin " + std::to_string(index)); return 1;
+    case audioMasterEndEdit: gEdits.push_back("end " + std::to_string(index)); return 1;
+    default: return 0;
+    }
+}
+
+std::string dllPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self(path, length);
+    return self.substr(0, self.find_last_of("\\/") + 1) + "Corvex.dll";
+}
+
+std::vector<Box> layout() {
+    std::vector<Box> out;
+    std::ifstream in(std::string(CORVEX_RASTER_REFERENCE) + "/editor-layout.txt");
+    Box b;
+    while (in >> b.kind >> b.tag >> b.l >> b.t >> b.r >> b.b) {
+        // Boxes are outlined on their right and bottom edges too.
+        if (b.kind != "knob") {
+            ++b.r;
+            ++b.b;
+        }
+        out.push_back(b);
+    }
+    return out;
+}
+
+// GDI handles in use where the system counts them; under Wine the highest slot 256 fresh objects
+// reach (see frame_window_test.cpp).
+uint32_t gdiProbe() {
+    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted) return counted;
+    std::vector<HGDIOBJ> probes(256);
+    uint32_t highest = 0;
+    for (auto& p : probes) {
+        p = CreateSolidBrush(RGB(1, 2, 3));
+        highest = std::max<uint32_t>(
+            highest, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFF);
+    }
+    for (auto p : probes) DeleteObject(p);
+    return highest;
+}
+
+class EditorWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gEdits.clear();
+        library = LoadLibraryA(dllPath().c_str());
+        ASSERT_NE(library, nullptr) << dllPath();
+        auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(
+            reinterpret_cast<void*>(GetProcAddress(library, "main")));
+        ASSERT_NE(entry, nullptr);
+        effect = entry(&hostCallback);
+        ASSERT_NE(effect, nullptr);
+        dispatch(effOpen);
+        parent = host::create(600, 350, "Corvex editor test host");
+        ASSERT_NE(parent, 0u);
+        open();
+    }
+    void TearDown() override {
+        if (effect) {
+            dispatch(effEditClose);
+            dispatch(effClose);
+        }
+        host::destroy(parent);
+        host::pump(20);
+        if (library) FreeLibrary(library);
+    }
+    intptr_t dispatch(int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr) {
+        return effect->dispatcher(effect, op, index, value, ptr, 0.0f);
+    }
+    void open() {
+        ASSERT_NE(dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)), 0);
+        idle(300);
+    }
+    // The host's loop: messages, and the editor's idle every 20 ms.
+    void idle(uint32_t ms) {
+        const DWORD start = GetTickCount();
+        do {
+            host::pump(20);
+            dispatch(effEditIdle);
+        } while (GetTickCount() - start < ms);
+    }
+    std::string className() const {
+        char name[32];
+        std::snprintf(name, sizeof name, "Plugin%08x",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(library)));
+        return name;
+    }
+    HWND plugin() const {
+        return reinterpret_cast<HWND>(host::findChild(parent, className().c_str()));
+    }
+    platform::Point screen(int32_t x, int32_t y) const {
+        const platform::Point o =
+            host::clientOrigin(reinterpret_cast<platform::NativeWindow>(plugin()));
+        return {o.x + x, o.y + y};
+    }
+    void click(int32_t x, int32_t y) {
+        const platform::Point p = screen(x, y);
+        host::movePointer(p.x, p.y);
+        idle(40);
+        host::button(1, true);
+        idle(60);
+        host::button(1, false);
+        idle(100);
+    }
+    void type(const char* text) {
+        for (const char* c = text; *c; ++c) {
+            const uint16_t vk = *c == '.' ? VK_OEM_PERIOD : static_cast<uint16_t>(*c);
+            host::key(vk, true);
+            host::key(vk, false);
+            idle(20);
+        }
+    }
+    float parameter(int32_t i) { return effect->getParameter(effect, i); }
+    Box box(const char* kind, int32_t tag) {
+        for (const Box& b : layout())
+            if (b.kind == kind && b.tag == tag) return b;
+        return {};
+    }
+    Box firstOf(const char* kind) {
+        for (const Box& b : layout())
+            if (b.kind == kind) return b;
+        return {};
+    }
+
+    HMODULE library = nullptr;
+    AEffect* effect = nullptr;
+    platform::NativeWindow parent = 0;
+};
+
+}  // namespace
+
+TEST_F(EditorWindow, AnnouncesItsEditorAndOpensAsAChildOfTheHostsWindow) {
+    EXPECT_EQ(effect->flags & 0x111, 0x111);
+    ERect* rect = nullptr;
+    EXPECT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 600);
+    EXPECT_EQ(rect->bottom - rect->top, 350);
+    ASSERT_NE(plugin(), nullptr);
+    RECT r{};
+    GetClientRect(plugin(), &r);
+    EXPECT_EQ(r.right, 600);
+    EXPECT_EQ(r.bottom, 350);
+}
+
+TEST_F(EditorWindow, ShowsWhatTheLinuxEditorShows) {
+    const std::vector<Box> boxes = layout();
+    ASSERT_EQ(boxes.size(), 44u) << CORVEX_RASTER_REFERENCE;
+    std::ifstream in(std::string(CORVEX_RASTER_REFERENCE) + "/editor.bmp", std::ios::binary);
+    const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+    platform::Bitmap* reference = platform::decodeBmp(file.data(), file.size());
+    ASSERT_NE(reference, nullptr);
+    int32_t stride = 0;
+    const uint32_t* ref = platform::bitmapPixels(reference, &stride);
+    std::vector<uint32_t> px;
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(host::readPixels(reinterpret_cast<platform::NativeWindow>(plugin()), &px, &w, &h));
+    ASSERT_EQ(w, 600);
+    ASSERT_EQ(h, 350);
+    auto refAt = [&](int32_t x, int32_t y) { return ref[y * stride + x] & 0xFFFFFF; };
+    auto ownAt = [&](int32_t x, int32_t y) { return px[static_cast<size_t>(y) * w + x]; };
+    auto channelGap = [](uint32_t a, uint32_t b) {
+        int gap = 0;
+        for (int s = 0; s <= 16; s += 8)
+            gap = std::max(gap, std::abs(static_cast<int>((a >> s) & 0xFF) -
+                                         static_cast<int>((b >> s) & 0xFF)));
+        return gap;
+    };
+
+    // Outside every control: the background and the panel, pixel for pixel.
+    int outside = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            bool inControl = false;
+            for (const Box& b : boxes) inControl = inControl || b.contains(x, y);
+            if (!inControl && refAt(x, y) != ownAt(x, y)) ++outside;
+        }
+    EXPECT_EQ(outside, 0) << "background and panel pixels";
+
+    int worstKnobDistant = 0;
+    double worstKnobMean = 0;
+    int outlineDiffs = 0, fillDiffs = 0;
+    for (const Box& b : boxes) {
+        if (b.kind == "knob") {
+            int distant = 0;
+            double sum = 0;
+            for (int32_t y = b.t; y < b.b; ++y)
+                for (int32_t x = b.l; x < b.r; ++x) {
+                    const int gap = channelGap(refAt(x, y), ownAt(x, y));
+                    distant += gap > 64;
+                    sum += gap;
+                }
+            worstKnobDistant = std::max(worstKnobDistant, distant);
+            worstKnobMean = std::max(worstKnobMean, sum / ((b.r - b.l) * (b.b - b.t)));
+            continue;
+        }
+        // Labels and fields: the outline exactly; inside, the fill wherever neither shows ink,
+        // and the ink's bounding box within 4 pixels.
+        const uint32_t fill = refAt(b.l + 1, b.t + 1);
+        int32_t rl = 1 << 20, rr = -1, ol = 1 << 20, orr = -1, rt = 1 << 20, rb = -1, ot = 1 << 20,
+                ob = -1;
+        for (int32_t y = b.t; y < b.b; ++y)
+            for (int32_t x = b.l; x < b.r; ++x) {
+                const bool edge = x == b.l || y == b.t || x == b.r - 1 || y == b.b - 1;
+                if (edge) {
+                    outlineDiffs += refAt(x, y) != ownAt(x, y);
+                    continue;
+                }
+                const bool refInk = refAt(x, y) != fill, ownInk = ownAt(x, y) != fill;
+                if (refInk)
+                    rl = std::min(rl, x), rr = std::max(rr, x), rt = std::min(rt, y),
+                    rb = std::max(rb, y);
+                if (ownInk)
+                    ol = std::min(ol, x), orr = std::max(orr, x), ot = std::min(ot, y),
+                    ob = std::max(ob, y);
+                if (!refInk && !ownInk) continue;
+                if (refInk != ownInk) ++fillDiffs;
+            }
+        if (rr >= 0 || orr >= 0) {
+            EXPECT_NEAR(rl, ol, 4) << b.kind << " at " << b.l << "," << b.t;
+            EXPECT_NEAR(rr, orr, 4) << b.kind << " at " << b.l << "," << b.t;
+            EXPECT_NEAR(rt, ot, 4) << b.kind << " at " << b.l << "," << b.t;
+            EXPECT_NEAR(rb, ob, 4) << b.kind << " at " << b.l << "," << b.t;
+        }
+    }
+    {
+        // Kept beside the test program for a look when the comparison fails.
+        platform::Bitmap* shot = platform::createBitmap(w, h);
+        int32_t shotStride = 0;
+        if (uint32_t* dst = platform::bitmapPixels(shot, &shotStride))
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) dst[y * shotStride + x] = ownAt(x, y);
+        platform::writePng(shot, "editor-wine.png");
+        platform::deleteBitmap(shot);
+    }
+    std::printf(
+        "editor: %d outline pixels differ; knobs: at most %d pixels more than 64 levels apart, "
+        "mean difference at most %.3f; %d text pixels differ\n",
+        outlineDiffs, worstKnobDistant, worstKnobMean, fillDiffs);
+    EXPECT_EQ(outlineDiffs, 0);
+    EXPECT_LE(worstKnobDistant, 12);
+    EXPECT_LE(worstKnobMean, 2.0);
+    platform::deleteBitmap(reference);
+}
+
+TEST_F(EditorWindow, AKnobDragChangesItsParameterInsideBeginAndEndEdit) {
+    const Box k = box("knob", 0);
+    const float before = parameter(0);
+    const int32_t cx = (k.l + k.r) / 2, cy = (k.t + k.b) / 2;
+    const platform::Point start = screen(cx - 20, cy + 20);
+    host::movePointer(start.x, start.y);
+    idle(40);
+    std::atomic<bool> pressed{false};
+    std::thread hand([&] {
+        while (!pressed) Sleep(1);
+        Sleep(150);
+        // Around the knob, counter-clockwise on screen from lower left to upper right.
+        for (int i = 0; i <= 12; ++i) {
+            const double a = 3.92699 - i * 0.3;
+            const platform::Point p = screen(cx + static_cast<int32_t>(25 * std::cos(a)),
+                                             cy - static_cast<int32_t>(25 * std::sin(a)));
+            host::movePointer(p.x, p.y);
+            Sleep(30);
+        }
+        host::button(1, false);
+    });
+    host::button(1, true);
+    pressed = true;
+    idle(1200);
+    hand.join();
+    idle(100);
+    EXPECT_NE(parameter(0), before);
+    ASSERT_GE(gEdits.size(), 2u);
+    EXPECT_EQ(gEdits.front(), "begin 0");
+    EXPECT_EQ(gEdits.back(), "end 0");
+}
+
+TEST_F(EditorWindow, TypingIntoAFieldSetsItsParameter) {
+    const Box f = box("field", 100);
+    click(f.l + 5, f.t + 5);
+    HWND edit = FindWindowExA(plugin(), nullptr, "Edit", nullptr);
+    ASSERT_NE(edit, nullptr) << "the native edit box";
+    DWORD from = 1, to = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(from, 0u);
+    EXPECT_EQ(static_cast<int>(to), GetWindowTextLengthA(edit)) << "the whole text selected";
+    EXPECT_EQ(GetFocus(), edit);
+    type("0.25");
+    host::key(VK_RETURN, true);
+    host::key(VK_RETURN, false);
+    idle(150);
+    EXPECT_EQ(FindWindowExA(plugin(), nullptr, "Edit", nullptr), nullptr);
+    EXPECT_FLOAT_EQ(parameter(0), 0.25f);
+
+    // A click elsewhere commits too.
+    const Box g = box("field", 101);
+    click(g.l + 5, g.t + 5);
+    ASSERT_NE(FindWindowExA(plugin(), nullptr, "Edit", nullptr), nullptr);
+    type("0.75");
+    click(3, 346);
+    EXPECT_EQ(FindWindowExA(plugin(), nullptr, "Edit", nullptr), nullptr);
+    EXPECT_FLOAT_EQ(parameter(1), 0.75f);
+}
+
+TEST_F(EditorWindow, FilesDroppedOnALabelShowThere) {
+    const Box l = firstOf("label");
+    auto region = [&] {
+        std::vector<uint32_t> px;
+        int32_t w = 0, h = 0;
+        host::readPixels(reinterpret_cast<platform::NativeWindow>(plugin()), &px, &w, &h);
+        std::vector<uint32_t> out;
+        for (int32_t y = l.t; y < l.b; ++y)
+            for (int32_t x = l.l; x < l.r; ++x) out.push_back(px[static_cast<size_t>(y) * w + x]);
+        return out;
+    };
+    const std::vector<uint32_t> before = region();
+    EXPECT_NE(host::dragFiles({"C:\\windows\\win.ini"}, screen(l.l + 10, l.t + 5)), 0u);
+    idle(300);
+    EXPECT_NE(region(), before) << "the label shows the drop";
+}
+
+TEST_F(EditorWindow, TwentyOpensAndClosesLeaveNothingBehind) {
+    dispatch(effEditClose);
+    idle(50);
+    EXPECT_FALSE(host::classRegistered(className().c_str(), library));
+    for (int warm = 0; warm < 3; ++warm) {
+        open();
+        dispatch(effEditClose);
+        idle(20);
+    }
+    const uint32_t gdiBefore = gdiProbe();
+    const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        open();
+        EXPECT_NE(plugin(), nullptr);
+        dispatch(effEditClose);
+        idle(20);
+        EXPECT_EQ(plugin(), nullptr);
+    }
+    EXPECT_FALSE(host::classRegistered(className().c_str(), library));
+    EXPECT_EQ(gdiProbe(), gdiBefore);
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
+    open();
+}
+
+TEST_F(EditorWindow, AHostDestroyingItsWindowFirstThenClosingIsSafe) {
+    const Box f = box("field", 102);
+    click(f.l + 5, f.t + 5);  // with an edit box open, too
+    host::destroy(parent);
+    host::pump(20);
+    dispatch(effEditIdle);
+    dispatch(effEditClose);
+    EXPECT_FALSE(host::classRegistered(className().c_str(), library));
+    parent = host::create(600, 350, "Corvex editor test host");
+    open();
+}
