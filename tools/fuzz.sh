@@ -41,7 +41,7 @@ for target in "${run[@]}"; do
   corpus=build-fuzz/corpus/$target artifacts=build-fuzz/artifacts/$target
   mkdir -p "$corpus" "$artifacts"
   log=build-fuzz/fuzz-$target.log
-  # -fork keeps fuzzing past a plug-in that is merely slow; timeouts and memory are failures too.
+  # An input running over 10 s or a process over 2 GB fails as surely as a crash.
   nice -n 5 "build-fuzz/fuzz/$target-fuzzer" "$corpus" "tests/fuzz/corpus/$target" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$log" 2>&1
