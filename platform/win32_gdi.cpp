@@ -627,13 +627,20 @@ void fillRect(Context* c, const Rect& rect, Brush* brush) {
     touch(c, r.left, r.top, r.right, r.bottom);
 }
 
+namespace {
+// What a curve inside box can reach: the box (either corner order) widened by the pen.
+void touchBox(Context* c, const RECT& r) {
+    const int32_t reach = penReach(c);
+    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
+          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+}
+}  // namespace
+
 void ellipse(Context* c, const Rect& box) {
     if (!valid(c)) return;
     const RECT r = toRect(box);
     Ellipse(c->dc, r.left, r.top, r.right, r.bottom);
-    const int32_t reach = penReach(c);
-    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
-          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+    touchBox(c, r);
 }
 
 void arc(Context* c, const Rect& box, Point from, Point to) {
@@ -641,9 +648,7 @@ void arc(Context* c, const Rect& box, Point from, Point to) {
     const RECT r = toRect(box);
     const POINT a = toPoint(from), b = toPoint(to);
     Arc(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
-    const int32_t reach = penReach(c);
-    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
-          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+    touchBox(c, r);
 }
 
 void pie(Context* c, const Rect& box, Point from, Point to) {
@@ -651,9 +656,7 @@ void pie(Context* c, const Rect& box, Point from, Point to) {
     const RECT r = toRect(box);
     const POINT a = toPoint(from), b = toPoint(to);
     Pie(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
-    const int32_t reach = penReach(c);
-    touch(c, std::min(r.left, r.right) - reach, std::min(r.top, r.bottom) - reach,
-          std::max(r.left, r.right) + reach, std::max(r.top, r.bottom) + reach);
+    touchBox(c, r);
 }
 
 void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, float sweepDegrees) {

@@ -80,8 +80,17 @@ struct HostWindow {
         if (!window) throw hostkit::HostError("cannot open a window on the X display");
     }
     ~HostWindow() { x11::destroy(window); }
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
     void* parent() const { return reinterpret_cast<void*>(x11::handle(window)); }
 };
+
+// A host window of the size the editor asks for, or 640 x 480 when it names none that is usable.
+HostWindow hostWindowFor(Plugin& p) {
+    int32_t w = 640, h = 480;
+    if (!rectSize(p, &w, &h) || !sane(w, h)) w = 640, h = 480;
+    return HostWindow(w, h);
+}
 
 void editorRect(Context& ctx) {
     Instance i(ctx);
@@ -104,9 +113,7 @@ void editorOpenClose(Context& ctx) {
     Instance i(ctx);
     if (!hasEditor(ctx, i)) return;
     Plugin& p = i.plugin();
-    int32_t w = 640, h = 480;
-    if (!rectSize(p, &w, &h) || !sane(w, h)) w = 640, h = 480;
-    HostWindow host(w, h);
+    HostWindow host = hostWindowFor(p);
     p.dispatch(effEditOpen, 0, 0, host.parent());
     settle(p, host.window, 5);
     int32_t ow = 0, oh = 0;
@@ -126,9 +133,7 @@ void editorReopen(Context& ctx) {
     Instance i(ctx);
     if (!hasEditor(ctx, i)) return;
     Plugin& p = i.plugin();
-    int32_t w = 640, h = 480;
-    if (!rectSize(p, &w, &h) || !sane(w, h)) w = 640, h = 480;
-    HostWindow host(w, h);
+    HostWindow host = hostWindowFor(p);
     for (int n = 0; n < 20; ++n) {
         p.dispatch(effEditOpen, 0, 0, host.parent());
         settle(p, host.window, 3);
@@ -145,9 +150,7 @@ void editorParentDestroyed(Context& ctx) {
     Instance i(ctx);
     if (!hasEditor(ctx, i)) return;
     Plugin& p = i.plugin();
-    int32_t w = 640, h = 480;
-    if (!rectSize(p, &w, &h) || !sane(w, h)) w = 640, h = 480;
-    HostWindow host(w, h);
+    HostWindow host = hostWindowFor(p);
     p.dispatch(effEditOpen, 0, 0, host.parent());
     settle(p, host.window, 5);
     // The host tears its window down before telling the editor.
