@@ -90,14 +90,21 @@ CorvexEditor::CorvexEditor(AudioEffect* effect, const CorvexEditorHooks& hooks)
     frame = nullptr;
 }
 
-// Like its bases, it does not close an open frame: a host closes the window first.
-CorvexEditor::~CorvexEditor() = default;
+// The effect closes an open window before it deletes its editor; this covers an editor deleted
+// any other way, so that no window or window-system connection outlives it. close() here is
+// this class's own, as intended: the frame was built by this class.
+CorvexEditor::~CorvexEditor() {
+    if (frame) CorvexEditor::close();
+}
 
 bool CorvexEditor::onUserInterfaceThread() const {
     return uiThread.load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
 int32_t CorvexEditor::open(void* ptr) {
+    // A second open without a close (hosts do it after rebuilding their own window) gets a fresh
+    // window in the parent it names; the first one, whose parent may be gone, is closed first.
+    if (frame) close();
     AEffGUIEditor::open(ptr);
     uiThread.store(std::this_thread::get_id(), std::memory_order_release);
     setKnobMode(0);
@@ -160,15 +167,21 @@ int32_t CorvexEditor::open(void* ptr) {
     maker->setBackColor(kGrey200CColor);
     frame->addView(maker);
 
-    // The program is re-sent in full below: what other threads recorded until now is in it.
+    // Every current value is shown below: what other threads recorded until now is in it. Only
+    // the window learns them; the effect's values, program and program name stay untouched.
     pending.store(0, std::memory_order_release);
-    if (hooks.setCurProgram && effect) hooks.setCurProgram(effect);
+    if (effect)
+        for (int32_t index = 0; index < kNumParams; ++index)
+            setParameter(index, effect->getParameter(index));
     frame->setDirty(true);
     return 1;
 }
 
 void CorvexEditor::close() {
-    delete frame;
+    if (!frame) return;
+    // Not delete: a host may close the window from inside the frame's own event handling (its
+    // idle answer during a knob drag); the frame then ends itself once that has unwound.
+    frame->dispose();
     frame = nullptr;
 }
 
@@ -235,7 +248,8 @@ void CorvexEditor::showParameter(int32_t index, float received) {
 }
 
 void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* control) {
-    if (!frame || !control || !effect) return;
+    // A control of a closed window that is still unwinding (a drag cut short) changes nothing.
+    if (!frame || !control || !effect || control->getParent() != frame) return;
     const int32_t tag = control->getTag();
     if (fieldParameter(tag) >= 0) {
         auto* field = dynamic_cast<gui::CTextEdit*>(control);

@@ -24,11 +24,9 @@ class CTextEdit;
 }
 
 // What the editor needs of its effect beyond the plug-in interface, supplied by whoever pairs
-// the two (the plug-in's factory). Either may be null: then opening shows only what arrives later,
-// and a typed text without a number leaves the value as it was.
+// the two (the plug-in's factory). May be null: then a typed text without a number leaves the
+// value as it was.
 struct CorvexEditorHooks {
-    // Sends every value of the effect's current program through its setParameter.
-    void (*setCurProgram)(AudioEffect* effect) = nullptr;
     // Reads one leading number and stores it clamped to 0-1; without a number, value stays.
     void (*string2float)(char* text, float& value) = nullptr;
 };
@@ -44,8 +42,9 @@ public:
     CorvexEditor(AudioEffect* effect, const CorvexEditorHooks& hooks);
     ~CorvexEditor() override;
 
-    // Builds a new frame and its 44 views inside parent and shows the current program: 1; 0 when
-    // no window could be made in parent (the editor stays closed).
+    // Builds a new frame and its 44 views inside parent and shows the current values: 1; 0 when
+    // no window could be made in parent (the editor stays closed). An open window is closed
+    // first. Changes nothing in the effect.
     int32_t open(void* ptr) override;
     // Destroys the frame and every view; the editor may be opened again.
     void close() override;

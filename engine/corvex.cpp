@@ -182,11 +182,9 @@ void Corvex::setProgram(int32_t program) {
     for (int32_t index : kDeclaredOrder) setParameter(index, *values.field(index));
 }
 
+// Re-sends the current program's values; its name stays as the user or host gave it.
 void Corvex::setCurProgram() {
-    setProgram(curProgram);
-    char name[kProgramNameSize];
-    copyText(name, prognames[curProgram], sizeof name);
-    setProgramName(name);
+    setProgram(std::atomic_ref<int32_t>(curProgram).load(std::memory_order_relaxed));
 }
 
 void Corvex::setProgramName(char* name) {

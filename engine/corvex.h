@@ -138,6 +138,12 @@ public:
     // The editor is made last, once the effect is complete (none without a factory).
     explicit Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor = nullptr);
     ~Corvex() override;
+    // The effect owns its program bank and its editor by raw pointer: a copy would free both
+    // twice, and the editor is bound to this one object.
+    Corvex(const Corvex&) = delete;
+    Corvex& operator=(const Corvex&) = delete;
+    Corvex(Corvex&&) = delete;
+    Corvex& operator=(Corvex&&) = delete;
 
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;

@@ -261,8 +261,10 @@ platform::Window* CDrawContext::pointerWindow() const {
 }
 
 int32_t CDrawContext::getMouseButtons() {
+    if (frame && frame->isDisposed()) return 0;
     platform::PointerState s;
-    if (!platform::queryPointer(pointerWindow(), &s)) return 0;
+    if (hasEventState) s.state = eventState;
+    else if (!platform::queryPointer(pointerWindow(), &s)) return 0;
     const bool swapped = platform::swappedMouseButtons();
     int32_t buttons = 0;
     if (s.state & platform::kButtonLeft) buttons |= swapped ? kMouseRight : kMouseLeft;

@@ -61,8 +61,17 @@ public:
     void drawString(const char* text, const CRect& r, int16_t opaque = 0,
                     CHoriTxtAlign align = kAlignCenter);
 
-    // Live button and modifier state (kMouse*, kKey*), with swapped buttons taken into account.
+    // Button and modifier state (kMouse*, kKey*), with swapped buttons taken into account. While
+    // a press is being delivered, the state the window system recorded with it (a click may be
+    // over before a host's idle delivers it); from the first idle step of a tracking loop on,
+    // the live state. Nothing pressed once the frame is closed: every tracking loop ends.
     int32_t getMouseButtons();
+    // The press's recorded state (platform kButton*/kMod* bits), answered until cleared.
+    void setEventButtons(uint32_t platformState) {
+        eventState = platformState;
+        hasEventState = true;
+    }
+    void clearEventButtons() { hasEventState = false; }
     // Cursor position relative to screenOrigin.
     void getMouseLocation(CPoint& where);
     bool waitDoubleClick();
@@ -96,6 +105,8 @@ protected:
     platform::Context* systemContext = nullptr;
     platform::Window* window = nullptr;
     CFrame* frame = nullptr;
+    uint32_t eventState = 0;
+    bool hasEventState = false;
     int32_t fontSize = 0;
     CFont fontId = kFontSystem;
     CColor fontColor = kWhiteCColor;

@@ -85,6 +85,31 @@ CFrame::~CFrame() {
     delete[] views;
 }
 
+void CFrame::dispose() {
+    if (disposed) return;
+    // Committed while the owner still listens, as a close has always done.
+    if (editView) {
+        CView* view = editView;
+        editView = nullptr;
+        view->looseFocus(nullptr);
+    }
+    disposed = true;
+    if (getNbReference() > 1) {
+        // Still in use further up the stack: gone from the screen and from the owner now.
+        if (gesture >= 0 && editor) editor->endEdit(gesture);
+        gesture = -1;
+        editor = nullptr;
+        openFlag = false;
+        setCursor(kCursorDefault);
+        setDropActive(false);
+        if (systemWindow) {
+            platform::destroyWindow(systemWindow);
+            systemWindow = nullptr;
+        }
+    }
+    forget();
+}
+
 bool CFrame::initFrame(void* parent) {
     if (!parent || systemWindow) return false;
     initWindowClass();
@@ -109,6 +134,13 @@ bool CFrame::initFrame(void* parent) {
 
 // ---- View list -------------------------------------------------------------------------------
 
+// The list's own reference goes; withForget also lets go of the creator's, when it still holds
+// one (a creator that already let go leaves the list's reference as the last).
+void CFrame::release(CView* view, bool withForget) {
+    if (withForget && view->getNbReference() > 1) view->forget();
+    view->forget();
+}
+
 bool CFrame::addView(CView* view) {
     if (!view) return false;
     if (nbViews == maxViews) {
@@ -120,6 +152,9 @@ bool CFrame::addView(CView* view) {
         views = grown;
         maxViews = capacity;
     }
+    // The list holds a reference of its own, as a container's does: a creator may keep or drop
+    // its reference, and the view lives while either holds one.
+    view->remember();
     views[nbViews++] = view;
     view->setParent(this);
     view->attached(this);
@@ -133,7 +168,7 @@ bool CFrame::removeView(CView* view, const bool& withForget) {
         --nbViews;
         if (editView == view) editView = nullptr;
         view->removed(this);
-        if (withForget) view->forget();
+        release(view, withForget);
         break;
     }
     return true;
@@ -146,7 +181,7 @@ bool CFrame::removeAll(const bool& withForget) {
     }
     for (int32_t i = 0; i < nbViews; ++i) {
         views[i]->removed(this);
-        if (withForget) views[i]->forget();
+        release(views[i], withForget);
     }
     delete[] views;
     views = nullptr;
@@ -228,6 +263,7 @@ void CFrame::drawRect(CDrawContext* context, CRect& updateRect) {
 }
 
 void CFrame::draw(CView* view) {
+    Hold hold(this);
     withWindowContext([&](CDrawContext* context) {
         if (view && isChild(view)) view->draw(context);
         else draw(context);
@@ -254,6 +290,7 @@ bool CFrame::isSomethingDirty() {
 }
 
 void CFrame::idle() {
+    Hold hold(this);
     // The host's idle call stands in for a message loop: the window's events come first.
     if (systemWindow) platform::pumpEvents(systemWindow, false);
     if (!openFlag || firstDraw || !isSomethingDirty()) return;
@@ -261,6 +298,7 @@ void CFrame::idle() {
 }
 
 void CFrame::dispatchPaint() {
+    Hold hold(this);
     if (systemWindow) platform::pumpEvents(systemWindow, true);
 }
 
@@ -273,6 +311,8 @@ void CFrame::invalidate(const CRect& rect) {
 }
 
 void CFrame::doIdleStuff() {
+    // A tracking loop's first idle step: from now on it follows the live button state.
+    if (pressContext) pressContext->clearEventButtons();
     if (editor) editor->doIdleStuff();
 }
 
@@ -304,6 +344,7 @@ void CFrame::mouse(CDrawContext* context, CPoint& where) {
 }
 
 int32_t CFrame::onKeyDown(VstKeyCode& key) {
+    Hold hold(this);
     int32_t result = -1;
     if (editView) result = editView->onKeyDown(key);
     if (result == -1 && modalView) result = modalView->onKeyDown(key);
@@ -312,6 +353,7 @@ int32_t CFrame::onKeyDown(VstKeyCode& key) {
 }
 
 int32_t CFrame::onKeyUp(VstKeyCode& key) {
+    Hold hold(this);
     int32_t result = -1;
     if (editView) result = editView->onKeyUp(key);
     if (result == -1 && modalView) result = modalView->onKeyUp(key);
@@ -332,6 +374,7 @@ bool CFrame::onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) 
 }
 
 bool CFrame::onWheel(CDrawContext* context, const CPoint&, float distance) {
+    Hold hold(this);
     CView* v = getCurrentView();
     if (!v) return false;
     CPoint where;
@@ -377,15 +420,21 @@ void CFrame::setCursor(CCursorType type) {
 
 // The window system's events, on the host's thread, from pumpEvents.
 void CFrame::onPaint(platform::Context* dc, const platform::Rect& damaged) {
+    Hold hold(this);
     CDrawContext context(this, dc, systemWindow);
     CRect r(damaged.left, damaged.top, damaged.right, damaged.bottom);
     drawRect(&context, r);
 }
 
-void CFrame::onButtonDown(platform::Context* dc, platform::Point where, int) {
+void CFrame::onButtonDown(platform::Context* dc, platform::Point where, int, uint32_t state) {
+    Hold hold(this);
     CDrawContext context(this, dc, systemWindow);
+    context.setEventButtons(state);
+    CDrawContext* outer = pressContext;
+    pressContext = &context;
     CPoint p(where.x, where.y);
     mouse(&context, p);
+    pressContext = outer;
 }
 
 void CFrame::onDestroyed() {
@@ -394,6 +443,7 @@ void CFrame::onDestroyed() {
 }
 
 void CFrame::onWheel(platform::Context* dc, platform::Point where, float distance) {
+    Hold hold(this);
     CDrawContext context(this, dc, systemWindow);
     onWheel(&context, CPoint(where.x, where.y), distance);
 }
@@ -402,6 +452,7 @@ bool CFrame::canDrop() { return !modalView && !editView; }
 
 bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t count,
                     std::size_t size, platform::Point where) {
+    Hold hold(this);
     CPoint p(where.x, where.y);
     if (kind == platform::DropKind::text) {
         void* text[1] = {const_cast<char*>(items[0])};
@@ -413,10 +464,12 @@ bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t c
 // ---- Host and window -------------------------------------------------------------------------
 
 void CFrame::beginEdit(int32_t index) {
+    gesture = index;
     if (editor) editor->beginEdit(index);
 }
 
 void CFrame::endEdit(int32_t index) {
+    if (gesture == index) gesture = -1;
     if (editor) editor->endEdit(index);
 }
 

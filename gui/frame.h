@@ -46,6 +46,15 @@ public:
     CFrame(const CRect& size, const char* title, CFrameOwner* editor, int32_t style);
     ~CFrame() override;
 
+    // How an owner ends the frame (instead of delete): a text being edited is committed, then
+    // the frame is deleted. Called from inside one of the frame's own event handlers or tracking
+    // loops (a host closing the editor from its idle answer mid-drag), the window disappears and
+    // the owner is let go at once (a gesture in progress is ended towards it first), every
+    // tracking loop sees its button released, and the frame and its views are deleted when the
+    // outermost handler returns.
+    void dispose();
+    bool isDisposed() const { return disposed; }
+
     void draw(CDrawContext* context) override;
     void drawRect(CDrawContext* context, CRect& updateRect) override;
     void mouse(CDrawContext* context, CPoint& where) override;
@@ -115,7 +124,8 @@ public:
 private:
     // platform::WindowEvents
     void onPaint(platform::Context* context, const platform::Rect& damaged) override;
-    void onButtonDown(platform::Context* context, platform::Point where, int button) override;
+    void onButtonDown(platform::Context* context, platform::Point where, int button,
+                      uint32_t state) override;
     void onDestroyed() override;
     void onWheel(platform::Context* context, platform::Point where, float distance) override;
     bool canDrop() override;
@@ -123,6 +133,26 @@ private:
                 platform::Point where) override;
 
     template <typename Fn> void withWindowContext(Fn&& fn);
+    static void release(CView* view, bool withForget);
+
+    // Keeps the frame alive for the length of one entry from the window system or the owner, so
+    // that a dispose() from inside it deletes nothing still in use.
+    class Hold {
+    public:
+        // Nothing to hold while the last reference is already gone (inside the destructor).
+        explicit Hold(CFrame* frame) : frame(frame), held(frame->getNbReference() > 0) {
+            if (held) frame->remember();
+        }
+        ~Hold() {
+            if (held) frame->forget();
+        }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        CFrame* frame;
+        bool held;
+    };
 
     CFrameOwner* editor = nullptr;
     void* parentWindow = nullptr;
@@ -141,6 +171,9 @@ private:
     bool cursorTouched = false;
     bool classRegistered = false;
     platform::OptionalBlits blits;
+    bool disposed = false;
+    int32_t gesture = -1;                  // the parameter between beginEdit and endEdit
+    CDrawContext* pressContext = nullptr;  // while a press is delivered
 };
 
 }  // namespace gui

@@ -259,9 +259,10 @@ void CViewContainer::paintBackground(CDrawContext* target, const CRect& localRec
         if (transparent) background->drawTransparent(target, r, source);
         else background->draw(target, r, source);
     } else if (!transparent) {
+        // fillRect paints the interior only: the surface's first row and column keep the
+        // black it was created with, which is the panel's drawn edge.
         target->setFillColor(backgroundColor);
-        // fillRect paints inside the outline: start one pixel out to cover the whole rectangle.
-        target->fillRect(CRect(r.left - 1, r.top - 1, r.right, r.bottom));
+        target->fillRect(r);
     }
 }
 
@@ -283,7 +284,7 @@ void CViewContainer::draw(CDrawContext* context) {
         else background->draw(target, rr, backgroundOffset);
     } else if (!transparent) {
         target->setFillColor(backgroundColor);
-        target->fillRect(CRect(r.left - 1, r.top - 1, r.right, r.bottom));
+        target->fillRect(r);
     }
     for (CCView* n = firstView; n; n = n->next) n->view->draw(target);
     if (off) offscreen->copyFrom(context, size, CPoint(0, 0));

@@ -70,6 +70,10 @@ intptr_t AudioEffect::dispatchEffectClass(AEffect* e, int32_t opcode, int32_t in
     if (!effect) return 0;
     if (opcode == effClose) {
         effect->dispatcher(opcode, index, value, ptr, opt);
+        // Hosts close instances with their windows still open (closing a project): the window,
+        // its views and its window-system connection go first, while the whole effect they talk
+        // to still exists.
+        if (effect->editor) effect->editor->close();
         delete effect;
         return 1;
     }

@@ -23,6 +23,7 @@ struct Window {
         int button = 0;
         DropKind dropKind = DropKind::files;
         std::vector<std::string> items;
+        uint32_t state = 0;  // a press's buttons and modifiers, as when it was posted
     };
     std::deque<Event> queue;
     int32_t presents = 0;
@@ -97,7 +98,13 @@ void postPaint(Window* w, Rect damaged) {
     if (w) w->queue.push_back({Window::Event::paint, damaged, {}, 0, {}, {}});
 }
 void postButtonDown(Window* w, Point where, int button) {
-    if (w) w->queue.push_back({Window::Event::press, {}, where, button, {}, {}});
+    uint32_t pressed = 0;
+    if (button == 1) pressed = kButtonLeft;
+    if (button == 2) pressed = kButtonMiddle;
+    if (button == 3) pressed = kButtonRight;
+    if (w)
+        w->queue.push_back(
+            {Window::Event::press, {}, where, button, {}, {}, state().pointer.state | pressed});
 }
 void postDestroy(Window* w) {
     if (w) w->queue.push_back({Window::Event::destroy, {}, {}, 0, {}, {}});
@@ -154,23 +161,31 @@ Window* createChildWindow(const WindowOptions& o) {
     return w.release();
 }
 
-void destroyWindow(Window* w) {
-    if (!w) return;
+namespace {
+void destroyNow(Window* w) {
     state().hosts.erase(w->handle);
     deleteBitmap(w->image);
     --state().live;
     delete w;
 }
+}  // namespace
+
+void destroyWindow(Window* w) {
+    if (!w) return;
+    // Inside one of the window's own passes: ended when the outermost pass returns.
+    if (w->dispatch.depth() > 0) w->dispatch.retire();
+    else destroyNow(w);
+}
 
 NativeWindow nativeHandle(Window* w) { return w ? w->handle : 0; }
 bool windowAlive(Window* w) { return w && w->dispatch.alive(); }
 
-void pumpEvents(Window* w, bool paintOnly) {
-    if (!w || !w->events) return;
+namespace {
+void pumpPass(Window* w, bool paintOnly) {
     // Like a window system's queue: what a paint-only pass may not deliver stays queued.
     EventDispatch::Pass pass(w->dispatch, paintOnly);
     std::deque<Window::Event> keep;
-    while (!w->queue.empty()) {
+    while (!w->dispatch.isRetired() && !w->queue.empty()) {
         Window::Event e = std::move(w->queue.front());
         w->queue.pop_front();
         w->eventTicks = state().ticks;
@@ -180,7 +195,7 @@ void pumpEvents(Window* w, bool paintOnly) {
         }
         switch (e.kind) {
         case Window::Event::paint: w->dispatch.addDamage(e.rect); break;
-        case Window::Event::press: w->dispatch.buttonDown(e.where, e.button); break;
+        case Window::Event::press: w->dispatch.buttonDown(e.where, e.button, e.state); break;
         case Window::Event::destroy: w->dispatch.destroyed(); break;
         case Window::Event::drop: {
             std::vector<const char*> ptrs;
@@ -202,6 +217,13 @@ void pumpEvents(Window* w, bool paintOnly) {
         }
     }
     w->queue = std::move(keep);
+}
+}  // namespace
+
+void pumpEvents(Window* w, bool paintOnly) {
+    if (!w || !w->events) return;
+    pumpPass(w, paintOnly);
+    if (w->dispatch.finished()) destroyNow(w);
 }
 
 bool takeLeftButtonDown(Window* w) {

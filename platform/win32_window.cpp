@@ -81,6 +81,23 @@ int physical(UINT message) {
     return primary != gSwapped ? 1 : 3;
 }
 
+// The press's buttons as the message recorded them, made physical like the pressed button, and
+// the modifiers as they were when the message was posted.
+uint32_t pressState(UINT message, WPARAM wParam) {
+    uint32_t s = 0;
+    const uint32_t primary = gSwapped ? kButtonRight : kButtonLeft;
+    const uint32_t secondary = gSwapped ? kButtonLeft : kButtonRight;
+    if ((wParam & MK_LBUTTON) || message == WM_LBUTTONDOWN) s |= primary;
+    if ((wParam & MK_RBUTTON) || message == WM_RBUTTONDOWN) s |= secondary;
+    if ((wParam & MK_MBUTTON) || message == WM_MBUTTONDOWN) s |= kButtonMiddle;
+    if (wParam & MK_SHIFT) s |= kModShift;
+    if (wParam & MK_CONTROL) s |= kModControl;
+    if (GetKeyState(VK_MENU) & 0x8000) s |= kModAlt;
+    return s;
+}
+
+void destroyNow(Window* w);
+
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
@@ -102,14 +119,21 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             w->dispatch.paint(&source);
         }
         EndPaint(hwnd, &ps);
+        if (w->dispatch.finished()) destroyNow(w);
         return 0;
     }
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN: {
         w->eventTicks = static_cast<uint32_t>(GetMessageTime());
-        EventDispatch::Pass pass(w->dispatch, false);
-        w->dispatch.buttonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, physical(message));
+        {
+            EventDispatch::Pass pass(w->dispatch, false);
+            w->dispatch.buttonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, physical(message),
+                                   pressState(message, wParam));
+        }
+        // A handler closed the window: ended now that no pass holds it (the window procedure of
+        // a window may destroy it; nothing below touches it).
+        if (w->dispatch.finished()) destroyNow(w);
         return 0;
     }
     case WM_COMMAND:
@@ -160,8 +184,8 @@ Window* createChildWindow(const WindowOptions& o) {
     return w.release();
 }
 
-void destroyWindow(Window* w) {
-    if (!w) return;
+namespace {
+void destroyNow(Window* w) {
     editBoxWindowGone(w, false);
     if (w->hwnd && IsWindow(w->hwnd)) {
         revokeDropTarget(w);
@@ -172,6 +196,19 @@ void destroyWindow(Window* w) {
     revokeDropTarget(w);
     if (w->editBrush) DeleteObject(w->editBrush);
     delete w;
+}
+}  // namespace
+
+void destroyWindow(Window* w) {
+    if (!w) return;
+    if (w->dispatch.depth() > 0) {
+        // Inside one of its own passes (a handler closed the editor): hidden now, ended when the
+        // window procedure's pass is over.
+        w->dispatch.retire();
+        if (w->hwnd && IsWindow(w->hwnd)) ShowWindow(w->hwnd, SW_HIDE);
+        return;
+    }
+    destroyNow(w);
 }
 
 NativeWindow nativeHandle(Window* w) { return w ? reinterpret_cast<NativeWindow>(w->hwnd) : 0; }

@@ -50,7 +50,7 @@ void EventDispatch::deliver(Held& e) {
         return;
     }
     Context* c = window ? window->acquire() : nullptr;
-    if (e.kind == Held::press) events->onButtonDown(c, e.where, e.button);
+    if (e.kind == Held::press) events->onButtonDown(c, e.where, e.button, e.state);
     else events->onWheel(c, e.where, e.distance);
     if (window) window->release(c);
 }
@@ -66,12 +66,13 @@ void EventDispatch::deliverHeld() {
     }
 }
 
-void EventDispatch::buttonDown(Point where, int button) {
+void EventDispatch::buttonDown(Point where, int button, uint32_t state) {
     if (!isAlive || !events) return;
     Held e;
     e.kind = Held::press;
     e.where = where;
     e.button = button;
+    e.state = state;
     if (inPaintOnlyPass()) held.push_back(std::move(e));
     else deliver(e);
 }
@@ -101,6 +102,13 @@ bool EventDispatch::drop(DropKind kind, const char* const* items, int32_t count,
     for (int32_t i = 0; i < count; ++i) e.items.emplace_back(items[i] ? items[i] : "");
     held.push_back(std::move(e));
     return true;
+}
+
+void EventDispatch::retire() {
+    retired = true;
+    events = nullptr;
+    damaged = false;
+    held.clear();
 }
 
 void EventDispatch::destroyed() {

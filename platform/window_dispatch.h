@@ -72,7 +72,7 @@ public:
     void addDamage(const Rect& damaged);
     // Paints the damage merged so far now, on a context from source (the window's when null).
     void paint(ContextSource* source = nullptr);
-    void buttonDown(Point where, int button);
+    void buttonDown(Point where, int button, uint32_t state);
     void wheel(Point where, float distance);
     // Whether a drop would be taken now: never for a dead window, else the frame's answer.
     bool canDrop();
@@ -82,6 +82,11 @@ public:
               Point where);
     // The window system destroyed the window.
     void destroyed();
+    // The owner destroyed the window while a pass was running: nothing more is delivered, and
+    // the backend ends the window once finished() answers true (the outermost pass has ended).
+    void retire();
+    bool finished() const { return retired && nesting == 0; }
+    bool isRetired() const { return retired; }
 
     bool alive() const { return isAlive; }
     int32_t depth() const { return nesting; }
@@ -93,6 +98,7 @@ private:
         enum Kind { press, wheelTurn, dropped } kind = press;
         Point where;
         int button = 0;
+        uint32_t state = 0;
         float distance = 0;
         DropKind dropKind = DropKind::files;
         std::vector<std::string> items;
@@ -104,6 +110,7 @@ private:
     WindowEvents* events = nullptr;
     ContextSource* window = nullptr;
     bool isAlive = true;
+    bool retired = false;
     int32_t nesting = 0;
     int32_t paintOnlyDepth = 0;
     bool damaged = false;

@@ -270,8 +270,9 @@ Window* createChildWindow(const WindowOptions& o) {
     return w.release();
 }
 
-void destroyWindow(Window* w) {
-    if (!w) return;
+namespace {
+
+void destroyNow(Window* w) {
     Display* d = w->display;
     {
         ErrorTrap trap(d);
@@ -295,6 +296,21 @@ void destroyWindow(Window* w) {
     delete w;
 }
 
+}  // namespace
+
+void destroyWindow(Window* w) {
+    if (!w) return;
+    if (w->dispatch.depth() > 0) {
+        // Inside one of our own passes (a handler closed the editor): the pass still holds the
+        // window, so it only vanishes now and is ended when the outermost pass returns.
+        w->dispatch.retire();
+        ErrorTrap trap(w->display);
+        if (w->window) XUnmapWindow(w->display, w->window);
+        return;
+    }
+    destroyNow(w);
+}
+
 NativeWindow nativeHandle(Window* w) { return w ? static_cast<NativeWindow>(w->window) : 0; }
 bool windowAlive(Window* w) { return w && w->alive; }
 
@@ -310,8 +326,21 @@ void releaseWindowContext(Window* w, Context* c) {
     present(w, takeDamage(w->image));
 }
 
-void pumpEvents(Window* w, bool paintOnly) {
-    if (!w || !w->events) return;
+namespace {
+
+// The physical button bits of X's state mask, the modifiers and the button just pressed.
+uint32_t pressState(const XButtonEvent& e) {
+    uint32_t s = 0;
+    if ((e.state & Button1Mask) || e.button == Button1) s |= kButtonLeft;
+    if ((e.state & Button2Mask) || e.button == Button2) s |= kButtonMiddle;
+    if ((e.state & Button3Mask) || e.button == Button3) s |= kButtonRight;
+    if (e.state & ShiftMask) s |= kModShift;
+    if (e.state & ControlMask) s |= kModControl;
+    if (e.state & Mod1Mask) s |= kModAlt;
+    return s;
+}
+
+void pumpPass(Window* w, bool paintOnly) {
     // The shared rules decide what is delivered (window_dispatch.h); this only translates.
     EventDispatch::Pass pass(w->dispatch, paintOnly);
     Display* d = w->display;
@@ -323,7 +352,8 @@ void pumpEvents(Window* w, bool paintOnly) {
     if (pass.paintOnly()) {
         while (XCheckTypedWindowEvent(d, w->window, Expose, &e)) addDamage(e.xexpose);
     } else {
-        while (XPending(d) > 0) {
+        // A handler that closed the window ends the pass: the rest is not ours to take.
+        while (!w->dispatch.isRetired() && XPending(d) > 0) {
             XNextEvent(d, &e);
             w->eventTicks = ticks();
             if (editBoxEvent(w, e)) continue;
@@ -335,7 +365,8 @@ void pumpEvents(Window* w, bool paintOnly) {
                 if (e.xbutton.window != w->window) break;
                 const unsigned b = e.xbutton.button;
                 if (b >= Button1 && b <= Button3)
-                    w->dispatch.buttonDown({e.xbutton.x, e.xbutton.y}, static_cast<int>(b));
+                    w->dispatch.buttonDown({e.xbutton.x, e.xbutton.y}, static_cast<int>(b),
+                                           pressState(e.xbutton));
                 else if (b == Button4 || b == Button5)
                     w->dispatch.wheel({e.xbutton.x, e.xbutton.y}, b == Button4 ? 1.0f : -1.0f);
                 break;
@@ -353,8 +384,17 @@ void pumpEvents(Window* w, bool paintOnly) {
                 break;
             }
         }
-        dropTimeout(w);
+        if (!w->dispatch.isRetired()) dropTimeout(w);
     }
+}
+
+}  // namespace
+
+void pumpEvents(Window* w, bool paintOnly) {
+    if (!w || !w->events) return;
+    pumpPass(w, paintOnly);
+    // Closed by a handler of this pass: the outermost pass is over, nothing holds it any more.
+    if (w->dispatch.finished()) destroyNow(w);
 }
 
 bool takeLeftButtonDown(Window* w) {

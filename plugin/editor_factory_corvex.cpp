@@ -8,15 +8,10 @@
 
 namespace {
 
-void resendCurrentProgram(AudioEffect* effect) {
-    if (auto* corvex = dynamic_cast<Corvex*>(effect)) corvex->setCurProgram();
-}
-
 void typedValue(char* text, float& value) { string2float(text, value); }
 
 }  // namespace
 
 AEffEditor* createEditorInstance(AudioEffect* effect) {
-    return new (std::nothrow)
-        CorvexEditor(effect, CorvexEditorHooks{&resendCurrentProgram, &typedValue});
+    return new (std::nothrow) CorvexEditor(effect, CorvexEditorHooks{&typedValue});
 }

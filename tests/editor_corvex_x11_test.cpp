@@ -206,6 +206,12 @@ TEST_F(CorvexX11, ThePanelAndEveryViewArePaintedWhereTheTablesPutThem) {
     EXPECT_EQ(pixel(300, 130), 0x00008Cu) << "the panel between the rows";
     EXPECT_NE(pixel(2, 200), 0x00008Cu) << "the background's border";
     EXPECT_NE(pixel(597, 200), 0x00008Cu);
+    // The panel composes on a black surface and fills its interior only: a one-pixel black edge
+    // along its top and left, none along its right and bottom.
+    for (int32_t y = 4; y < 346; ++y) ASSERT_EQ(pixel(6, y), 0u) << "left edge, y " << y;
+    for (int32_t x = 6; x < 594; ++x) ASSERT_EQ(pixel(x, 4), 0u) << "top edge, x " << x;
+    EXPECT_EQ(pixel(7, 5), 0x00008Cu) << "the panel's first inner pixel";
+    EXPECT_EQ(pixel(593, 345), 0x00008Cu) << "the panel's last pixel";
     const int32_t knobs[14][2] = {{30, 40},  {150, 40},  {270, 40},  {389, 40},  {509, 40},
                                   {30, 145}, {150, 145}, {270, 145}, {389, 145}, {509, 145},
                                   {90, 250}, {210, 250}, {330, 250}, {450, 250}};

@@ -6,11 +6,9 @@
 
 namespace {
 
-// A voice whose output is easy to reason about; times in seconds.
-Synth adsr(float a, float d, float s, float r) {
-    Synth synth;
+// Makes synth a voice whose output is easy to reason about; times in seconds.
+void adsr(Synth& synth, float a, float d, float s, float r) {
     synth.set({{kAttack, a}, {kDecay, d}, {kSustain, s}, {kRelease, r}, {kLfoAmnt, 0.0f}});
-    return synth;
 }
 
 // Renders one sample at a time and records the envelope level after each.
@@ -24,7 +22,8 @@ std::vector<float> levels(Synth& s, int n) {
 }
 
 TEST(Envelope, AttackRampsLinearlyToThePeakWhichHoldsTwoSamples) {
-    Synth s = adsr(0.001f, 0.5f, 0.5f, 0.1f);  // 44.1 samples of attack
+    Synth s;
+    adsr(s, 0.001f, 0.5f, 0.5f, 0.1f);  // 44.1 samples of attack
     s.noteOn(60);
     const auto env = levels(s, 50);
     EXPECT_EQ(env[0], 0.0f);
@@ -43,7 +42,8 @@ TEST(Envelope, AttackRampsLinearlyToThePeakWhichHoldsTwoSamples) {
 }
 
 TEST(Envelope, ZeroTimes) {
-    Synth s = adsr(0.0f, 0.0f, 0.4f, 0.0f);
+    Synth s;
+    adsr(s, 0.0f, 0.0f, 0.4f, 0.0f);
     s.noteOn(60);
     auto env = levels(s, 3);
     EXPECT_EQ(env[0], 1.0f);  // the note-on sample is already at the peak
@@ -57,14 +57,16 @@ TEST(Envelope, ZeroTimes) {
 }
 
 TEST(Envelope, SustainOneHoldsThePeakThroughTheDecay) {
-    Synth s = adsr(0.0f, 0.01f, 1.0f, 0.1f);
+    Synth s;
+    adsr(s, 0.0f, 0.01f, 1.0f, 0.1f);
     s.noteOn(60);
     for (float v : levels(s, 600)) ASSERT_EQ(v, 1.0f);
     EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
 }
 
 TEST(Envelope, SustainChangesAreHeardAtOnce) {
-    Synth s = adsr(0.0f, 0.0f, 0.6f, 0.1f);
+    Synth s;
+    adsr(s, 0.0f, 0.0f, 0.6f, 0.1f);
     s.noteOn(60);
     levels(s, 4);
     s.fx.setParameter(kSustain, 0.2f);
@@ -72,7 +74,8 @@ TEST(Envelope, SustainChangesAreHeardAtOnce) {
 }
 
 TEST(Envelope, NoteOffDuringAttackReleasesFromTheLevelReached) {
-    Synth s = adsr(0.1f, 0.1f, 0.5f, 0.01f);
+    Synth s;
+    adsr(s, 0.1f, 0.1f, 0.5f, 0.01f);
     s.noteOn(60);
     const float reached = levels(s, 1000).back();
     ASSERT_GT(reached, 0.1f);
@@ -87,7 +90,8 @@ TEST(Envelope, NoteOffDuringAttackReleasesFromTheLevelReached) {
 }
 
 TEST(Envelope, SecondNoteOffRestartsTheReleaseFromTheSameLevel) {
-    Synth s = adsr(0.0f, 0.0f, 0.8f, 0.05f);
+    Synth s;
+    adsr(s, 0.0f, 0.0f, 0.8f, 0.05f);
     s.noteOn(60);
     levels(s, 10);
     s.noteOff(60);
@@ -99,7 +103,8 @@ TEST(Envelope, SecondNoteOffRestartsTheReleaseFromTheSameLevel) {
 }
 
 TEST(Envelope, ReleaseEndsIdleAndIdleBlocksAreSilentAndFree) {
-    Synth s = adsr(0.0f, 0.0f, 0.8f, 0.01f);
+    Synth s;
+    adsr(s, 0.0f, 0.0f, 0.8f, 0.01f);
     s.noteOn(60);
     s.render(100);
     s.noteOff(60);
@@ -111,7 +116,8 @@ TEST(Envelope, ReleaseEndsIdleAndIdleBlocksAreSilentAndFree) {
 }
 
 TEST(Retrigger, ContinuesFromTheLevelReached) {
-    Synth s = adsr(0.1f, 0.0f, 0.5f, 0.1f);
+    Synth s;
+    adsr(s, 0.1f, 0.0f, 0.5f, 0.1f);
     s.noteOn(60);
     s.render(5000);  // into the sustain at 0.5
     ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
@@ -125,7 +131,8 @@ TEST(Retrigger, ContinuesFromTheLevelReached) {
 }
 
 TEST(Retrigger, BelowOneSampleOfLevelRestartsFromCounterZero) {
-    Synth s = adsr(0.001f, 0.0f, 0.00001f, 0.1f);
+    Synth s;
+    adsr(s, 0.001f, 0.0f, 0.00001f, 0.1f);
     s.set({{kLfoAmnt, 1.0f}, {kLfoFreq, 1.0f}, {kLfoPh, 0.3f}});
     s.noteOn(60);
     s.render(200);
@@ -138,18 +145,21 @@ TEST(Retrigger, BelowOneSampleOfLevelRestartsFromCounterZero) {
 // first sample of its segment t is 0 and the level must be the segment's start, not 0 x inf.
 TEST(Envelope, SubnormalTimesStartTheirSegmentsCleanly) {
     for (float tiny : {1e-45f, 1e-40f, 2.9e-39f}) {
-        Synth attack = adsr(tiny, 0.001f, 0.5f, 0.1f);
+        Synth attack;
+        adsr(attack, tiny, 0.001f, 0.5f, 0.1f);
         attack.noteOn(60);
         const auto a = levels(attack, 3);
         EXPECT_EQ(a[0], 0.0f) << tiny;  // t = 0 is below A: the ramp's start
         EXPECT_EQ(a[1], 1.0f) << tiny;
-        Synth decay = adsr(0.0f, tiny, 0.5f, 0.1f);
+        Synth decay;
+        adsr(decay, 0.0f, tiny, 0.5f, 0.1f);
         decay.noteOn(60);
         const auto d = levels(decay, 3);
         EXPECT_EQ(d[0], 1.0f) << tiny;
         EXPECT_EQ(d[1], 1.0f) << tiny;  // the decay's first sample holds 1.0
         EXPECT_EQ(d[2], 0.5f) << tiny;
-        Synth release = adsr(0.0f, 0.0f, 0.5f, tiny);
+        Synth release;
+        adsr(release, 0.0f, 0.0f, 0.5f, tiny);
         release.noteOn(60);
         levels(release, 4);
         release.noteOff(60);

@@ -377,7 +377,7 @@ TEST(Offscreen, CopyFromAndCopyToHonourTheTargetOffset) {
 namespace {
 struct NoEvents : platform::WindowEvents {
     void onPaint(platform::Context*, const platform::Rect&) override {}
-    void onButtonDown(platform::Context*, platform::Point, int) override {}
+    void onButtonDown(platform::Context*, platform::Point, int, uint32_t) override {}
     void onDestroyed() override {}
     bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
                 platform::Point) override {

@@ -146,6 +146,32 @@ TEST_F(Tree, ForgetAtZeroDoesNothingAndContainersReleaseTheirChildren) {
     EXPECT_TRUE(gone);
 }
 
+// One ownership rule for the frame's list and a container's: each holds a reference of its own,
+// so a creator that lets go after adding leaves the list holding the view, and removal with
+// forget never releases once too often, whichever list it was in.
+TEST_F(Tree, TheFrameAndContainersHoldTheirViewsAlike) {
+    bool keptGone = false, droppedGone = false, detachedGone = false;
+    auto* kept = new Probe(CRect(0, 0, 5, 5), kRedCColor, "kept", &keptGone);
+    auto* dropped = new Probe(CRect(0, 0, 5, 5), kRedCColor, "dropped", &droppedGone);
+    auto* detached = new Probe(CRect(0, 0, 5, 5), kRedCColor, "detached", &detachedGone);
+    for (CView* v :
+         {static_cast<CView*>(kept), static_cast<CView*>(dropped), static_cast<CView*>(detached)})
+        frame->addView(v);
+    EXPECT_EQ(kept->getNbReference(), 2);
+    dropped->forget();
+    EXPECT_FALSE(droppedGone);
+    EXPECT_EQ(dropped->getNbReference(), 1);
+    frame->removeView(detached, false);
+    EXPECT_FALSE(detachedGone);
+    EXPECT_EQ(detached->getNbReference(), 1) << "the creator's reference stays";
+    detached->forget();
+    EXPECT_TRUE(detachedGone);
+    frame->removeView(dropped, true);
+    EXPECT_TRUE(droppedGone);
+    frame->removeView(kept, true);
+    EXPECT_TRUE(keptGone);
+}
+
 TEST_F(Tree, GetViewIndexesAndIsChild) {
     auto* c = new CViewContainer(CRect(0, 0, 100, 100), frame);
     frame->addView(c);
@@ -232,8 +258,12 @@ TEST_F(Tree, ModeZeroRecomposesTheWholeContainerWhenAnyChildIsDirty) {
     paintAll();
     EXPECT_EQ(pixel(10, 10), kRedCColor);
     EXPECT_EQ(pixel(60, 60), kGreenCColor);
-    EXPECT_EQ(pixel(105, 105), (CColor{0, 0, 140, 0}));  // background, edges included
-    EXPECT_EQ(pixel(10, 105), (CColor{0, 0, 140, 0}));
+    // The background fills the interior; the first row and column keep the black the
+    // off-screen surface starts with, the right and bottom edges are filled.
+    EXPECT_EQ(pixel(109, 109), (CColor{0, 0, 140, 0}));
+    EXPECT_EQ(pixel(11, 105), (CColor{0, 0, 140, 0}));
+    EXPECT_EQ(pixel(10, 105), kBlackCColor);
+    EXPECT_EQ(pixel(105, 10), kBlackCColor);
     a->setDirty(true);
     EXPECT_TRUE(c->isDirty());
     frame->idle();
@@ -278,7 +308,8 @@ TEST_F(Tree, PartialRepaintCopiesOnlyTheDamagedPartInsideTheContainer) {
     platform::releaseWindowContext(frame->getSystemWindow(), dc);
     platform::memory::postPaint(frame->getSystemWindow(), {30, 30, 80, 80});
     frame->idle();
-    EXPECT_EQ(pixel(50, 50), kYellowCColor);
+    EXPECT_EQ(pixel(50, 50), kBlackCColor) << "the container's own edge";
+    EXPECT_EQ(pixel(51, 51), kYellowCColor);
     EXPECT_EQ(pixel(79, 79), kYellowCColor);
     EXPECT_EQ(pixel(80, 80), kBlackCColor);
     EXPECT_EQ(pixel(49, 60), kBlackCColor);  // outside the container: nothing there to copy

@@ -101,8 +101,9 @@ TEST(Programs, NamesAndCurProgram) {
     EXPECT_STREQ(text, "My own sound");
     fx.setParameter(kLfoCent, 0.9f);
     fx.setCurProgram();
+    // A name the user gave survives the re-send: hosts that store programs by name keep it.
     fx.getProgramName(text);
-    EXPECT_STREQ(text, "Fluctuating");
+    EXPECT_STREQ(text, "My own sound");
     // setCurProgram re-applies the program's values, edits included.
     EXPECT_EQ(fx.getParameter(kLfoCent), 0.9f);
     EXPECT_TRUE(fx.getProgramNameIndexed(0, 37, text));

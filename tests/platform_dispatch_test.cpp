@@ -22,7 +22,7 @@ struct Recorder : WindowEvents {
         paints.push_back(r);
         log.push_back(c ? "paint" : "paint-no-context");
     }
-    void onButtonDown(Context*, Point p, int b) override {
+    void onButtonDown(Context*, Point p, int b, uint32_t) override {
         log.push_back("button " + std::to_string(p.x) + "," + std::to_string(p.y) + " " +
                       std::to_string(b));
         if (nestOnButton && dispatch) {
@@ -30,7 +30,7 @@ struct Recorder : WindowEvents {
             EventDispatch::Pass inner(*dispatch, false);
             EXPECT_TRUE(inner.paintOnly());
             dispatch->addDamage({0, 0, 5, 5});
-            dispatch->buttonDown({7, 7}, 1);
+            dispatch->buttonDown({7, 7}, 1, kButtonLeft);
             const char* items[] = {"C:\\a.wav"};
             std::string text = "held text";
             const char* t[] = {text.c_str()};
@@ -107,7 +107,7 @@ TEST_F(Dispatch, NestedPassesPaintOnlyAndHeldEventsFollowInOrder) {
     {
         EventDispatch::Pass pass(dispatch, false);
         EXPECT_FALSE(pass.paintOnly());
-        dispatch.buttonDown({1, 1}, 1);
+        dispatch.buttonDown({1, 1}, 1, kButtonLeft);
     }
     const std::vector<std::string> expected = {"button 1,1 1",
                                                "inner-end",
@@ -125,7 +125,7 @@ TEST_F(Dispatch, NestedPassesPaintOnlyAndHeldEventsFollowInOrder) {
 TEST_F(Dispatch, APaintOnlyPassHoldsButtonsUntilTheOutermostPassEnds) {
     {
         EventDispatch::Pass outer(dispatch, true);
-        dispatch.buttonDown({2, 3}, 3);
+        dispatch.buttonDown({2, 3}, 3, kButtonLeft);
         EXPECT_EQ(dispatch.heldBack(), 1u);
         EXPECT_TRUE(events.log.empty());
     }
@@ -135,12 +135,12 @@ TEST_F(Dispatch, APaintOnlyPassHoldsButtonsUntilTheOutermostPassEnds) {
 TEST_F(Dispatch, ADestroyedWindowReceivesNothingAndIsToldOnce) {
     {
         EventDispatch::Pass outer(dispatch, true);
-        dispatch.buttonDown({2, 3}, 1);  // held, then dropped with the window
+        dispatch.buttonDown({2, 3}, 1, kButtonLeft);  // held, then dropped with the window
         dispatch.addDamage({0, 0, 4, 4});
         dispatch.destroyed();
         dispatch.destroyed();
     }
-    dispatch.buttonDown({1, 1}, 1);
+    dispatch.buttonDown({1, 1}, 1, kButtonLeft);
     dispatch.wheel({1, 1}, 1.0f);
     const char* items[] = {"x"};
     EXPECT_FALSE(dispatch.canDrop());
@@ -170,7 +170,7 @@ TEST(DispatchWithoutReceiver, DeliversNothingAndCountsNoContexts) {
     {
         EventDispatch::Pass pass(d, false);
         d.addDamage({0, 0, 1, 1});
-        d.buttonDown({0, 0}, 1);
+        d.buttonDown({0, 0}, 1, kButtonLeft);
         d.destroyed();
     }
     EXPECT_FALSE(d.canDrop());

@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
             platform::bitBlt(c, r.left, r.top, r.right - r.left, r.bottom - r.top, sheetContext,
                              r.left, r.top, platform::BlitOp::srcCopy);
         }
-        void onButtonDown(platform::Context*, platform::Point, int) override {}
+        void onButtonDown(platform::Context*, platform::Point, int, uint32_t) override {}
         void onDestroyed() override {}
         bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
                     platform::Point) override {

@@ -71,7 +71,13 @@ struct MemoryFrame {
     void click(gui::CPoint where, uint32_t state) {
         platform::memory::setPointer({where.x, where.y});
         platform::memory::setState(state);
-        platform::memory::postButtonDown(frame->getSystemWindow(), {where.x, where.y}, 1);
+        // The press is of the button the state holds (left when none): the window system
+        // records the pressed button with the press.
+        const int button = (state & platform::kButtonLeft)     ? 1
+                           : (state & platform::kButtonRight)  ? 3
+                           : (state & platform::kButtonMiddle) ? 2
+                                                               : 1;
+        platform::memory::postButtonDown(frame->getSystemWindow(), {where.x, where.y}, button);
         platform::pumpEvents(frame->getSystemWindow(), false);
         platform::memory::setState(0);
     }

@@ -29,8 +29,11 @@ public:
     virtual ~WindowEvents() = default;
     // The context draws into the window; it is presented after the call returns.
     virtual void onPaint(Context* context, const Rect& damaged) = 0;
-    // button: 1 left, 2 middle, 3 right (physical).
-    virtual void onButtonDown(Context* context, Point where, int button) = 0;
+    // button: 1 left, 2 middle, 3 right (physical). state: the buttons and modifiers (the
+    // kButton* and kMod* bits below) as the window system recorded them with the press, the
+    // pressed button included. A host's idle may deliver a quick click after its release, when
+    // the live state no longer shows the button.
+    virtual void onButtonDown(Context* context, Point where, int button, uint32_t state) = 0;
     // The window system destroyed the window (for example with its parent).
     virtual void onDestroyed() = 0;
     // A wheel turn over the window (X11 delivers it to the window itself): +1 away from the
@@ -60,7 +63,9 @@ struct WindowOptions {
 // cannot be reached; never exits the process.
 Window* createChildWindow(const WindowOptions& options);
 // Destroys the window, its drop registration and every system resource it holds. Safe when the
-// window system already destroyed the window.
+// window system already destroyed the window. Called from inside one of the window's own event
+// handlers, the window disappears and receives nothing more at once, and its memory and
+// connection go when the outermost handler has returned.
 void destroyWindow(Window* window);
 NativeWindow nativeHandle(Window* window);
 bool windowAlive(Window* window);
