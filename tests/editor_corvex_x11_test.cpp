@@ -3,7 +3,9 @@
 // the tables put them, a real drag that does not reach the effect continuously or is not bracketed
 // by begin and end of edit, a field that does not follow the drag, a real click and typed value
 // that miss the effect, host automation from a second thread that never shows, X errors or leaks
-// over many opens and with the parent destroyed first.
+// over many opens and with the parent destroyed first; X connections and windows left behind by
+// effects closed with their window open or opened twice, quick clicks lost between two idles, and
+// a host that closes the window from its idle answer in the middle of a drag.
 #include "support/x11_environment.h"
 
 #include "hostkit/plugin.h"
@@ -56,6 +58,23 @@ int openFds() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
         while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// Every socket this process holds, its X connections among them: each window of the editor has
+// a connection of its own, the host's window one more, which stays.
+int socketFds() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (dirent* e = readdir(d)) {
+            char link[64] = {};
+            const std::string path = std::string("/proc/self/fd/") + e->d_name;
+            if (readlink(path.c_str(), link, sizeof link - 1) > 0 &&
+                std::string(link).rfind("socket:", 0) == 0)
+                ++n;
+        }
         closedir(d);
     }
     return n;
@@ -341,4 +360,113 @@ TEST_F(CorvexX11, OpenAndCloseTwentyTimesThenLoseTheParentFirst) {
     dispatch(effect, effEditIdle);
     dispatch(effect, effEditClose);
     dispatch(effect, effEditClose);
+}
+
+// Hosts close a project with plug-in windows open: effClose without effEditClose. Each cycle
+// used to leave an X connection behind, until the server refused every client (about 250).
+TEST_F(CorvexX11, EffectsClosedWithTheirWindowOpenLeaveNoConnectionOrWindow) {
+    const platform::NativeWindow parent = testkit::x11host::handle(host);
+    auto cycle = [&] {
+        AEffect* fx = plugin.entry()(&hostCallback);
+        ASSERT_NE(fx, nullptr);
+        dispatch(fx, effOpen);
+        ASSERT_EQ(dispatch(fx, effEditOpen, 0, 0, reinterpret_cast<void*>(parent)), 1);
+        dispatch(fx, effEditIdle);
+        dispatch(fx, effClose);
+    };
+    cycle();
+    const int sockets = socketFds(), fds = openFds();
+    for (int i = 0; i < 300; ++i) {
+        cycle();
+        ASSERT_EQ(testkit::x11host::childCount(parent), 0) << "cycle " << i;
+    }
+    EXPECT_EQ(socketFds(), sockets);
+    EXPECT_EQ(openFds(), fds);
+}
+
+// A host that rebuilds its own window opens again without closing: the new parent gets the one
+// window, and the first window and its connection go.
+TEST_F(CorvexX11, OpeningTwiceWithoutClosingReplacesTheWindow) {
+    const platform::NativeWindow parent = testkit::x11host::handle(host);
+    void* ptr = reinterpret_cast<void*>(parent);
+    dispatch(effect, effEditOpen, 0, 0, ptr);
+    dispatch(effect, effEditClose);
+    const int sockets = socketFds(), fds = openFds();
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0, ptr), 1);
+        ASSERT_EQ(dispatch(effect, effEditOpen, 0, 0, ptr), 1);
+        ASSERT_EQ(testkit::x11host::childCount(parent), 1) << "cycle " << i;
+        dispatch(effect, effEditIdle);
+        dispatch(effect, effEditClose);
+        ASSERT_EQ(testkit::x11host::childCount(parent), 0) << "cycle " << i;
+    }
+    EXPECT_EQ(socketFds(), sockets);
+    EXPECT_EQ(openFds(), fds);
+    openEditor();
+    EXPECT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
+}
+
+// A touchpad tap lasts 5-30 ms, a host idles every 40 ms: the press is over before the field
+// sees it, and the field must go by what the press recorded.
+TEST_F(CorvexX11, QuickClicksOnAValueFieldOpenItsBoxEveryTime) {
+    openEditor();
+    ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
+    const platform::Rect r = testkit::x11host::screenRect(editorWindow);
+    ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240, r.top + 313));
+    for (const int ms : {5, 15}) {
+        int opened = 0;
+        for (int n = 0; n < 10; ++n) {
+            std::thread tap([ms] {
+                testkit::x11host::button(1, true);
+                sleepMs(ms);
+                testkit::x11host::button(1, false);
+            });
+            const bool open = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; }, 10);
+            tap.join();
+            opened += open ? 1 : 0;
+            if (!open) continue;
+            ASSERT_TRUE(testkit::x11host::key("Escape", true));
+            ASSERT_TRUE(testkit::x11host::key("Escape", false));
+            ASSERT_TRUE(idleUntil([&] { return dispatch(effect, effKeysRequired) == 1; }));
+        }
+        EXPECT_EQ(opened, 10) << ms << " ms clicks that opened the box";
+    }
+}
+
+// A host that closes the editor from its idle answer while a knob is dragged: the knob's loop
+// is still running on the window that closes. The drag ends, its gesture is closed towards the
+// host, the window goes, and the editor opens again.
+TEST_F(CorvexX11, AHostClosingTheWindowFromItsIdleAnswerMidDragIsSafe) {
+    openEditor();
+    ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
+    bool closed = false;
+    gHost.onIdle = [&] {
+        if (closed || gHost.edits.empty()) return;
+        closed = true;
+        dispatch(effect, effEditClose);
+    };
+    const platform::Rect r = testkit::x11host::screenRect(editorWindow);
+    const int32_t cx = r.left + 419, cy = r.top + 175;
+    const pid_t pid = inChildProcess([&] {
+        testkit::x11host::movePointer(cx - 25, cy);
+        sleepMs(100);
+        testkit::x11host::button(1, true);
+        for (int step = 0; step <= 36; ++step) {
+            testkit::x11host::movePointer(cx - 25 + step, cy - step);
+            sleepMs(16);
+        }
+        testkit::x11host::button(1, false);
+    });
+    ASSERT_GT(pid, 0);
+    const bool done = idleUntil([&] { return finished(pid); }, 200);
+    idleUntil([] { return false; }, 3);
+    gHost.onIdle = nullptr;
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(closed);
+    ASSERT_EQ(gHost.edits.size(), 2u);
+    EXPECT_EQ(gHost.edits[0], std::make_pair(int32_t{audioMasterBeginEdit}, int32_t{6}));
+    EXPECT_EQ(gHost.edits[1], std::make_pair(int32_t{audioMasterEndEdit}, int32_t{6}));
+    EXPECT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 0);
+    openEditor();
+    EXPECT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
 }

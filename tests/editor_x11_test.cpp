@@ -51,6 +51,19 @@ public:
     std::string name;
 };
 
+// A view that closes the editor from inside its own click, as a close button of a standalone
+// window would: the frame and the view itself must outlive the handler that is still running.
+class Closer : public Target {
+public:
+    explicit Closer(const CRect& r) : Target(r, kBlueCColor, "closer") {}
+    void mouse(CDrawContext* c, CPoint& where) override {
+        if (auto* owner = dynamic_cast<AEffGUIEditor*>(getEditor())) owner->close();
+        // Still here, and so is the context: a tracking loop goes on until it sees no button.
+        gLog.push_back("closer buttons " + std::to_string(c->getMouseButtons()) + " at " +
+                       std::to_string(where.x));
+    }
+};
+
 // A 300 x 200 editor: a dark blue panel with a red target on the left and a green one on the right.
 class TestEditor : public testsupport::TestEditor {
 public:
@@ -63,6 +76,7 @@ protected:
         frame->addView(panel);
         frame->addView(new Target(CRect(20, 20, 120, 120), kRedCColor, "left"));
         frame->addView(new Target(CRect(150, 20, 250, 120), kGreenCColor, "right"));
+        frame->addView(new Closer(CRect(20, 150, 60, 190)));
     }
 };
 
@@ -227,4 +241,27 @@ TEST_F(EditorX11, OpenCloseTwentyTimesLeavesNothingBehind) {
     EXPECT_FALSE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndProxy"));
     EXPECT_FALSE(testkit::x11host::hasProperty(testkit::x11host::handle(host), "XdndAware"));
     EXPECT_EQ(CFrame::windowClassUseCount(), 0);
+}
+
+TEST_F(EditorX11, AViewClosingTheEditorFromItsOwnClickLeavesNothingBehind) {
+    const int fds = openFds();
+    for (int round = 0; round < 3; ++round) {
+        openEditor();
+        ASSERT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
+        const platform::Rect r = frameOnScreen();
+        ASSERT_TRUE(testkit::x11host::movePointer(r.left + 40, r.top + 170));
+        ASSERT_TRUE(testkit::x11host::button(1, true));
+        ASSERT_TRUE(idleUntil([&] { return editor->getFrame() == nullptr; }));
+        ASSERT_TRUE(testkit::x11host::button(1, false));
+        ASSERT_EQ(gLog.size(), static_cast<size_t>(round + 1));
+        EXPECT_EQ(gLog.back(), "closer buttons 0 at 40") << "a closed frame reports no button";
+        EXPECT_TRUE(idleUntil(
+            [&] { return testkit::x11host::childCount(testkit::x11host::handle(host)) == 0; }));
+        // A host keeps idling a closed editor, and closes it again.
+        dispatch(effEditIdle);
+        dispatch(effEditClose);
+    }
+    EXPECT_EQ(openFds(), fds) << "the windows' connections are closed";
+    openEditor();
+    EXPECT_TRUE(idleUntil([&] { return pixel(50, 50) == 0xFF0000u; }));
 }

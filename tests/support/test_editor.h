@@ -25,8 +25,9 @@ public:
         populate(frame);
         return 1;
     }
+    // dispose, not delete: a test's view may close the editor from inside its own handler.
     void close() override {
-        delete frame;
+        if (frame) frame->dispose();
         frame = nullptr;
     }
 
