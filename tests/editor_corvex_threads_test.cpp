@@ -1,7 +1,9 @@
 // Guards the hand-over of host automation to the open window: a host's automation thread setting
 // all fourteen parameters while the user drags a knob and the window idles must not touch a view
 // or a text off the window's thread (run under ThreadSanitizer in CI), and what is shown at the
-// end is the last value of each parameter.
+// end is the last value of each parameter. Opening the window while another thread selects and
+// renames programs and a third renders must not write the program index or a name (it once
+// re-sent the program and reset its name, racing with the host's program calls).
 #include "editor/corvex_editor.h"
 #include "editor/knob_arc.h"
 #include "gui/frame.h"
@@ -95,6 +97,77 @@ TEST(CorvexWindowThreads, AutomationFromASecondThreadDuringADragIsHandedOverClea
         EXPECT_EQ(text(editor->getTextField(i)), expected);
     }
     dispatch(effEditClose);
+    dispatch(effClose);
+}
+
+TEST(CorvexWindowThreads, OpeningWhileProgramsChangeAndAudioRendersTouchesNoProgram) {
+    platform::memory::reset();
+    gPath.clear();
+    gStep = 0;
+    const platform::NativeWindow host = platform::memory::createHostWindow({0, 0, 800, 600});
+    AudioEffect* effect = createEffectInstance(&hostCallback);
+    ASSERT_NE(effect, nullptr);
+    AEffect* record = effect->getAeffect();
+    auto dispatch = [&](int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                        float opt = 0.0f) {
+        return record->dispatcher(record, op, index, value, ptr, opt);
+    };
+    dispatch(effOpen);
+    dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    dispatch(effMainsChanged, 0, 1);
+
+    std::atomic<bool> stop{false};
+    std::thread programs([&] {
+        for (int n = 0; !stop.load(); ++n) {
+            dispatch(effSetProgram, 0, n % 64);
+            char name[] = "My Patch";
+            dispatch(effSetProgramName, 0, 0, name);
+            char out[64] = {};
+            dispatch(effGetProgramName, 0, 0, out);
+            dispatch(effGetProgramNameIndexed, (n * 7) % 64, 0, out);
+        }
+    });
+    std::thread audio([&] {
+        VstMidiEvent on{};
+        on.type = kVstMidiType;
+        on.byteSize = sizeof on;
+        on.midiData[0] = static_cast<char>(0x90);
+        on.midiData[1] = 60;
+        on.midiData[2] = 100;
+        struct {
+            int32_t numEvents;
+            intptr_t reserved;
+            VstEvent* events[2];
+        } list{1, 0, {reinterpret_cast<VstEvent*>(&on), nullptr}};
+        dispatch(effProcessEvents, 0, 0, &list);
+        std::vector<float> left(64), right(64);
+        float* outputs[2] = {left.data(), right.data()};
+        while (!stop.load()) record->processReplacing(record, nullptr, outputs, 64);
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+        dispatch(effEditIdle);
+        dispatch(effEditClose);
+    }
+    stop = true;
+    programs.join();
+    audio.join();
+
+    // On one thread, exactly: the open leaves the program, its name and every value alone.
+    dispatch(effSetProgram, 0, 17);
+    char name[] = "Mine";
+    dispatch(effSetProgramName, 0, 0, name);
+    record->setParameter(record, 3, 0.123f);
+    float before[14];
+    for (int32_t i = 0; i < 14; ++i) before[i] = record->getParameter(record, i);
+    ASSERT_EQ(dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+    dispatch(effEditIdle);
+    dispatch(effEditClose);
+    char after[64] = {};
+    dispatch(effGetProgramName, 0, 0, after);
+    EXPECT_STREQ(after, "Mine");
+    EXPECT_EQ(dispatch(effGetProgram), 17);
+    for (int32_t i = 0; i < 14; ++i) EXPECT_EQ(record->getParameter(record, i), before[i]) << i;
     dispatch(effClose);
 }
 
