@@ -394,7 +394,9 @@ TEST(RenderFails, LongValuesAreCutInMessages) {
     const std::string huge(10000, 'Q');
     for (const std::vector<std::string>& args :
          {withOut({"--note", huge}), withOut({"--set", "Attack=" + huge}),
-          withOut({"--program", huge}), withOut({"--set", huge + "=0.5"})}) {
+          withOut({"--program", huge}), withOut({"--set", huge + "=0.5"}),
+          std::vector<std::string>{"-o", "missing/" + huge.substr(12) + ".wav"},
+          std::vector<std::string>{"-o", huge.substr(4) + ".mp3"}}) {
         const RunResult r = runRenderer(args, dir.path().string());
         EXPECT_NE(r.exitCode, 0);
         EXPECT_LT(r.err.size(), 300u) << r.err.substr(0, 300);

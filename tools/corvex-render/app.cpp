@@ -122,7 +122,8 @@ Score scoreFor(const Options& o) {
     const auto midi = hostkit::MidiFile::load(o.midi);
     score.events = midi.schedule(o.rate);
     if (score.events.empty())
-        throw RenderError(o.midi + ": the file holds no notes, controllers or pitch bends to play");
+        throw RenderError(shownPath(o.midi) +
+                          ": the file holds no notes, controllers or pitch bends to play");
     const int64_t end = score.events.back().frame;
     const auto maxFrames = static_cast<int64_t>(kMaxRenderSeconds * rate);
     if (end > maxFrames - tailFrames) {
@@ -299,7 +300,7 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::error_code ec;
     std::filesystem::create_directories(o.allProgramsDir, ec);
     if (ec || !std::filesystem::is_directory(o.allProgramsDir))
-        throw RenderError("cannot create the folder " + o.allProgramsDir +
+        throw RenderError("cannot create the folder " + shownPath(o.allProgramsDir) +
                           (ec ? ": " + ec.message() : std::string()));
     int32_t count = 0;
     std::vector<std::string> names;

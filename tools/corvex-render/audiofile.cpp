@@ -113,11 +113,11 @@ int containerFor(const std::string& path, SampleFormat format) {
     else if (ext == "caf") major = SF_FORMAT_CAF;
     else if (ext == "w64") major = SF_FORMAT_W64;
     else
-        throw RenderError("cannot tell which kind of audio file '" + path +
-                          "' should be: name it .wav, .aiff, .flac, .caf or .w64");
+        throw RenderError("cannot tell which kind of audio file " + quotedValue(path) +
+                          " should be: name it .wav, .aiff, .flac, .caf or .w64");
     if (major == SF_FORMAT_FLAC && format == SampleFormat::Float)
         throw RenderError("FLAC holds integer samples only: use --format wav16 or wav24 for " +
-                          path);
+                          shownPath(path));
     return major;
 }
 
@@ -151,7 +151,9 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
     // Write where a link points and keep the link, as shell redirection does; a link to a name
     // that does not exist yet creates that name.
     target = linkTarget(path);
-    const std::string shown = target == path ? path : path + " (a link to " + target + ")";
+    const std::string shown = target == path
+                                  ? shownPath(path)
+                                  : shownPath(path) + " (a link to " + shownPath(target) + ")";
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw RenderError("cannot write " + shown + ": it exists and is not a regular file");
@@ -180,14 +182,14 @@ AudioFileWriter::AudioFileWriter(const std::string& path, SampleFormat format, i
     info.format = major | subtypeFor(format);
     if (!sf_format_check(&info)) {
         discard();
-        throw RenderError("cannot write " + path + ": libsndfile cannot store " +
+        throw RenderError("cannot write " + shownPath(path) + ": libsndfile cannot store " +
                           describeFormat(path, format) + " at " + std::to_string(rate) + " Hz");
     }
     file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (!file) {
         const std::string why = sf_strerror(nullptr);
         discard();
-        throw RenderError("cannot write " + path + ": " + why);
+        throw RenderError("cannot write " + shownPath(path) + ": " + why);
     }
     // Integer files saturate at full scale instead of wrapping around.
     if (format != SampleFormat::Float) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -209,22 +211,22 @@ void AudioFileWriter::discard() {
 }
 
 void AudioFileWriter::write(const float* interleaved, int64_t frames) {
-    if (!file) throw RenderError("cannot write " + target + ": the file is closed");
+    if (!file) throw RenderError("cannot write " + shownPath(target) + ": the file is closed");
     if (sf_writef_float(file, interleaved, frames) != frames) {
         const std::string why = sf_strerror(file);
         discard();
-        throw RenderError("cannot write " + target + ": " + why);
+        throw RenderError("cannot write " + shownPath(target) + ": " + why);
     }
 }
 
 void AudioFileWriter::commit() {
-    if (!file) throw RenderError("cannot write " + target + ": the file is closed");
+    if (!file) throw RenderError("cannot write " + shownPath(target) + ": the file is closed");
     const int closed = sf_close(file);
     file = nullptr;
     if (closed != 0) {
         const std::string why = sf_error_number(closed);
         discard();
-        throw RenderError("cannot finish " + target + ": " + why);
+        throw RenderError("cannot finish " + shownPath(target) + ": " + why);
     }
     // The data reaches the disk before the name does, so a power cut cannot leave a named but
     // empty file either.
@@ -232,13 +234,13 @@ void AudioFileWriter::commit() {
         const int err = errno;
         fd = -1;
         discard();
-        throw RenderError("cannot finish " + target + ": " + errnoText(err));
+        throw RenderError("cannot finish " + shownPath(target) + ": " + errnoText(err));
     }
     fd = -1;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         discard();
-        throw RenderError("cannot write " + target + ": " + errnoText(err));
+        throw RenderError("cannot write " + shownPath(target) + ": " + errnoText(err));
     }
     temp.clear();
     unregisterTemp();

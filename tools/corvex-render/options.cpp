@@ -65,8 +65,15 @@ long long integerIn(const std::string& option, const std::string& text, long lon
 
 const char* helpText() { return kHelp; }
 
+namespace {
+constexpr std::size_t kShown = 60;
+}
+
+std::string shownPath(const std::string& path) {
+    return path.size() <= kShown ? path : quotedValue(path);
+}
+
 std::string quotedValue(const std::string& text) {
-    constexpr std::size_t kShown = 60;
     if (text.size() <= kShown) return "'" + text + "'";
     std::size_t cut = kShown;
     // Back up over continuation bytes so a multi-byte character is kept whole or dropped.

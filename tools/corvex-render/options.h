@@ -66,6 +66,8 @@ const char* helpText();
 // A value the user typed, quoted for an error message and cut to a readable length with "…"
 // (never inside a UTF-8 character).
 std::string quotedValue(const std::string& text);
+// A path for a message: as it is when short, cut and quoted like quotedValue when long.
+std::string shownPath(const std::string& path);
 
 // Strict number parsing: the whole text must be one finite number.
 std::optional<double> parseNumber(const std::string& text);
