@@ -1,8 +1,8 @@
 // The editor's costs on the in-memory window system (the same drawing code as on X11, without a
 // server's round trips): opening to the first complete paint, a full repaint, one arc knob drawn
 // from scratch, an idle with nothing to do (and the pixels it drew), and one step of a knob drag.
-#include "editor/corvex_editor.h"
-#include "editor/knob_arc.h"
+#include "vst2/corvex_editor.h"
+#include "window/knob_arc.h"
 #include "gui/drawcontext.h"
 #include "gui/frame.h"
 #include "plugin/plugin_factory.h"
@@ -105,7 +105,7 @@ void BM_KnobDragStep(benchmark::State& state) {
     float v = 0.0f;
     for (auto _ : state) {
         knob->setValue(v);
-        s.editor->valueChanged(nullptr, knob);
+        s.editor->getWindow().valueChanged(nullptr, knob);
         s.dispatch(effEditIdle);
         v = v >= 1.0f ? 0.0f : v + 0.01f;
     }

@@ -1,8 +1,8 @@
 // The engine's portable pow and sin against the C library's, and what they cost a sounding
 // block: the render loop calls pow 60 times per block for the partials' steps and 1024 times for
 // the shaped wave (unless "OSC shap" is 0).
-#include "engine/corvex.h"
-#include "engine/mathfns.h"
+#include "vst2/corvex.h"
+#include "core/mathfns.h"
 #include "hostkit/host_answers.h"
 
 #include <benchmark/benchmark.h>
@@ -55,7 +55,7 @@ void soundingBlock(benchmark::State& state, bool moving) {
     Corvex effect(hostkit::versionOnlyHost);
     effect.open();
     effect.setProgram(12);
-    effect.noteOn(60, 100, 0);
+    effect.core().noteOn(60, 100, 0);
     const auto frames = static_cast<int32_t>(state.range(0));
     std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
     float* outputs[2] = {left.data(), right.data()};

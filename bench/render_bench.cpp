@@ -1,6 +1,6 @@
 // corvex-bench: render cost per output sample and real-time factor at 44.1 kHz, per program
 // and block size, for the engine as shipped and for its straightforward per-block path.
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +33,7 @@ void BM_Render(benchmark::State& state) {
     Corvex fx(nullptr);
     fx.setSampleRate(kRate);
     fx.open();
-    fx.setDerivedCaching(cached);
+    fx.core().setDerivedCaching(cached);
     fx.setProgram(program);
     // A held note that never ends, so every block sounds.
     fx.setParameter(kSustain, 1.0f);

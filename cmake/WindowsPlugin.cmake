@@ -10,7 +10,7 @@ add_library(corvex MODULE
   plugin/corvex.rc)
 # The window system comes after the editor and toolkit that call it (static libraries resolve in
 # order).
-target_link_libraries(corvex PRIVATE corvex_plugin_factory corvex_editor corvex_gui
+target_link_libraries(corvex PRIVATE corvex_plugin_factory corvex_vst2_editor corvex_window corvex_gui
   corvex_platform_native)
 set_target_properties(corvex PROPERTIES
   PREFIX ""

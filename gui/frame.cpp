@@ -343,7 +343,7 @@ void CFrame::mouse(CDrawContext* context, CPoint& where) {
     }
 }
 
-int32_t CFrame::onKeyDown(VstKeyCode& key) {
+int32_t CFrame::onKeyDown(CKeyCode& key) {
     Hold hold(this);
     int32_t result = -1;
     if (editView) result = editView->onKeyDown(key);
@@ -352,7 +352,7 @@ int32_t CFrame::onKeyDown(VstKeyCode& key) {
     return result;
 }
 
-int32_t CFrame::onKeyUp(VstKeyCode& key) {
+int32_t CFrame::onKeyUp(CKeyCode& key) {
     Hold hold(this);
     int32_t result = -1;
     if (editView) result = editView->onKeyUp(key);

@@ -59,8 +59,8 @@ public:
     void drawRect(CDrawContext* context, CRect& updateRect) override;
     void mouse(CDrawContext* context, CPoint& where) override;
     void update(CDrawContext* context) override;
-    int32_t onKeyDown(VstKeyCode& key) override;
-    int32_t onKeyUp(VstKeyCode& key) override;
+    int32_t onKeyDown(CKeyCode& key) override;
+    int32_t onKeyUp(CKeyCode& key) override;
     bool onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
     CFrameOwner* getEditor() override { return editor; }

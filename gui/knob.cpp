@@ -244,20 +244,16 @@ bool CKnob::onWheel(CDrawContext* context, const CPoint&, float distance) {
     return true;
 }
 
-int32_t CKnob::onKeyDown(VstKeyCode& keyCode) {
+int32_t CKnob::onKeyDown(CKeyCode& keyCode) {
     float step = 0.0f;
-    switch (keyCode.virt) {
-    case 12:  // up
-    case 13:  // right
-        step = 1.0f;
-        break;
-    case 11:  // left
-    case 14:  // down
-        step = -1.0f;
-        break;
+    switch (keyCode.key) {
+    case CKey::up:
+    case CKey::right: step = 1.0f; break;
+    case CKey::left:
+    case CKey::down: step = -1.0f; break;
     default: return -1;
     }
-    if (keyCode.modifier & 1) value += 0.1f * step * wheelInc;
+    if (keyCode.modifiers & kKeyShift) value += 0.1f * step * wheelInc;
     else value += wheelInc * step;
     bounceValue();
     if (isDirty() && listener) listener->valueChanged(nullptr, this);

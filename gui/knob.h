@@ -18,8 +18,8 @@ public:
     void draw(CDrawContext* context) override;
     // where: in the parent's coordinates. Tracks the drag itself until the button is released.
     void mouse(CDrawContext* context, CPoint& where) override;
-    // Virtual keys 11-14 (left, up, right, down); modifier bit 1 (Shift) makes the step a tenth.
-    int32_t onKeyDown(VstKeyCode& keyCode) override;
+    // The arrow keys; Shift makes the step a tenth.
+    int32_t onKeyDown(CKeyCode& keyCode) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
 
     virtual void drawHandle(CDrawContext* context);

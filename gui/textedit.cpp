@@ -50,55 +50,39 @@ int32_t encodeUtf8(int32_t c, char* out) {
     return 4;
 }
 
-// A key from the host's key requests as an editing command. Virtual keys: 1 backspace,
-// 4 return, 6 escape, 7 space, 9 end, 10 home, 11 left, 13 right, 19 enter, 22 delete, 24-33 the
-// keypad digits, 34 * 35 + 37 - 38 . 39 /. Modifier bits: 1 Shift, 4 and 8 the two control keys.
-bool translateKey(const VstKeyCode& key, platform::EditKeyInput& input, char* utf8) {
+// A key from the host's key requests as an editing command: the named editing keys, the space
+// and keypad keys as the characters they type (Control or not), anything else by its character.
+bool translateKey(const CKeyCode& key, platform::EditKeyInput& input, char* utf8) {
     input = {};
-    input.shift = (key.modifier & 1) != 0;
-    const bool control = (key.modifier & (4 | 8)) != 0;
+    input.shift = (key.modifiers & kKeyShift) != 0;
+    const bool control = (key.modifiers & kKeyControl) != 0;
     utf8[0] = '\0';
-    switch (key.virt) {
-    case 1: input.key = platform::EditKey::backspace; return true;
-    case 4:
-    case 19: input.key = platform::EditKey::returnKey; return true;
-    case 6: input.key = platform::EditKey::escape; return true;
-    case 9: input.key = platform::EditKey::end; return true;
-    case 10: input.key = platform::EditKey::home; return true;
-    case 11: input.key = platform::EditKey::left; return true;
-    case 13: input.key = platform::EditKey::right; return true;
-    case 22: input.key = platform::EditKey::del; return true;
-    case 7:
-        utf8[0] = ' ';
+    auto typed = [&](char c) {
+        utf8[0] = c;
         utf8[1] = '\0';
-        break;
-    case 34:
-        utf8[0] = '*';
-        utf8[1] = '\0';
-        break;
-    case 35:
-        utf8[0] = '+';
-        utf8[1] = '\0';
-        break;
-    case 37:
-        utf8[0] = '-';
-        utf8[1] = '\0';
-        break;
-    case 38:
-        utf8[0] = '.';
-        utf8[1] = '\0';
-        break;
-    case 39:
-        utf8[0] = '/';
-        utf8[1] = '\0';
-        break;
+    };
+    switch (key.key) {
+    case CKey::backspace: input.key = platform::EditKey::backspace; return true;
+    case CKey::returnKey:
+    case CKey::enter: input.key = platform::EditKey::returnKey; return true;
+    case CKey::escape: input.key = platform::EditKey::escape; return true;
+    case CKey::end: input.key = platform::EditKey::end; return true;
+    case CKey::home: input.key = platform::EditKey::home; return true;
+    case CKey::left: input.key = platform::EditKey::left; return true;
+    case CKey::right: input.key = platform::EditKey::right; return true;
+    case CKey::del: input.key = platform::EditKey::del; return true;
+    case CKey::space: typed(' '); break;
+    case CKey::keypadMultiply: typed('*'); break;
+    case CKey::keypadAdd: typed('+'); break;
+    case CKey::keypadSubtract: typed('-'); break;
+    case CKey::keypadDecimal: typed('.'); break;
+    case CKey::keypadDivide: typed('/'); break;
+    case CKey::none: break;
     default:
-        if (key.virt >= 24 && key.virt <= 33) {
-            utf8[0] = static_cast<char>('0' + (key.virt - 24));
-            utf8[1] = '\0';
-        } else if (key.virt != 0) {
-            return false;
-        }
+        if (key.key >= CKey::keypad0 && key.key <= CKey::keypad9)
+            typed(static_cast<char>(
+                '0' + (static_cast<int32_t>(key.key) - static_cast<int32_t>(CKey::keypad0))));
+        else return false;
         break;
     }
     if (utf8[0] == '\0') {
@@ -268,7 +252,7 @@ void CTextEdit::closeBox(bool commit, CDrawContext* context) {
     else if (parentFrame) parentFrame->notify(this, "LooseFocus");
 }
 
-int32_t CTextEdit::onKeyDown(VstKeyCode& keyCode) {
+int32_t CTextEdit::onKeyDown(CKeyCode& keyCode) {
     if (!editBox) return CParamDisplay::onKeyDown(keyCode);
     platform::EditKeyInput input;
     char utf8[8];
@@ -277,7 +261,7 @@ int32_t CTextEdit::onKeyDown(VstKeyCode& keyCode) {
     return 1;
 }
 
-int32_t CTextEdit::onKeyUp(VstKeyCode& keyCode) {
+int32_t CTextEdit::onKeyUp(CKeyCode& keyCode) {
     if (!editBox) return CParamDisplay::onKeyUp(keyCode);
     return 1;
 }

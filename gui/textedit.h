@@ -31,8 +31,8 @@ public:
     // Opens the box over the view, the whole text selected.
     void takeFocus(CDrawContext* context = nullptr) override;
     // While the box is open: keys a host sends through its key requests go into the box.
-    int32_t onKeyDown(VstKeyCode& keyCode) override;
-    int32_t onKeyUp(VstKeyCode& keyCode) override;
+    int32_t onKeyDown(CKeyCode& keyCode) override;
+    int32_t onKeyUp(CKeyCode& keyCode) override;
     // Answers kMsgKeysRequired with 1 while the box is open.
     int32_t notify(CView* sender, const char* message) override;
 

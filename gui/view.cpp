@@ -33,8 +33,8 @@ void CView::update(CDrawContext* context) {
     }
 }
 int32_t CView::notify(CView*, const char*) { return 0; }
-int32_t CView::onKeyDown(VstKeyCode&) { return -1; }
-int32_t CView::onKeyUp(VstKeyCode&) { return -1; }
+int32_t CView::onKeyDown(CKeyCode&) { return -1; }
+int32_t CView::onKeyUp(CKeyCode&) { return -1; }
 bool CView::onDrop(void**, int32_t, int32_t, CPoint&) { return false; }
 bool CView::onWheel(CDrawContext*, const CPoint&, float) { return false; }
 void CView::looseFocus(CDrawContext*) {}
@@ -369,7 +369,7 @@ void CViewContainer::mouse(CDrawContext* context, CPoint& where) {
     restoreDrawContext(context, save);
 }
 
-int32_t CViewContainer::onKeyDown(VstKeyCode& key) {
+int32_t CViewContainer::onKeyDown(CKeyCode& key) {
     for (CCView* n = lastView; n; n = n->previous) {
         const int32_t r = n->view->onKeyDown(key);
         if (r != -1) return r;
@@ -377,7 +377,7 @@ int32_t CViewContainer::onKeyDown(VstKeyCode& key) {
     return -1;
 }
 
-int32_t CViewContainer::onKeyUp(VstKeyCode& key) {
+int32_t CViewContainer::onKeyUp(CKeyCode& key) {
     for (CCView* n = lastView; n; n = n->previous) {
         const int32_t r = n->view->onKeyUp(key);
         if (r != -1) return r;

@@ -13,11 +13,35 @@ class CBitmap;
 class CDrawContext;
 class COffscreenContext;
 
-// Key codes as the host hands them over (the plug-in interface's layout).
-struct VstKeyCode {
-    int32_t character = 0;
-    unsigned char virt = 0;
-    unsigned char modifier = 0;
+// Keys as the toolkit sees them, whichever host or window system they came from (each face
+// translates its own codes): a named key, or none and the character the key types.
+enum class CKey : int32_t {
+    none = 0,
+    unknown,  // a key with a name the toolkit has no use for
+    backspace,
+    returnKey,
+    enter,  // the keypad's
+    escape,
+    space,
+    end,
+    home,
+    left,
+    up,
+    right,
+    down,
+    del,
+    keypad0,  // keypad0 + n is the keypad's digit n
+    keypad9 = keypad0 + 9,
+    keypadMultiply,
+    keypadAdd,
+    keypadSubtract,
+    keypadDecimal,
+    keypadDivide,
+};
+struct CKeyCode {
+    int32_t character = 0;  // Unicode
+    CKey key = CKey::none;
+    int32_t modifiers = 0;  // kKeyShift, kKeyControl, kKeyAlt
 };
 
 // Drop types: kDropFiles: items are nbItems zero-terminated paths; kDropText: items[0] is the
@@ -40,8 +64,8 @@ public:
     virtual void mouse(CDrawContext* context, CPoint& where);
     virtual void update(CDrawContext* context);
     virtual int32_t notify(CView* sender, const char* message);
-    virtual int32_t onKeyDown(VstKeyCode& key);
-    virtual int32_t onKeyUp(VstKeyCode& key);
+    virtual int32_t onKeyDown(CKeyCode& key);
+    virtual int32_t onKeyUp(CKeyCode& key);
     virtual bool onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where);
     virtual bool onWheel(CDrawContext* context, const CPoint& where, float distance);
     virtual void looseFocus(CDrawContext* context = nullptr);
@@ -112,8 +136,8 @@ public:
     void mouse(CDrawContext* context, CPoint& where) override;
     void update(CDrawContext* context) override;
     int32_t notify(CView* sender, const char* message) override;
-    int32_t onKeyDown(VstKeyCode& key) override;
-    int32_t onKeyUp(VstKeyCode& key) override;
+    int32_t onKeyDown(CKeyCode& key) override;
+    int32_t onKeyUp(CKeyCode& key) override;
     bool onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
     void looseFocus(CDrawContext* context = nullptr) override;

@@ -2,7 +2,7 @@
 // names the engine for the entry points.
 #include "plugin_factory.h"
 
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 #include "editor_factory.h"
 
 #include <new>

@@ -1,9 +1,9 @@
 // Guards the editor base: the update flag, getRect before and after open, the throttled idle
 // against a fake clock, the idle guard while the host's idle runs, keys, knob mode and the wheel,
 // and the dispatcher's editor opcodes reaching a real effect's editor.
-#include "editor/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 #include "support/test_editor.h"
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 
 #include "platform/memory_window.h"
 

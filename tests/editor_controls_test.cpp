@@ -2,8 +2,8 @@
 // wrong place or runs the wrong way, a value arc drawn at the minimum, rings of the wrong width,
 // round instead of square ends; a label box, outline or text out of place; drop texts that are
 // wrong or written past the label's 256 bytes.
-#include "editor/knob_arc.h"
-#include "editor/label.h"
+#include "window/knob_arc.h"
+#include "window/label.h"
 #include "gui/drawcontext.h"
 
 #include "platform/raster.h"

@@ -3,9 +3,9 @@
 // that do not show the program, the "LFO Phase" text, typed values that miss the knob or the
 // effect or escape 0-1; host changes lost while closed or shown from the wrong thread; stale trees
 // after reopening; keys the host must send while a field is being edited.
-#include "editor/corvex_editor.h"
-#include "editor/knob_arc.h"
-#include "editor/label.h"
+#include "vst2/corvex_editor.h"
+#include "window/knob_arc.h"
+#include "window/label.h"
 #include "gui/bitmap.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"
@@ -63,7 +63,7 @@ bool sameRect(const CRect& r, int32_t l, int32_t t, int32_t rr, int32_t b) {
     return r.left == l && r.top == t && r.right == rr && r.bottom == b;
 }
 
-class CorvexWindow : public ::testing::Test {
+class CorvexEditorWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         gPath.clear();
@@ -121,7 +121,7 @@ struct Expected {
     int32_t l, t, r, b;
 };
 
-TEST_F(CorvexWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
+TEST_F(CorvexEditorWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
     ERect* rect = nullptr;
     EXPECT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
     ASSERT_NE(rect, nullptr);
@@ -165,7 +165,7 @@ TEST_F(CorvexWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
         EXPECT_EQ(knob->getArcColor(), arc[i]);
         EXPECT_EQ(knob->getInsetValue(), 7);
         EXPECT_TRUE(knob->getTransparency());
-        EXPECT_EQ(knob->getListener(), editor);
+        EXPECT_EQ(knob->getListener(), &editor->getWindow());
         EXPECT_EQ(editor->getKnob(knobs[i].tag), knob);
     }
     const char* names[14] = {"Osc Harmonicity", "LFO Frequency", "LFO Harmonicity", "LFO Phase",
@@ -199,7 +199,7 @@ TEST_F(CorvexWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
         EXPECT_EQ(field->getBackColor().packed(), 0xA0A0A0u);
         EXPECT_EQ(field->getStyle(), 0);
         EXPECT_NE(field->getString2FloatConvert(), nullptr);
-        EXPECT_EQ(field->getListener(), editor);
+        EXPECT_EQ(field->getListener(), &editor->getWindow());
     }
     auto* title = dynamic_cast<CLabel*>(frame()->getView(43));
     ASSERT_NE(title, nullptr);
@@ -221,7 +221,7 @@ TEST_F(CorvexWindow, FortyFourViewsInOrderWhereTheTablesPutThem) {
     EXPECT_EQ(maker->getBackColor().packed(), 0xC8C8C8u);
 }
 
-TEST_F(CorvexWindow, OpeningShowsTheCurrentProgramEverywhere) {
+TEST_F(CorvexEditorWindow, OpeningShowsTheCurrentProgramEverywhere) {
     dispatch(effSetEditKnobMode, 0, 2);
     dispatch(effSetProgram, 0, 7);
     open();
@@ -236,7 +236,7 @@ TEST_F(CorvexWindow, OpeningShowsTheCurrentProgramEverywhere) {
     EXPECT_TRUE(frame()->isDirty());
 }
 
-TEST_F(CorvexWindow, LfoPhaseReadsRandomOnlyAtExactlyOne) {
+TEST_F(CorvexEditorWindow, LfoPhaseReadsRandomOnlyAtExactlyOne) {
     open();
     setParameter(5, 1.0f);
     EXPECT_EQ(text(editor->getTextField(5)), "RANDOM");
@@ -246,7 +246,7 @@ TEST_F(CorvexWindow, LfoPhaseReadsRandomOnlyAtExactlyOne) {
     EXPECT_EQ(text(editor->getTextField(6)), "1.000000") << "only LFO Phase has the word";
 }
 
-TEST_F(CorvexWindow, TypedValuesMoveTheKnobAndTheEffectClampedToTheRange) {
+TEST_F(CorvexEditorWindow, TypedValuesMoveTheKnobAndTheEffectClampedToTheRange) {
     open();
     typeInto(9, "0.25");
     EXPECT_EQ(editor->getKnob(9)->getValue(), 0.25f);
@@ -266,11 +266,11 @@ TEST_F(CorvexWindow, TypedValuesMoveTheKnobAndTheEffectClampedToTheRange) {
     EXPECT_EQ(text(editor->getTextField(5)), "RANDOM");
 }
 
-TEST_F(CorvexWindow, KnobEditsReachTheirFieldAndTheEffect) {
+TEST_F(CorvexEditorWindow, KnobEditsReachTheirFieldAndTheEffect) {
     open();
     CKnobArc* knob = editor->getKnob(6);
     knob->setValue(0.75f);
-    editor->valueChanged(nullptr, knob);
+    editor->getWindow().valueChanged(nullptr, knob);
     EXPECT_EQ(parameter(6), 0.75f);
     EXPECT_EQ(editor->getTextField(6)->getValue(), 0.75f);
     EXPECT_EQ(text(editor->getTextField(6)), "0.750000");
@@ -286,7 +286,7 @@ TEST_F(CorvexWindow, KnobEditsReachTheirFieldAndTheEffect) {
 // A drag on the "LFO Amount" knob (centre (419, 175)) from its right, over the top, to its left:
 // the arc must shrink on screen while the pointer moves (the window is painted from inside the
 // tracking loop, with the press's own drawing context still open).
-TEST_F(CorvexWindow, ADragOnLfoAmountUpdatesItsFieldAndIsDrawn) {
+TEST_F(CorvexEditorWindow, ADragOnLfoAmountUpdatesItsFieldAndIsDrawn) {
     open();
     platform::memory::postPaint(window(), {0, 0, 600, 350});
     dispatch(effEditIdle);
@@ -311,13 +311,13 @@ TEST_F(CorvexWindow, ADragOnLfoAmountUpdatesItsFieldAndIsDrawn) {
     EXPECT_EQ(px[175 * stride + 419 + 14] & 0xFFFFFF, 0x464646u);
 }
 
-TEST_F(CorvexWindow, ForeignTagsAreOnlyRedrawnAndOutOfRangeIndicesChangeNothing) {
+TEST_F(CorvexEditorWindow, ForeignTagsAreOnlyRedrawnAndOutOfRangeIndicesChangeNothing) {
     open();
     const float before[2] = {parameter(0), parameter(13)};
     for (int32_t tag : {-1, 14, 42, 99, 114, INT32_MIN, INT32_MAX}) {
-        gui::CTextEdit stray(CRect(0, 0, 10, 10), editor, tag, "0.5");
+        gui::CTextEdit stray(CRect(0, 0, 10, 10), &editor->getWindow(), tag, "0.5");
         stray.setValue(0.5f);
-        editor->valueChanged(nullptr, &stray);
+        editor->getWindow().valueChanged(nullptr, &stray);
     }
     EXPECT_EQ(parameter(0), before[0]);
     EXPECT_EQ(parameter(13), before[1]);
@@ -326,7 +326,7 @@ TEST_F(CorvexWindow, ForeignTagsAreOnlyRedrawnAndOutOfRangeIndicesChangeNothing)
     for (int32_t i = 0; i < 14; ++i) EXPECT_EQ(editor->getKnob(i)->getValue(), parameter(i));
 }
 
-TEST_F(CorvexWindow, HostChangesWhileClosedAppearOnOpen) {
+TEST_F(CorvexEditorWindow, HostChangesWhileClosedAppearOnOpen) {
     setParameter(3, 0.3f);
     std::thread([&] { setParameter(4, 0.4f); }).join();
     open();
@@ -335,7 +335,7 @@ TEST_F(CorvexWindow, HostChangesWhileClosedAppearOnOpen) {
     EXPECT_EQ(editor->pendingMask(), 0u);
 }
 
-TEST_F(CorvexWindow, ChangesFromAnotherThreadWaitForTheNextIdle) {
+TEST_F(CorvexEditorWindow, ChangesFromAnotherThreadWaitForTheNextIdle) {
     open();
     platform::memory::postPaint(window(), {0, 0, 600, 350});
     dispatch(effEditIdle);
@@ -355,7 +355,7 @@ TEST_F(CorvexWindow, ChangesFromAnotherThreadWaitForTheNextIdle) {
     EXPECT_FALSE(editor->getKnob(10)->isDirty()) << "and the idle drew it";
 }
 
-TEST_F(CorvexWindow, AnOlderChangeFromAnotherThreadNeverOverwritesANewerOne) {
+TEST_F(CorvexEditorWindow, AnOlderChangeFromAnotherThreadNeverOverwritesANewerOne) {
     open();
     std::thread([&] { setParameter(2, 0.9f); }).join();
     typeInto(2, "0.2");  // the user's edit comes later
@@ -365,7 +365,7 @@ TEST_F(CorvexWindow, AnOlderChangeFromAnotherThreadNeverOverwritesANewerOne) {
     EXPECT_EQ(text(editor->getTextField(2)), "0.200000");
 }
 
-TEST_F(CorvexWindow, ReopeningBuildsAFreshTreeWithTheSameValues) {
+TEST_F(CorvexEditorWindow, ReopeningBuildsAFreshTreeWithTheSameValues) {
     open();
     typeInto(11, "0.6");
     for (int round = 0; round < 2; ++round) {
@@ -381,7 +381,7 @@ TEST_F(CorvexWindow, ReopeningBuildsAFreshTreeWithTheSameValues) {
     }
 }
 
-TEST_F(CorvexWindow, KeysAreRequiredOnlyWhileAFieldIsBeingEdited) {
+TEST_F(CorvexEditorWindow, KeysAreRequiredOnlyWhileAFieldIsBeingEdited) {
     EXPECT_EQ(dispatch(effKeysRequired), 1);  // the inverse: 1 means "no"
     open();
     EXPECT_EQ(dispatch(effKeysRequired), 1);
@@ -405,7 +405,7 @@ TEST_F(CorvexWindow, KeysAreRequiredOnlyWhileAFieldIsBeingEdited) {
     EXPECT_EQ(dispatch(effEditKeyDown, '5'), -1);
 }
 
-TEST_F(CorvexWindow, AFileDropOnALabelShowsItThroughTheWindow) {
+TEST_F(CorvexEditorWindow, AFileDropOnALabelShowsItThroughTheWindow) {
     open();
     platform::memory::postPaint(window(), {0, 0, 600, 350});
     dispatch(effEditIdle);

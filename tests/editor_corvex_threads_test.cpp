@@ -4,8 +4,8 @@
 // end is the last value of each parameter. Opening the window while another thread selects and
 // renames programs and a third renders must not write the program index or a name (it once
 // re-sent the program and reset its name, racing with the host's program calls).
-#include "editor/corvex_editor.h"
-#include "editor/knob_arc.h"
+#include "vst2/corvex_editor.h"
+#include "window/knob_arc.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"
 #include "plugin/plugin_factory.h"

@@ -4,9 +4,9 @@
 // and nothing (windows, connections, properties on the host's window) is left behind.
 #include "support/x11_environment.h"
 
-#include "editor/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 #include "support/test_editor.h"
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 #include "gui/drawcontext.h"
 
 #include "testkit/x11_host.h"

@@ -10,8 +10,8 @@ namespace {
 class Pair {
 public:
     explicit Pair(int program) {
-        cached.fx.setDerivedCaching(true);
-        plain.fx.setDerivedCaching(false);
+        cached.fx.core().setDerivedCaching(true);
+        plain.fx.core().setDerivedCaching(false);
         both([&](Synth& s) { s.fx.setProgram(program); });
     }
     template <class F> void both(F f) {
@@ -65,7 +65,7 @@ TEST_P(AllPrograms, SameBitsThroughChangesOfEveryInput) {
             p.both([&](Synth& s) { s.fx.setParameter(kLfoPh, step % 16 == 4 ? 1.0f : 0.3f); });
             break;
         case 5:  // release and retrigger
-            p.both([&](Synth& s) { s.noteOff(s.fx.getCurrentNote()); });
+            p.both([&](Synth& s) { s.noteOff(s.fx.core().getCurrentNote()); });
             break;
         default: break;
         }
@@ -93,7 +93,8 @@ TEST(Caching, ShapingBackToZeroRestoresTheSine) {
     s.render(64);
     s.set({{kOscShap, 0.0f}});
     s.render(64);
-    for (int i = 0; i <= 1024; ++i) ASSERT_EQ(s.fx.getShapedTable()[i], s.fx.getSineTable()[i]);
+    for (int i = 0; i <= 1024; ++i)
+        ASSERT_EQ(s.fx.core().getShapedTable()[i], s.fx.core().getSineTable()[i]);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ std::vector<float> levels(Synth& s, int n) {
     std::vector<float> out;
     for (int i = 0; i < n; ++i) {
         s.render(1);
-        out.push_back(s.fx.getEnvLevel());
+        out.push_back(s.fx.core().getEnvLevel());
     }
     return out;
 }
@@ -38,7 +38,7 @@ TEST(Envelope, AttackRampsLinearlyToThePeakWhichHoldsTwoSamples) {
     ASSERT_LT(peak, 48);
     EXPECT_EQ(env[peak + 1], 1.0f);
     EXPECT_LT(env[peak + 2], 1.0f);
-    EXPECT_EQ(s.fx.getEnvStage(), kDecayStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kDecayStage);
 }
 
 TEST(Envelope, ZeroTimes) {
@@ -49,11 +49,11 @@ TEST(Envelope, ZeroTimes) {
     EXPECT_EQ(env[0], 1.0f);  // the note-on sample is already at the peak
     EXPECT_EQ(env[1], 0.4f);  // decay 0 jumps to sustain
     EXPECT_EQ(env[2], 0.4f);
-    EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kSustainStage);
     s.noteOff(60);
     env = levels(s, 1);
     EXPECT_EQ(env[0], 0.0f);  // release 0: the first release sample is silent
-    EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kIdleStage);
 }
 
 TEST(Envelope, SustainOneHoldsThePeakThroughTheDecay) {
@@ -61,7 +61,7 @@ TEST(Envelope, SustainOneHoldsThePeakThroughTheDecay) {
     adsr(s, 0.0f, 0.01f, 1.0f, 0.1f);
     s.noteOn(60);
     for (float v : levels(s, 600)) ASSERT_EQ(v, 1.0f);
-    EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kSustainStage);
 }
 
 TEST(Envelope, SustainChangesAreHeardAtOnce) {
@@ -109,10 +109,10 @@ TEST(Envelope, ReleaseEndsIdleAndIdleBlocksAreSilentAndFree) {
     s.render(100);
     s.noteOff(60);
     s.render(441 + 2);
-    EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kIdleStage);
     const auto out = s.render(256);
     for (float v : out) EXPECT_EQ(v, 0.0f);
-    EXPECT_EQ(s.fx.getEnvLevel(), 0.0f);
+    EXPECT_EQ(s.fx.core().getEnvLevel(), 0.0f);
 }
 
 TEST(Retrigger, ContinuesFromTheLevelReached) {
@@ -120,11 +120,11 @@ TEST(Retrigger, ContinuesFromTheLevelReached) {
     adsr(s, 0.1f, 0.0f, 0.5f, 0.1f);
     s.noteOn(60);
     s.render(5000);  // into the sustain at 0.5
-    ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
+    ASSERT_EQ(s.fx.core().getEnvStage(), kSustainStage);
     s.noteOn(62);
-    EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kAttackStage);
     // 44100 x (0.5 x 0.1, rounded to a float), truncated.
-    EXPECT_EQ(s.fx.getEnvCounter(), static_cast<int32_t>(44100.0 * double{0.5f * 0.1f}));
+    EXPECT_EQ(s.fx.core().getEnvCounter(), static_cast<int32_t>(44100.0 * double{0.5f * 0.1f}));
     const auto env = levels(s, 2);
     EXPECT_NEAR(env[0], 0.5f, 1e-4);
     EXPECT_GT(env[1], env[0]);
@@ -136,9 +136,9 @@ TEST(Retrigger, BelowOneSampleOfLevelRestartsFromCounterZero) {
     s.set({{kLfoAmnt, 1.0f}, {kLfoFreq, 1.0f}, {kLfoPh, 0.3f}});
     s.noteOn(60);
     s.render(200);
-    ASSERT_EQ(s.fx.getEnvStage(), kSustainStage);
+    ASSERT_EQ(s.fx.core().getEnvStage(), kSustainStage);
     s.noteOn(60);
-    EXPECT_EQ(s.fx.getEnvCounter(), 0);  // 44100 x 0.00001 x 0.001 < 1
+    EXPECT_EQ(s.fx.core().getEnvCounter(), 0);  // 44100 x 0.00001 x 0.001 < 1
 }
 
 // A time between 0 and about 2.9e-39 passes the clamp but has an infinite reciprocal; at the

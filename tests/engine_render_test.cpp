@@ -23,7 +23,7 @@ TEST(RenderLoop, IdleBlocksAreSilentAndChangeNothing) {
     Synth s;
     const auto out = s.render(512);
     for (float v : out) EXPECT_EQ(v, 0.0f);
-    EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kIdleStage);
 }
 
 TEST(RenderLoop, NoteOnInsideAnIdleBlockStartsAtItsDelta) {
@@ -33,7 +33,7 @@ TEST(RenderLoop, NoteOnInsideAnIdleBlockStartsAtItsDelta) {
     const auto out = s.render(512);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(out[i], 0.0f) << i;
     EXPECT_NE(out[100], 0.0f);  // attack 0: the first sample is at full level
-    EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kSustainStage);
 }
 
 TEST(RenderLoop, NoteOnInsideASoundingBlockRetriggersAtItsDelta) {
@@ -42,12 +42,12 @@ TEST(RenderLoop, NoteOnInsideASoundingBlockRetriggersAtItsDelta) {
     s.noteOn(60);
     s.render(1000);
     s.send({{100, 0x90, 60, 100}});
-    EXPECT_EQ(s.fx.getPendingEvent(), kNoteOnEvent);
+    EXPECT_EQ(s.fx.core().getPendingEvent(), kNoteOnEvent);
     s.render(100);
-    EXPECT_EQ(s.fx.getPendingDelta(), 0) << "carried: due at the start of the next block";
+    EXPECT_EQ(s.fx.core().getPendingDelta(), 0) << "carried: due at the start of the next block";
     s.render(1);
-    EXPECT_EQ(s.fx.getPendingEvent(), kNoEvent);
-    EXPECT_EQ(s.fx.getEnvStage(), kAttackStage);
+    EXPECT_EQ(s.fx.core().getPendingEvent(), kNoEvent);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kAttackStage);
 }
 
 TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWhileIdle) {
@@ -57,12 +57,12 @@ TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWhileIdle) {
     s.render(64);
     s.send({{600, 0x80, 60, 0}});
     s.render(512);
-    EXPECT_EQ(s.fx.getPendingDelta(), 88);
-    EXPECT_EQ(s.fx.getEnvStage(), kSustainStage);
+    EXPECT_EQ(s.fx.core().getPendingDelta(), 88);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kSustainStage);
     const auto out = s.render(128);
     EXPECT_NE(out[87], 0.0f);
     EXPECT_EQ(out[88], 0.0f);
-    EXPECT_EQ(s.fx.getEnvStage(), kIdleStage);
+    EXPECT_EQ(s.fx.core().getEnvStage(), kIdleStage);
 
     // Idle, a note-on announced beyond the block is counted down too, and sounds at its time:
     // 600 is offset 88 of the second 512-frame block. Left at 600 it would never come due.
@@ -71,12 +71,12 @@ TEST(RenderLoop, EventsBeyondTheBlockCarryWhileSoundingAndWhileIdle) {
     idle.send({{600, 0x90, 60, 100}});
     const auto first = idle.render(512);
     for (float v : first) ASSERT_EQ(v, 0.0f);
-    EXPECT_EQ(idle.fx.getPendingDelta(), 88);
-    EXPECT_EQ(idle.fx.getEnvStage(), kIdleStage);
+    EXPECT_EQ(idle.fx.core().getPendingDelta(), 88);
+    EXPECT_EQ(idle.fx.core().getEnvStage(), kIdleStage);
     const auto second = idle.render(512);
     for (int i = 0; i < 88; ++i) ASSERT_EQ(second[i], 0.0f) << i;
     EXPECT_NE(second[88], 0.0f);
-    EXPECT_EQ(idle.fx.getPendingEvent(), kNoEvent);
+    EXPECT_EQ(idle.fx.core().getPendingEvent(), kNoEvent);
 
     // Several blocks ahead, and block by block the same as one long block.
     Synth late, whole;
@@ -95,10 +95,10 @@ TEST(RenderLoop, NoteCarriedToTheBlockBoundaryIsNotLostWhenTheVoiceFallsIdle) {
     s.noteOff(60);                   // releases at once, idle after 44 samples
     s.send({{256, 0x90, 62, 100}});  // due exactly at the start of the next block
     s.render(256);
-    ASSERT_EQ(s.fx.getEnvStage(), kIdleStage);
-    ASSERT_EQ(s.fx.getPendingDelta(), 0);
+    ASSERT_EQ(s.fx.core().getEnvStage(), kIdleStage);
+    ASSERT_EQ(s.fx.core().getPendingDelta(), 0);
     const auto out = s.render(256);
-    EXPECT_NE(s.fx.getEnvStage(), kIdleStage);
+    EXPECT_NE(s.fx.core().getEnvStage(), kIdleStage);
     EXPECT_NE(out[1], 0.0f);
 }
 
@@ -129,9 +129,9 @@ TEST(RenderLoop, SimplestVoiceSampleBySample) {
            {kSustain, 1.0f},
            {kOscShap, 0.0f}});
     s.noteOn(60);
-    const auto b = s.fx.blockValues();
+    const auto b = s.fx.core().blockValues();
     const auto out = s.render(300);
-    const float* table = s.fx.getSineTable();
+    const float* table = s.fx.core().getSineTable();
     float phase = 0.0f;
     for (int n = 0; n < 300; ++n) {
         phase += b.oscStep[0];
@@ -248,7 +248,7 @@ TEST(RenderSafety, BadBuffersAndFrameCountsChangeNothing) {
     fx.processEvents(&list);
     reference.noteOn(60);
     const std::size_t callsBefore = host.calls.size();
-    const int32_t stageBefore = fx.getEnvStage();
+    const int32_t stageBefore = fx.core().getEnvStage();
 
     constexpr float kUntouched = 7.0f;
     float left[16], right[16];
@@ -270,7 +270,7 @@ TEST(RenderSafety, BadBuffersAndFrameCountsChangeNothing) {
         ASSERT_EQ(right[i], kUntouched) << i;
     }
     EXPECT_EQ(host.calls.size(), callsBefore);
-    EXPECT_EQ(fx.getEnvStage(), stageBefore);
+    EXPECT_EQ(fx.core().getEnvStage(), stageBefore);
 
     std::vector<float> l(512), r(512);
     float* outputs[2] = {l.data(), r.data()};

@@ -8,8 +8,8 @@ namespace {
 
 TEST(FixedTables, SineAndUnipolarCycles) {
     Synth s;
-    const float* sine = s.fx.getSineTable();
-    const float* uni = s.fx.getUnipolarTable();
+    const float* sine = s.fx.core().getSineTable();
+    const float* uni = s.fx.core().getUnipolarTable();
     EXPECT_EQ(sine[0], -1.0f);
     EXPECT_EQ(sine[256], 0.0f);
     EXPECT_EQ(sine[512], 1.0f);
@@ -28,15 +28,16 @@ TEST(FixedTables, SineAndUnipolarCycles) {
 TEST(ShapedTable, ZeroIsThePlainSine) {
     Synth s;
     s.set({{kOscShap, 0.0f}});
-    s.fx.initShapedTable();
-    for (int i = 0; i <= 1024; ++i) ASSERT_EQ(s.fx.getShapedTable()[i], s.fx.getSineTable()[i]);
+    s.fx.core().initShapedTable();
+    for (int i = 0; i <= 1024; ++i)
+        ASSERT_EQ(s.fx.core().getShapedTable()[i], s.fx.core().getSineTable()[i]);
 }
 
 TEST(ShapedTable, FullShapingNarrowsToAPulse) {
     Synth s;
     s.set({{kOscShap, 1.0f}});
-    s.fx.initShapedTable();
-    const float* w = s.fx.getShapedTable();
+    s.fx.core().initShapedTable();
+    const float* w = s.fx.core().getShapedTable();
     EXPECT_EQ(w[0], -1.0f);
     EXPECT_EQ(w[256], -0.9999981f);
     EXPECT_EQ(w[512], 1.0f);
@@ -46,11 +47,11 @@ TEST(ShapedTable, FullShapingNarrowsToAPulse) {
 TEST(ShapedTable, SmallShapingTakesThePowerPath) {
     Synth s;
     s.set({{kOscShap, 1e-6f}});
-    s.fx.initShapedTable();
+    s.fx.core().initShapedTable();
     int differing = 0;
     for (int i = 0; i <= 1024; ++i) {
-        ASSERT_NEAR(s.fx.getShapedTable()[i], s.fx.getSineTable()[i], 1e-4f);
-        differing += s.fx.getShapedTable()[i] != s.fx.getSineTable()[i];
+        ASSERT_NEAR(s.fx.core().getShapedTable()[i], s.fx.core().getSineTable()[i], 1e-4f);
+        differing += s.fx.core().getShapedTable()[i] != s.fx.core().getSineTable()[i];
     }
     EXPECT_GT(differing, 0);
 }
@@ -59,13 +60,13 @@ TEST(PartialBank, HarmonicityAndDamping) {
     Synth s;
     s.set({{kOscHarm, 0.0f}, {kOscDamp, 0.0f}});
     s.noteOn(69);
-    auto b = s.fx.blockValues();
+    auto b = s.fx.core().blockValues();
     for (int i = 0; i < kNumPartials; ++i) {
         EXPECT_EQ(b.oscStep[i], b.oscStep[0]);
         EXPECT_EQ(b.amplitude[i], 1.0f);
     }
     s.set({{kOscHarm, 0.5f}, {kOscDamp, 1.0f}});
-    b = s.fx.blockValues();
+    b = s.fx.core().blockValues();
     EXPECT_EQ(b.damping, 0.5011872f);
     EXPECT_NEAR(b.amplitude[29], 2.0e-9f, 0.1e-9f);
     for (int i = 0; i < kNumPartials; ++i)
@@ -76,7 +77,7 @@ TEST(PartialBank, TopNoteTopPartialStepAndWrapStaysInTable) {
     Synth s;
     s.set({{kOscHarm, 1.0f}, {kAttack, 0.0f}, {kSustain, 1.0f}});
     s.noteOn(127);
-    const auto b = s.fx.blockValues();
+    const auto b = s.fx.core().blockValues();
     EXPECT_NEAR(b.oscStep[29], 262142.0f, 1.0f);
     const auto out = s.render(2048, 256);
     for (float v : out) ASSERT_TRUE(std::isfinite(v));
@@ -85,22 +86,22 @@ TEST(PartialBank, TopNoteTopPartialStepAndWrapStaysInTable) {
 TEST(PartialBank, OutputGainFollowsThePhaseSpread) {
     Synth s;
     s.set({{kLfoPh, 0.0f}});
-    EXPECT_EQ(s.fx.blockValues().outputGain, static_cast<float>(1.0 / 30.0));
+    EXPECT_EQ(s.fx.core().blockValues().outputGain, static_cast<float>(1.0 / 30.0));
     s.set({{kLfoPh, 1.0f}});
-    EXPECT_EQ(s.fx.blockValues().outputGain, static_cast<float>(1.0 / 30.0));
+    EXPECT_EQ(s.fx.core().blockValues().outputGain, static_cast<float>(1.0 / 30.0));
     s.set({{kLfoPh, 0.5f}});
-    EXPECT_EQ(s.fx.blockValues().outputGain, static_cast<float>(2.0 / 30.0));
+    EXPECT_EQ(s.fx.core().blockValues().outputGain, static_cast<float>(2.0 / 30.0));
 }
 
 TEST(Powint, IntegerPowers) {
-    EXPECT_EQ(Corvex::powint(0.5f, 0), 1.0f);
-    EXPECT_EQ(Corvex::powint(0.5f, -3), 1.0f);
-    EXPECT_EQ(Corvex::powint(0.5f, 1), 0.5f);
-    EXPECT_EQ(Corvex::powint(0.5f, 5), 0.03125f);
-    EXPECT_EQ(Corvex::powint(3.0f, 13), 1594323.0f);
+    EXPECT_EQ(CorvexSynth::powint(0.5f, 0), 1.0f);
+    EXPECT_EQ(CorvexSynth::powint(0.5f, -3), 1.0f);
+    EXPECT_EQ(CorvexSynth::powint(0.5f, 1), 0.5f);
+    EXPECT_EQ(CorvexSynth::powint(0.5f, 5), 0.03125f);
+    EXPECT_EQ(CorvexSynth::powint(3.0f, 13), 1594323.0f);
     // Square-and-multiply with a float rounding after every product: 50 = x^2 * x^16 * x^32.
     const float x2 = 0.9f * 0.9f, x4 = x2 * x2, x8 = x4 * x4, x16 = x8 * x8, x32 = x16 * x16;
-    EXPECT_EQ(Corvex::powint(0.9f, 50), (x2 * x16) * x32);
+    EXPECT_EQ(CorvexSynth::powint(0.9f, 50), (x2 * x16) * x32);
 }
 
 // The gain table after one sounding block with the given LFO shape.
@@ -109,12 +110,12 @@ std::vector<float> lfoTableFor(float centre, float sharpness, float depth) {
     s.set({{kLfoCent, centre}, {kLfoShrp, sharpness}, {kLfoAmnt, depth}});
     s.noteOn(60);
     s.render(1);
-    return std::vector<float>(s.fx.getLfoTable(), s.fx.getLfoTable() + 1025);
+    return std::vector<float>(s.fx.core().getLfoTable(), s.fx.core().getLfoTable() + 1025);
 }
 
 TEST(LfoTable, CentreHalfSharpnessZeroIsThePlainRaisedCosine) {
     Synth ref;
-    const float* uni = ref.fx.getUnipolarTable();
+    const float* uni = ref.fx.core().getUnipolarTable();
     const float a = 0.8f;
     const auto table = lfoTableFor(0.5f, 0.0f, a);
     for (int j = 0; j < 1024; ++j) {
@@ -141,7 +142,7 @@ TEST(LfoTable, SharpnessNarrowsThePeak) {
     const auto sharp = lfoTableFor(0.5f, 1.0f, 1.0f);  // sharpness 50
     EXPECT_EQ(sharp[512], 1.0f);
     for (int j : {100, 300, 450, 600, 900}) EXPECT_LT(sharp[j], soft[j]) << j;
-    EXPECT_NEAR(sharp[300] / Corvex::powint(soft[300], 50), 1.0f, 1e-5f);
+    EXPECT_NEAR(sharp[300] / CorvexSynth::powint(soft[300], 50), 1.0f, 1e-5f);
 }
 
 TEST(PhaseOffsets, SpreadAndRandom) {
@@ -150,23 +151,24 @@ TEST(PhaseOffsets, SpreadAndRandom) {
     s.noteOn(60);
     s.render(1);
     for (int i = 0; i < kNumPartials; ++i)
-        EXPECT_EQ(s.fx.getLfoPhaseOffsets()[i], i % 2 ? 512.0f : 0.0f);
+        EXPECT_EQ(s.fx.core().getLfoPhaseOffsets()[i], i % 2 ? 512.0f : 0.0f);
     s.set({{kLfoPh, 0.25f}});
     s.render(1);
     for (int i = 0; i < kNumPartials; ++i)
-        EXPECT_EQ(s.fx.getLfoPhaseOffsets()[i], float((i % 4) * 256)) << i;
+        EXPECT_EQ(s.fx.core().getLfoPhaseOffsets()[i], float((i % 4) * 256)) << i;
 
     // Random offsets are drawn at the first block after "Random" is chosen, then kept.
     s.set({{kLfoPh, 1.0f}});
     s.render(1);
-    const std::vector<float> drawn(s.fx.getLfoPhaseOffsets(), s.fx.getLfoPhaseOffsets() + 30);
+    const std::vector<float> drawn(s.fx.core().getLfoPhaseOffsets(),
+                                   s.fx.core().getLfoPhaseOffsets() + 30);
     for (float v : drawn) {
         EXPECT_GE(v, 0.0f);
         EXPECT_LE(v, 1024.0f);
     }
     EXPECT_NE(drawn[0], drawn[1]);
     s.render(64);
-    EXPECT_TRUE(std::equal(drawn.begin(), drawn.end(), s.fx.getLfoPhaseOffsets()));
+    EXPECT_TRUE(std::equal(drawn.begin(), drawn.end(), s.fx.core().getLfoPhaseOffsets()));
     // The classic generator seeded with 1: its first value is 41.
     EXPECT_EQ(drawn[0], static_cast<float>(41 * 1024.0 / 32767.0));
 }

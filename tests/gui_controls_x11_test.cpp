@@ -8,8 +8,8 @@
 
 #include "hostkit/recording_host.h"
 
-#include "editor/aeffguieditor.h"
-#include "engine/corvex.h"
+#include "vst2/aeffguieditor.h"
+#include "vst2/corvex.h"
 #include "gui/knob.h"
 #include "gui/textedit.h"
 

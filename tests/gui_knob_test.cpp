@@ -237,7 +237,8 @@ TEST_F(KnobTest, WheelStepsByTheIncrementAndATenthWithShift) {
 
 TEST_F(KnobTest, ArrowKeysStepAndOtherKeysAreNotHandled) {
     knob->setValue(0.5f);
-    VstKeyCode up{0, 12, 0}, downShift{0, 14, 1}, right{0, 13, 0}, left{0, 11, 0}, ret{13, 4, 0};
+    CKeyCode up{0, CKey::up, 0}, downShift{0, CKey::down, kKeyShift}, right{0, CKey::right, 0},
+        left{0, CKey::left, 0}, ret{13, CKey::returnKey, 0};
     EXPECT_EQ(knob->onKeyDown(up), 1);
     EXPECT_NEAR(knob->getValue(), 0.6f, 1e-6f);
     EXPECT_EQ(knob->onKeyDown(downShift), 1);

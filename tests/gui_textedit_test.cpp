@@ -190,18 +190,19 @@ TEST_F(TextEditTest, DrawPaintsNothingWhileTheBoxIsOpen) {
 
 TEST_F(TextEditTest, HostKeysGoIntoTheOpenBox) {
     env.click(CPoint(40, 65), kLeft);
-    VstKeyCode five{'5', 0, 0}, back{0, 1, 0}, left{0, 11, 0}, zero{0, 24, 0}, ret{0, 4, 0};
+    CKeyCode five{'5', CKey::none, 0}, back{0, CKey::backspace, 0}, left{0, CKey::left, 0},
+        zero{0, CKey::keypad0, 0}, ret{0, CKey::returnKey, 0};
     EXPECT_EQ(env.frame->onKeyDown(five), 1);
     EXPECT_EQ(boxText(), "5");
     env.frame->onKeyDown(back);
     EXPECT_EQ(boxText(), "");
-    VstKeyCode one{'1', 0, 0}, dot{'.', 0, 0};
+    CKeyCode one{'1', CKey::none, 0}, dot{'.', CKey::none, 0};
     env.frame->onKeyDown(dot);
     env.frame->onKeyDown(one);
     env.frame->onKeyDown(left);
     env.frame->onKeyDown(left);
     env.frame->onKeyDown(zero);  // the keypad's 0 at the start
-    VstKeyCode up{0, 12, 0};
+    CKeyCode up{0, CKey::up, 0};
     EXPECT_EQ(env.frame->onKeyDown(up), 1) << "no key leaks to other controls while editing";
     EXPECT_EQ(boxText(), "0.1");
     env.frame->onKeyDown(ret);
@@ -212,7 +213,8 @@ TEST_F(TextEditTest, HostKeysGoIntoTheOpenBox) {
 
 TEST_F(TextEditTest, HostControlKeysCopyAndPaste) {
     env.click(CPoint(40, 65), kLeft);
-    VstKeyCode copy{'c', 0, 8}, paste{'v', 0, 8}, end{0, 9, 0};
+    CKeyCode copy{'c', CKey::none, kKeyControl}, paste{'v', CKey::none, kKeyControl},
+        end{0, CKey::end, 0};
     env.frame->onKeyDown(copy);
     EXPECT_EQ(platform::memory::clipboard(), "0.5");
     env.frame->onKeyDown(end);

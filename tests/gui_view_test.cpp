@@ -37,7 +37,7 @@ public:
     void mouse(CDrawContext*, CPoint& where) override {
         gLog.push_back(name + " mouse " + std::to_string(where.x) + "," + std::to_string(where.y));
     }
-    int32_t onKeyDown(VstKeyCode& k) override {
+    int32_t onKeyDown(CKeyCode& k) override {
         gLog.push_back(name + " key");
         return k.character == 'x' ? 1 : keyAnswer;
     }
@@ -353,7 +353,7 @@ TEST_F(Tree, KeysTryEditViewThenModalThenLastToFirst) {
     auto* b = new Probe(CRect(0, 0, 10, 10), kRedCColor, "b");
     frame->addView(a);
     frame->addView(b);
-    VstKeyCode k;
+    CKeyCode k;
     EXPECT_EQ(frame->onKeyDown(k), -1);
     EXPECT_EQ(gLog, (std::vector<std::string>{"b key", "a key"}));
     gLog.clear();

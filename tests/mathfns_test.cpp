@@ -1,7 +1,7 @@
 // The engine's sin and pow: correctly rounded where C libraries are not, exact where the result
 // is representable, the C library's answers in the special cases, and the same bits on every
 // platform (this program also runs under Wine, built for both Windows widths).
-#include "engine/mathfns.h"
+#include "core/mathfns.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Guards parameters and programs: the index/declared-order mapping, edits that stay in their
 // program, the factory bank bit for bit, names and the text scanner.
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 #include "hostkit/recording_host.h"
 
 #include <gtest/gtest.h>
@@ -59,16 +59,16 @@ TEST(Parameters, EditsStayInTheirProgram) {
     EXPECT_EQ(fx.getParameter(0), 0.05f);
     fx.setProgram(3);
     EXPECT_EQ(fx.getParameter(0), 0.7f);
-    EXPECT_EQ(fx.getPrograms()[3].values.lfoFreq, 0.7f);
+    EXPECT_EQ(fx.core().getPrograms()[3].values.lfoFreq, 0.7f);
 }
 
 TEST(Parameters, OutOfRangeIndicesChangeNothing) {
     Corvex fx(nullptr);
-    const ParamValues before = fx.currentValues();
+    const ParamValues before = fx.core().currentValues();
     fx.setParameter(14, 0.3f);
     fx.setParameter(-1, 0.3f);
     fx.setParameter(INT32_MAX, 0.3f);
-    const ParamValues after = fx.currentValues();
+    const ParamValues after = fx.core().currentValues();
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     char text[32];
     fx.getParameterName(14, text);

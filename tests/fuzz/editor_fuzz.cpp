@@ -3,7 +3,7 @@
 // edit boxes, drops of files and text, paints, parameter and program changes, and reopenings.
 // Properties: no crash or sanitizer report; every drag ends; closing the editor leaves no window
 // and no edit box alive.
-#include "editor/corvex_editor.h"
+#include "vst2/corvex_editor.h"
 #include "fuzz_input.h"
 #include "gui/frame.h"
 #include "plugin/plugin_factory.h"

@@ -1,7 +1,7 @@
 // Fuzz target: the number reader behind typed values (string2float) and the effect's value-to-
 // text helpers. Properties: a read value is finite and within 0-1, an unread one is left alone;
 // every text helper terminates its answer within the 9 bytes hosts give it and writes no further.
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 #include "fuzz_input.h"
 #include "host/audioeffect.h"
 

@@ -6,9 +6,9 @@
 //   editor-reference DIR
 #include "raster_cases.h"
 
-#include "editor/corvex_editor.h"
-#include "editor/knob_arc.h"
-#include "editor/label.h"
+#include "vst2/corvex_editor.h"
+#include "window/knob_arc.h"
+#include "window/label.h"
 #include "gui/control.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"

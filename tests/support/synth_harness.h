@@ -2,7 +2,7 @@
 // sets and blocks of a chosen size.
 #pragma once
 
-#include "engine/corvex.h"
+#include "vst2/corvex.h"
 
 #include <gtest/gtest.h>
 

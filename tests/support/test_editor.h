@@ -3,7 +3,7 @@
 // effect whose host answers only the version request.
 #pragma once
 
-#include "editor/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 #include "gui/frame.h"
 #include "hostkit/host_answers.h"
 

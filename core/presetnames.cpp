@@ -1,5 +1,5 @@
 // The factory program names. Programs 48-63 share one name.
-#include "engine/corvex.h"
+#include "core/params.h"
 
 namespace {
 const char kDefaultName[] = "default";

@@ -6,8 +6,8 @@
 // changes the output bits, so the casts below are deliberate.
 //
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
-#include "engine/corvex.h"
-#include "engine/mathfns.h"
+#include "core/mathfns.h"
+#include "core/synth.h"
 
 #include <algorithm>
 #include <bit>
@@ -75,11 +75,11 @@ double elapsedShare(float t, float reciprocal) {
 
 }  // namespace
 
-float Corvex::note2freq(int32_t note) {
+float CorvexSynth::note2freq(int32_t note) {
     return static_cast<float>(27.5 * mathfns::pow(kSemitone, static_cast<double>(note - 21)));
 }
 
-float Corvex::powint(float x, int32_t n) {
+float CorvexSynth::powint(float x, int32_t n) {
     float result = 1.0f;
     for (int64_t bit = 1; bit <= n; bit <<= 1) {
         if (n & bit) result = result * x;
@@ -90,73 +90,60 @@ float Corvex::powint(float x, int32_t n) {
 
 // ---- MIDI ------------------------------------------------------------------------------------
 
-int32_t Corvex::processEvents(VstEvents* events) {
-    if (!events) return 1;
-    // The host's list holds numEvents entries, more than the record's declared two: read it
-    // through a pointer, not by indexing that array.
-    const VstEvent* const* list = events->events;
-    for (int32_t i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = list[i];
-        if (!event || event->type != kVstMidiType) continue;
-        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
-        const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;
-        const int32_t data1 = midi->midiData[1] & 0x7F;
-        const int32_t data2 = midi->midiData[2] & 0x7F;
-        // An event cannot take effect before the block starts.
-        const int32_t delta = midi->deltaFrames > 0 ? midi->deltaFrames : 0;
+void CorvexSynth::midi(uint8_t statusByte, uint8_t byte1, uint8_t byte2, int32_t frame) {
+    const int status = statusByte & 0xF0;
+    const int32_t data1 = byte1 & 0x7F;
+    const int32_t data2 = byte2 & 0x7F;
+    // An event cannot take effect before the block starts.
+    const int32_t delta = frame > 0 ? frame : 0;
 
-        switch (status) {
-        case 0x90:
-            if (data2 > 0) {
-                noteOn(data1, data2, delta);
-                break;
-            }
-            [[fallthrough]];
-        case 0x80:
-            if (data1 == currentNote) noteOff(delta);
-            break;
-        case 0xB0:
-            if (data1 == 123 || data1 == 126) noteOff(delta);
-            break;
-        case 0xE0: {
-            const int32_t v = (data2 * 128 + data1) - 8192;
-            // The semitone ratio to the powers -4 and 4, rounded to floats.
-            constexpr float lower = 0.793700397f;
-            constexpr float upper = 1.2599213f;
-            if (v < 0)
-                pitchBend =
-                    static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
-            else
-                pitchBend =
-                    static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
+    switch (status) {
+    case 0x90:
+        if (data2 > 0) {
+            noteOn(data1, data2, delta);
             break;
         }
-        default: break;
-        }
+        [[fallthrough]];
+    case 0x80:
+        if (data1 == currentNote) noteOff(delta);
+        break;
+    case 0xB0:
+        if (data1 == 123 || data1 == 126) noteOff(delta);
+        break;
+    case 0xE0: {
+        const int32_t v = (data2 * 128 + data1) - 8192;
+        // The semitone ratio to the powers -4 and 4, rounded to floats.
+        constexpr float lower = 0.793700397f;
+        constexpr float upper = 1.2599213f;
+        if (v < 0)
+            pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
+        else pitchBend = static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
+        break;
     }
-    return 1;
+    default: break;
+    }
 }
 
-void Corvex::startAttack(float attack) {
+void CorvexSynth::startAttack(float attack) {
     envStage = kAttackStage;
     // Place the attack ramp where it already passes through the current level, so a new note
     // continues from the previous one instead of restarting from silence.
     const float levelTime = static_cast<float>(static_cast<double>(envLevel) * safe(attack));
-    const double counter = static_cast<double>(getSampleRate()) * static_cast<double>(levelTime);
+    const double counter = static_cast<double>(sampleRate) * static_cast<double>(levelTime);
     envCounter = (counter >= 0.0 && counter < 2147483647.0) ? static_cast<int32_t>(counter) : 0;
 }
 
-void Corvex::startRelease() {
+void CorvexSynth::startRelease() {
     envStage = kReleaseStage;
     envCounter = 0;
 }
 
-void Corvex::takePendingEvent() {
+void CorvexSynth::takePendingEvent() {
     pendingEvent = kNoEvent;
     pendingDelta = -1;
 }
 
-void Corvex::noteOn(int32_t note, int32_t /*velocity*/, int32_t delta) {
+void CorvexSynth::noteOn(int32_t note, int32_t /*velocity*/, int32_t delta) {
     currentNote = note;
     pendingDelta = delta;
     pendingEvent = kNoteOnEvent;
@@ -166,7 +153,7 @@ void Corvex::noteOn(int32_t note, int32_t /*velocity*/, int32_t delta) {
     }
 }
 
-void Corvex::noteOff(int32_t delta) {
+void CorvexSynth::noteOff(int32_t delta) {
     pendingDelta = delta;
     pendingEvent = kNoteOffEvent;
     if (delta == 0) {
@@ -177,7 +164,7 @@ void Corvex::noteOff(int32_t delta) {
 
 // ---- Tables ----------------------------------------------------------------------------------
 
-void Corvex::open() {
+void CorvexSynth::reset() {
     for (int i = 0; i < kTableSize; ++i) {
         const float x = static_cast<float>(i / 1024.0);
         sineTable[i] = static_cast<float>(
@@ -195,9 +182,9 @@ void Corvex::open() {
     invalidateDerived();
 }
 
-void Corvex::initShapedTable() { initShapedTable(safeValues(params.snapshot())); }
+void CorvexSynth::initShapedTable() { initShapedTable(safeValues(params.snapshot())); }
 
-void Corvex::initShapedTable(const ParamValues& p) {
+void CorvexSynth::initShapedTable(const ParamValues& p) {
     const float s = p.oscShap;
     if (derivedCaching && shapedKey.valid && sameBits(shapedKey.oscShap, s)) return;
     shapedKey = {derivedCaching, s};
@@ -213,10 +200,9 @@ void Corvex::initShapedTable(const ParamValues& p) {
     shapedTable[kTableSize] = shapedTable[0];
 }
 
-void Corvex::computePartialBank(const ParamValues& p, BlockValues& b) {
+void CorvexSynth::computePartialBank(const ParamValues& p, BlockValues& b) {
     const float oscHarm = p.oscHarm, oscDamp = p.oscDamp;
     const float lfoFreq = p.lfoFreq, lfoHarm = p.lfoHarm;
-    const float sampleRate = getSampleRate();
     const BankKey key{true, currentNote, pitchBend, sampleRate, oscHarm, oscDamp, lfoFreq, lfoHarm};
     if (derivedCaching && bankKey == key) {
         std::copy(std::begin(bank.oscStep), std::end(bank.oscStep), b.oscStep);
@@ -251,12 +237,14 @@ void Corvex::computePartialBank(const ParamValues& p, BlockValues& b) {
     }
 }
 
-Corvex::BlockValues Corvex::blockValues() { return blockValues(safeValues(params.snapshot())); }
+CorvexSynth::BlockValues CorvexSynth::blockValues() {
+    return blockValues(safeValues(params.snapshot()));
+}
 
-Corvex::BlockValues Corvex::blockValues(const ParamValues& p) {
+CorvexSynth::BlockValues CorvexSynth::blockValues(const ParamValues& p) {
     BlockValues b;
     computePartialBank(p, b);
-    b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(getSampleRate()));
+    b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(sampleRate));
     // Infinite for a time of 0 (or a subnormal one); the threshold test ends a stage of length
     // 0 before one is used, and elapsedShare gives 0 at a segment's first sample.
     b.invAttack = static_cast<float>(1.0 / static_cast<double>(p.attack));
@@ -273,14 +261,14 @@ Corvex::BlockValues Corvex::blockValues(const ParamValues& p) {
     return b;
 }
 
-void Corvex::invalidateDerived() {
+void CorvexSynth::invalidateDerived() {
     shapedKey.valid = false;
     lfoKey.valid = false;
     bankKey.valid = false;
     offsetsKey.valid = false;
 }
 
-void Corvex::updatePhaseOffsets(const ParamValues& p) {
+void CorvexSynth::updatePhaseOffsets(const ParamValues& p) {
     const float lfoPh = p.lfoPh;
     if (lfoPh == 1.0f) {
         // "Random": drawn once, at the first sounding block after the setting became Random.
@@ -298,7 +286,7 @@ void Corvex::updatePhaseOffsets(const ParamValues& p) {
         lfoPhaseOffset[i] = static_cast<float>(mathfns::fmod(i * phaseSpread, 1024.0));
 }
 
-void Corvex::buildLfoTable(const ParamValues& p) {
+void CorvexSynth::buildLfoTable(const ParamValues& p) {
     const auto sharpness = static_cast<int32_t>(49.0 * static_cast<double>(p.lfoShrp) + 1.0);
     const auto centre = static_cast<int32_t>(1024.0 * static_cast<double>(p.lfoCent));
     const float depthValue = p.lfoAmnt;
@@ -318,7 +306,7 @@ void Corvex::buildLfoTable(const ParamValues& p) {
     lfoTable[kTableSize] = lfoTable[0];
 }
 
-void Corvex::advanceEnvelope(int32_t s, const BlockValues& b) {
+void CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
     if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
         startAttack(b.attack);
         takePendingEvent();
@@ -374,7 +362,7 @@ void Corvex::advanceEnvelope(int32_t s, const BlockValues& b) {
     if (envStage != kReleaseStage) releaseLevel = envLevel;
 }
 
-void Corvex::drawGate(int partial, float lfoRand) {
+void CorvexSynth::drawGate(int partial, float lfoRand) {
     if (lfoRand > 0.0f) {
         const float r = static_cast<float>(random.next() / 32767.0);
         partialGate[partial] = lfoRand > r ? 0.0f : 1.0f;
@@ -387,7 +375,7 @@ void Corvex::drawGate(int partial, float lfoRand) {
 // and store each partial's product (w x m) x amplitude in product[0..kLanes). Four partials
 // go side by side; only the random gate draws, which must happen in partial order, take a
 // scalar path, and only when some LFO completes a cycle.
-void Corvex::renderPartials(double* product, const BlockValues& b) {
+void CorvexSynth::renderPartials(double* product, const BlockValues& b) {
     alignas(16) int32_t oscIndex[kLanes];
     alignas(16) int32_t lfoIndex[kLanes];
     const __m128 cycle = _mm_set1_ps(1024.0f);
@@ -438,17 +426,9 @@ void Corvex::renderPartials(double* product, const BlockValues& b) {
 
 // ---- Rendering -------------------------------------------------------------------------------
 
-void Corvex::process(float** inputs, float** outputs, int32_t sampleFrames) {
-    processReplacing(inputs, outputs, sampleFrames);
-}
+void CorvexSynth::render(float* out1, float* out2, int32_t sampleFrames) {
+    if (!out1 || !out2 || sampleFrames <= 0) return;
 
-void Corvex::processReplacing(float** /*inputs*/, float** outputs, int32_t sampleFrames) {
-    if (!outputs || sampleFrames <= 0) return;
-    float* out1 = outputs[0];
-    float* out2 = outputs[1];
-    if (!out1 || !out2) return;
-
-    const float sampleRate = getSampleRate();
     if (!usableSampleRate(sampleRate)) {
         for (int32_t s = 0; s < sampleFrames; ++s) out1[s] = out2[s] = 0.0f;
         return;

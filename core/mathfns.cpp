@@ -5,7 +5,7 @@
 // Dekker's two-product with Veltkamp splitting); they need round-to-nearest doubles without
 // excess precision and without fused multiply-adds, which is how every target is compiled. The
 // tables are computed by the compiler from the same operations, so no platform's library enters.
-#include "engine/mathfns.h"
+#include "core/mathfns.h"
 
 #include <array>
 #include <bit>

@@ -1,5 +1,5 @@
 // CLabel: box, outline, centred text; the drop text.
-#include "editor/label.h"
+#include "window/label.h"
 
 #include "gui/drawcontext.h"
 

@@ -1,50 +1,32 @@
-// Corvex: the monophonic texture synthesizer effect. Thirty partials read one shaped wave table,
-// each scaled by its own LFO, under a linear ADSR envelope; fourteen parameters, 64 programs.
+// CorvexSynth: the monophonic texture synthesizer with no plug-in format in it. Thirty partials
+// read one shaped wave table, each scaled by its own LFO, under a linear ADSR envelope; fourteen
+// parameters, a bank of 64 programs. Each face (a plug-in format, the standalone) owns one and
+// translates its host's calls into these.
 //
-// Threads. Hosts render on an audio thread and change parameters from their user-interface
-// thread (or from automation on either), so the calls fall in two groups:
-// - Audio thread only, one at a time: processReplacing, process, processEvents, and
-//   setSampleRate / setBlockSize / open / suspend / resume while the effect is not rendering.
-// - Any thread, at any time, also while a block renders: setParameter, getParameter,
-//   getParameterName / Label / Display.
-// - Program selection and program names (setProgram, setCurProgram, setProgramName,
-//   getProgramName, getProgramNameIndexed) may come from any thread while a block renders, but
-//   hosts make them one at a time, as they make every dispatcher request outside the audio path.
-// What the engine guarantees: the fourteen current values are atomics, so each change is handed
-// over whole, without a data race. A block renders from one consistent snapshot of them, taken
-// when it starts; a change made while a block renders is heard from the next block. Changes
-// made between blocks are heard exactly as if a single thread had made them.
+// Threads. The calls fall in three groups:
+// - Audio thread only, one at a time: midi, render, and setSampleRate / setBlockSize / reset
+//   while nothing renders.
+// - Any thread, at any time, also while a block renders: setParameter, getParameter and the
+//   parameter texts.
+// - Program selection and names (setProgram, setProgramName, getProgramName,
+//   getProgramNameIndexed): any thread while a block renders, but one such call at a time.
+// The fourteen current values are atomics, so each change is handed over whole, without a data
+// race. A block renders from one consistent snapshot of them, taken when it starts; a change made
+// while a block renders is heard from the next block. Changes made between blocks are heard
+// exactly as if a single thread had made them. Nothing here allocates after construction, locks,
+// or makes a system call on the audio path.
 #pragma once
 
-#include "host/audioeffectx.h"
+#include "core/params.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
-enum CorvexParam : int32_t {
-    kLfoFreq = 0,
-    kLfoHarm,
-    kOscHarm,
-    kLfoShrp,
-    kLfoCent,
-    kLfoPh,
-    kLfoAmnt,
-    kOscDamp,
-    kAttack,
-    kDecay,
-    kSustain,
-    kRelease,
-    kLfoRand,
-    kOscShap,
-    kNumParams
-};
-
-constexpr int32_t kNumPrograms = 64;
 constexpr int kNumPartials = 30;
 // Per-partial arrays are padded to whole vector lanes; the padding never reaches the output.
 constexpr int kLanes = 32;
 constexpr int kTableSize = 1024;
-constexpr int kProgramNameSize = 24;
 
 // The fourteen values grouped by function: the order of the current values and of a program.
 struct ParamValues {
@@ -68,12 +50,9 @@ struct ParamValues {
     const float* field(int32_t index) const { return const_cast<ParamValues*>(this)->field(index); }
 };
 
-// Parameter indices in the order their fields are declared.
-extern const int32_t kDeclaredOrder[kNumParams];
-
-// The effect's fourteen current values, in declared order, as relaxed atomics: written by
-// setParameter from any thread and read by the render loop once per block. Relaxed order is
-// enough because each value stands alone; on x86 the loads and stores are plain moves.
+// The fourteen current values, in declared order, as relaxed atomics: written by setParameter
+// from any thread and read by the render loop once per block. Relaxed order is enough because
+// each value stands alone; on x86 the loads and stores are plain moves.
 class CurrentValues {
 public:
     CurrentValues() = default;
@@ -107,16 +86,8 @@ struct Program {
     char name[kProgramNameSize];
 };
 
-// Factory bank: 64 x 14 values in parameter-index order, and the 64 names.
-extern const float presets[kNumPrograms * kNumParams];
-extern const char* const prognames[kNumPrograms];
-
-// Reads a leading decimal number as a "%f" scan does and stores it clamped to 0-1; a text with
-// no number leaves `value` as it was. Returns whether a number was read.
-bool string2float(const char* text, float& value);
-
-// The generator behind the effect's random draws: the classic C library sequence, 0-32767,
-// one per effect instance so instances never disturb each other and renders repeat exactly.
+// The generator behind the synth's random draws: the classic C library sequence, 0-32767, one per
+// instance so instances never disturb each other and renders repeat exactly.
 class RandomGenerator {
 public:
     int next() {
@@ -129,47 +100,56 @@ public:
 enum EnvStage : int32_t { kAttackStage = 1, kDecayStage, kSustainStage, kReleaseStage, kIdleStage };
 enum PendingEvent : int32_t { kNoEvent = 0, kNoteOnEvent = 1, kNoteOffEvent = 2 };
 
-// Makes the editor of a new effect (which registers itself with it), or null for none. The
-// plug-in's factory supplies it: the engine itself knows nothing of windows.
-using EditorFactory = AEffEditor* (*)(AudioEffect* effect);
-
-class Corvex : public AudioEffectX {
+class CorvexSynth {
 public:
-    // The editor is made last, once the effect is complete (none without a factory).
-    explicit Corvex(audioMasterCallback audioMaster, EditorFactory makeEditor = nullptr);
-    ~Corvex() override;
-    // The effect owns its program bank and its editor by raw pointer: a copy would free both
-    // twice, and the editor is bound to this one object.
-    Corvex(const Corvex&) = delete;
-    Corvex& operator=(const Corvex&) = delete;
-    Corvex(Corvex&&) = delete;
-    Corvex& operator=(Corvex&&) = delete;
+    // The bank is filled from the factory programs and the current values are program 0's.
+    CorvexSynth();
+    ~CorvexSynth();
+    // Owns its bank by pointer: a copy would free it twice.
+    CorvexSynth(const CorvexSynth&) = delete;
+    CorvexSynth& operator=(const CorvexSynth&) = delete;
 
-    void setParameter(int32_t index, float value) override;
-    float getParameter(int32_t index) override;
-    void process(float** inputs, float** outputs, int32_t sampleFrames) override;
-    void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
-    void open() override;
-    void setProgram(int32_t program) override;
-    void setProgramName(char* name) override;
-    void getProgramName(char* name) override;
-    void getParameterLabel(int32_t index, char* label) override;
-    void getParameterDisplay(int32_t index, char* text) override;
-    void getParameterName(int32_t index, char* text) override;
-    void setBlockSize(int32_t blockSize) override;
-    void suspend() override;
-    void resume() override;
-    int32_t processEvents(VstEvents* events) override;
-    bool string2parameter(int32_t index, char* text) override;
-    bool getProgramNameIndexed(int32_t category, int32_t index, char* text) override;
-    bool getEffectName(char* name) override;
-    bool getVendorString(char* text) override;
-    bool getProductString(char* text) override;
-    int32_t vendorSpecific(int32_t lArg1, intptr_t lArg2, void* ptrArg, float floatArg) override;
-    int32_t canDo(char* text) override;
-    bool keysRequired() override;
-    virtual void setCurProgram();
+    // ---- Set-up (audio thread, nothing rendering) ----
+    void setSampleRate(float rate) { sampleRate = rate; }
+    float getSampleRate() const { return sampleRate; }
+    // Kept for faces that report it; the engine renders any frame count it is given.
+    void setBlockSize(int32_t size) { blockSize = size; }
+    int32_t getBlockSize() const { return blockSize; }
+    // Builds the fixed tables and puts the oscillators at rest: before the first render.
+    void reset();
 
+    // ---- Parameters (any thread) ----
+    // Stores the value as given (no clamping: the engine reads it made safe) in the current values
+    // and in the current program. False for an index outside 0-13.
+    bool setParameter(int32_t index, float value);
+    float getParameter(int32_t index) const { return params.load(index); }
+    ParamValues currentValues() const { return params.snapshot(); }
+
+    // ---- Programs (one call at a time) ----
+    // Makes program the current one and its values the current values. False (nothing changes)
+    // for a program outside 0-63.
+    bool setProgram(int32_t program);
+    int32_t getProgram() const;
+    // At most 23 characters are kept; null is ignored.
+    void setProgramName(const char* name);
+    // Writes the current program's name into name (kProgramNameSize bytes); "" without a bank.
+    void getProgramName(char* name) const;
+    // A program's name by index, for hosts listing the bank; "Init" programs are numbered.
+    bool getProgramNameIndexed(int32_t index, char* text) const;
+    const Program* getPrograms() const { return programs; }
+
+    // ---- MIDI (audio thread, before the render of the block it belongs to) ----
+    // One channel message: note on and off (any channel), all-notes-off and all-sound-off
+    // (controllers 123 and 126) and pitch bend (+-4 semitones); others are ignored. frame is the
+    // offset in the coming block; negative counts as 0. Data bytes are read as 7-bit values.
+    void midi(uint8_t status, uint8_t data1, uint8_t data2, int32_t frame);
+
+    // ---- Audio (audio thread) ----
+    // Writes frames samples of the voice into left and right (the same values); nothing when a
+    // pointer is null or frames <= 0. An unusable sample rate gives silence.
+    void render(float* left, float* right, int32_t frames);
+
+    // ---- For tests and tools ----
     void noteOn(int32_t note, int32_t velocity, int32_t delta);
     void noteOff(int32_t delta);
     static float note2freq(int32_t note);
@@ -190,7 +170,7 @@ public:
         float attack, decay, sustain, release;
         float lfoRand, lfoAmnt;
     };
-    // From a fresh snapshot of the current values (for tests and tools).
+    // From a fresh snapshot of the current values.
     BlockValues blockValues();
 
     // Derived tables and steps are kept until one of their inputs changes (on by default);
@@ -200,9 +180,6 @@ public:
         invalidateDerived();
     }
 
-    // Read-only views for tests and tools.
-    const Program* getPrograms() const { return programs; }
-    ParamValues currentValues() const { return params.snapshot(); }
     int32_t getCurrentNote() const { return currentNote; }
     float getPitchBend() const { return pitchBend; }
     float getEnvLevel() const { return envLevel; }
@@ -215,12 +192,6 @@ public:
     const float* getUnipolarTable() const { return unipolarTable; }
     const float* getLfoTable() const { return lfoTable; }
     const float* getLfoPhaseOffsets() const { return lfoPhaseOffset; }
-
-    // Text answers to the host never exceed this many bytes, terminator included.
-    static constexpr std::size_t kMaxTextBytes = 24;
-    // Parameter names, labels and display texts: the host interface's 8 characters and the
-    // terminator, since hosts size their buffers for that.
-    static constexpr std::size_t kMaxParamTextBytes = 9;
 
 private:
     // Every derivation below reads `p`, the block's snapshot with each value made safe.
@@ -238,8 +209,11 @@ private:
     void invalidateDerived();
 
     Program* programs = nullptr;
+    int32_t curProgram = 0;  // through atomic_ref: parameter writes read it from any thread
     CurrentValues params;
     RandomGenerator random;
+    float sampleRate = 44100.0f;
+    int32_t blockSize = 1024;
 
     // Engine state, in the order the render loop's description gives it.
     float envLevel = 0.0f;

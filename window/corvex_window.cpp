@@ -1,13 +1,12 @@
-// CorvexEditor: the layout, the binding of knobs and fields to the effect's parameters, and the
-// hand-over of changes made on other threads.
-#include "editor/corvex_editor.h"
+// CorvexWindow: the layout, the binding of knobs and fields to the controller's parameters, and
+// the hand-over of changes made on other threads.
+#include "window/corvex_window.h"
 
-#include "editor/knob_arc.h"
-#include "editor/label.h"
+#include "core/params.h"
 #include "gui/bitmap.h"
-#include "gui/frame.h"
 #include "gui/textedit.h"
-#include "host/audioeffect.h"
+#include "window/knob_arc.h"
+#include "window/label.h"
 
 #include <cstdio>
 
@@ -35,19 +34,14 @@ struct Place {
 };
 
 // In creation order. Knobs: tag = index; fields: tag = index + 100; labels sit under the knob.
-constexpr Place kKnobPlaces[CorvexEditor::kNumParams] = {
+constexpr Place kKnobPlaces[CorvexWindow::kNumParams] = {
     {2, 0.1f, 0.2f}, {0, 0.3f, 0.2f},  {1, 0.5f, 0.2f},  {5, 0.7f, 0.2f},  {12, 0.9f, 0.2f},
     {7, 0.1f, 0.5f}, {13, 0.3f, 0.5f}, {4, 0.5f, 0.5f},  {6, 0.7f, 0.5f},  {3, 0.9f, 0.5f},
     {8, 0.2f, 0.8f}, {9, 0.4f, 0.8f},  {10, 0.6f, 0.8f}, {11, 0.8f, 0.8f},
 };
 
-// Per parameter index: the label text and the arc colour of its group.
-constexpr const char* kLabelTexts[CorvexEditor::kNumParams] = {
-    "LFO Frequency", "LFO Harmonicity", "Osc Harmonicity", "LFO Sharpness", "LFO Center",
-    "LFO Phase",     "LFO Amount",      "Harmonic Damp",   "Attack",        "Decay",
-    "Sustain",       "Release",         "LFO Randomness",  "Osc Shaping",
-};
-constexpr uint32_t kArcColors[CorvexEditor::kNumParams] = {
+// Per parameter index: the arc colour of its group. The labels are the parameters' long names.
+constexpr uint32_t kArcColors[CorvexWindow::kNumParams] = {
     kLfoArc,      kLfoArc,      kOscillatorArc, kLfoArc,        kLfoArc,
     kLfoArc,      kLfoArc,      kOscillatorArc, kEnvelopeArc,   kEnvelopeArc,
     kEnvelopeArc, kEnvelopeArc, kLfoArc,        kOscillatorArc,
@@ -69,45 +63,36 @@ CRect placed(int32_t w, int32_t h, float fx, float fy, int32_t frameWidth, int32
     return r;
 }
 
-bool isParameter(int32_t index) { return index >= 0 && index < CorvexEditor::kNumParams; }
+bool isParameter(int32_t index) { return index >= 0 && index < CorvexWindow::kNumParams; }
+
+// The fields' own conversion of a typed text: a leading number, clamped to 0-1.
+void typedValue(char* text, float& value) { string2float(text, value); }
 
 // The parameter of a text field's tag, or -1 for any other tag (negative ones included).
 int32_t fieldParameter(int32_t tag) {
-    return tag >= CorvexEditor::kFieldTagBase &&
-                   tag < CorvexEditor::kFieldTagBase + CorvexEditor::kNumParams
-               ? tag - CorvexEditor::kFieldTagBase
+    return tag >= CorvexWindow::kFieldTagBase &&
+                   tag < CorvexWindow::kFieldTagBase + CorvexWindow::kNumParams
+               ? tag - CorvexWindow::kFieldTagBase
                : -1;
 }
 
 }  // namespace
 
-CorvexEditor::CorvexEditor(AudioEffect* effect, const CorvexEditorHooks& hooks)
-    : AEffGUIEditor(effect), hooks(hooks) {
-    rect.top = 0;
-    rect.left = 0;
-    rect.bottom = kHeight;
-    rect.right = kWidth;
-    frame = nullptr;
-}
+CorvexWindow::CorvexWindow(EditController& controller, gui::CFrameOwner& shell)
+    : controller(controller), shell(shell) {}
 
-// The effect closes an open window before it deletes its editor; this covers an editor deleted
-// any other way, so that no window or window-system connection outlives it. close() here is
-// this class's own, as intended: the frame was built by this class.
-CorvexEditor::~CorvexEditor() {
-    if (frame) CorvexEditor::close();
-}
+// No frame outlives its owner: the frame calls back into this object.
+CorvexWindow::~CorvexWindow() { close(); }
 
-bool CorvexEditor::onUserInterfaceThread() const {
+bool CorvexWindow::onUserInterfaceThread() const {
     return uiThread.load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
-int32_t CorvexEditor::open(void* ptr) {
+bool CorvexWindow::open(void* ptr) {
     // A second open without a close (hosts do it after rebuilding their own window) gets a fresh
     // window in the parent it names; the first one, whose parent may be gone, is closed first.
     if (frame) close();
-    AEffGUIEditor::open(ptr);
     uiThread.store(std::this_thread::get_id(), std::memory_order_release);
-    setKnobMode(0);
 
     auto* background = new gui::CBitmap(kBackgroundBitmap);
     const int32_t width = background->isLoaded() ? background->getWidth() : kWidth;
@@ -119,7 +104,7 @@ int32_t CorvexEditor::open(void* ptr) {
     if (!frame->getSystemWindow()) {
         // No usable parent or no window system: say so instead of reporting a window nobody sees.
         close();
-        return 0;
+        return false;
     }
 
     auto* panel = new gui::CViewContainer(CRect(6, 4, width - 6, height - 4), frame, nullptr);
@@ -136,7 +121,7 @@ int32_t CorvexEditor::open(void* ptr) {
     }
     for (const Place& p : kKnobPlaces) {
         auto* label = new CLabel(placed(85, 12, p.fx, kLabelRows[rowOf(p.fy)], width, height),
-                                 kLabelTexts[p.index]);
+                                 kParamInfo[p.index].longName);
         label->setFont(gui::kFontSmaller);
         label->setFontColor(gui::kBlackCColor);
         label->setBackColor(kGrey160CColor);
@@ -150,7 +135,7 @@ int32_t CorvexEditor::open(void* ptr) {
         field->setFont(gui::kFontSmaller);
         field->setFontColor(gui::kBlackCColor);
         field->setBackColor(kGrey160CColor);
-        field->setString2FloatConvert(hooks.string2float);
+        field->setString2FloatConvert(&typedValue);
         frame->addView(field);
         textFields[p.index] = field;
     }
@@ -167,17 +152,15 @@ int32_t CorvexEditor::open(void* ptr) {
     maker->setBackColor(kGrey200CColor);
     frame->addView(maker);
 
-    // Every current value is shown below: what other threads recorded until now is in it. Only
-    // the window learns them; the effect's values, program and program name stay untouched.
+    // Every current value is shown next: what other threads recorded until now is in it. Only
+    // the window learns them; the synth's values, program and program name stay untouched.
     pending.store(0, std::memory_order_release);
-    if (effect)
-        for (int32_t index = 0; index < kNumParams; ++index)
-            setParameter(index, effect->getParameter(index));
+    controller.resendValues();
     frame->setDirty(true);
-    return 1;
+    return true;
 }
 
-void CorvexEditor::close() {
+void CorvexWindow::close() {
     if (!frame) return;
     // Not delete: a host may close the window from inside the frame's own event handling (its
     // idle answer during a knob drag); the frame then ends itself once that has unwound.
@@ -185,61 +168,37 @@ void CorvexEditor::close() {
     frame = nullptr;
 }
 
-void CorvexEditor::idle() {
-    if (inIdle) return;
-    if (frame && onUserInterfaceThread()) applyPending();
-    AEffGUIEditor::idle();
+bool CorvexWindow::idle() {
+    if (!frame || !onUserInterfaceThread()) return false;
+    const uint32_t mask = pending.exchange(0, std::memory_order_acq_rel);
+    for (int32_t index = 0; index < kNumParams; ++index)
+        if (mask & (1u << index))
+            showParameter(index, latest[index].load(std::memory_order_relaxed));
+    return mask != 0;
 }
 
-// Host keys reach only the view being edited: an open text field's box (hosts that keep the
-// keyboard type into it this way) or the knob clicked last (its arrow keys); no other view. The
-// answer is that view's, so a host does not act on a key a view took.
-int32_t CorvexEditor::onKeyDown(VstKeyCode& keyCode) {
-    gui::CView* view = frame ? frame->getEditView() : nullptr;
-    if (!view) return -1;
-    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
-    return view->onKeyDown(k);
-}
-
-int32_t CorvexEditor::onKeyUp(VstKeyCode& keyCode) {
-    gui::CView* view = frame ? frame->getEditView() : nullptr;
-    if (!view) return -1;
-    gui::VstKeyCode k{keyCode.character, keyCode.virt, keyCode.modifier};
-    return view->onKeyUp(k);
-}
-
-void CorvexEditor::setParameter(int32_t index, float value) {
+bool CorvexWindow::setParameter(int32_t index, float value) {
     if (!onUserInterfaceThread()) {
         // Never touch a view from here: the user-interface thread may be drawing it.
         if (isParameter(index)) {
             latest[index].store(value, std::memory_order_relaxed);
             pending.fetch_or(1u << index, std::memory_order_release);
         }
-        return;
+        return false;
     }
-    if (!frame) return;
+    if (!frame) return false;
     if (isParameter(index)) {
         // Shown now: an older value recorded from another thread must not follow it.
         pending.fetch_and(~(1u << index), std::memory_order_acq_rel);
         showParameter(index, value);
     }
-    postUpdate();
+    return true;
 }
 
-void CorvexEditor::applyPending() {
-    uint32_t mask = pending.exchange(0, std::memory_order_acq_rel);
-    if (!mask) return;
-    for (int32_t index = 0; index < kNumParams; ++index)
-        if (mask & (1u << index))
-            showParameter(index, latest[index].load(std::memory_order_relaxed));
-    postUpdate();
-}
-
-void CorvexEditor::showParameter(int32_t index, float received) {
-    if (!effect) return;
+void CorvexWindow::showParameter(int32_t index, float received) {
     char text[gui::kTextBufferSize];
     std::snprintf(text, sizeof text, "%0.6f", static_cast<double>(received));
-    const float current = effect->getParameter(index);
+    const float current = controller.getParameter(index);
     if (CKnobArc* knob = knobs[index]) knob->setValue(current);
     if (gui::CTextEdit* field = textFields[index]) {
         field->setValue(current);
@@ -247,9 +206,9 @@ void CorvexEditor::showParameter(int32_t index, float received) {
     }
 }
 
-void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* control) {
+void CorvexWindow::valueChanged(gui::CDrawContext* context, gui::CControl* control) {
     // A control of a closed window that is still unwinding (a drag cut short) changes nothing.
-    if (!frame || !control || !effect || control->getParent() != frame) return;
+    if (!frame || !control || control->getParent() != frame) return;
     const int32_t tag = control->getTag();
     if (fieldParameter(tag) >= 0) {
         auto* field = dynamic_cast<gui::CTextEdit*>(control);
@@ -257,7 +216,7 @@ void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* contr
             char typed[gui::kTextBufferSize];
             field->getText(typed);
             float v = field->getValue();
-            if (hooks.string2float) hooks.string2float(typed, v);
+            string2float(typed, v);
             field->setValue(v);
         }
     }
@@ -269,29 +228,29 @@ void CorvexEditor::valueChanged(gui::CDrawContext* context, gui::CControl* contr
         if (gui::CTextEdit* partner = textFields[tag]) {
             partner->setValue(value);
             partner->setText(text);
-            effect->setParameter(tag, value);
+            controller.setParameterFromUser(tag, value);
         }
     } else if (const int32_t index = fieldParameter(tag); index >= 0) {
         if (CKnobArc* partner = knobs[index]) {
             partner->setValue(value);
-            effect->setParameter(index, value);
+            controller.setParameterFromUser(index, value);
             if (context) partner->update(context);
         }
     }
-    if (isParameter(tag)) effect->setParameter(tag, value);
+    if (isParameter(tag)) controller.setParameterFromUser(tag, value);
     else if (const int32_t index = fieldParameter(tag); index >= 0)
-        effect->setParameter(index, value);
+        controller.setParameterFromUser(index, value);
     else if (context) control->update(context);
 }
 
-CKnobArc* CorvexEditor::getKnob(int32_t index) const {
+CKnobArc* CorvexWindow::getKnob(int32_t index) const {
     return frame && isParameter(index) ? knobs[index] : nullptr;
 }
 
-gui::CTextEdit* CorvexEditor::getTextField(int32_t index) const {
+gui::CTextEdit* CorvexWindow::getTextField(int32_t index) const {
     return frame && isParameter(index) ? textFields[index] : nullptr;
 }
 
-CLabel* CorvexEditor::getLabel(int32_t index) const {
+CLabel* CorvexWindow::getLabel(int32_t index) const {
     return frame && isParameter(index) ? labels[index] : nullptr;
 }

@@ -1,5 +1,5 @@
 // CKnobArc: the arc drawing, one fresh off-screen surface per drawing.
-#include "editor/knob_arc.h"
+#include "window/knob_arc.h"
 
 #include "gui/drawcontext.h"
 

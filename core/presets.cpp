@@ -1,5 +1,5 @@
 // The factory bank: 64 programs of fourteen values each, in parameter-index order.
-#include "engine/corvex.h"
+#include "core/params.h"
 
 // clang-format off
 const float presets[kNumPrograms * kNumParams] = {

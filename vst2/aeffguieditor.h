@@ -4,8 +4,12 @@
 // it, calls its open first and then builds the frame.
 #pragma once
 
-#include "host/aeffeditor.h"
 #include "gui/frame.h"
+#include "host/aeffeditor.h"
+
+// A host's key as the toolkit's: the named keys the toolkit uses, the keypad, the modifiers
+// (Shift; the two control keys as Control; Alternate as Alt). Other named keys come as unknown.
+gui::CKeyCode toToolkitKey(const VstKeyCode& key);
 
 class AEffGUIEditor : public AEffEditor, public gui::CFrameOwner {
 public:

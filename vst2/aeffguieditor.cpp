@@ -1,5 +1,5 @@
 // AEffGUIEditor: the editor base on top of the toolkit.
-#include "editor/aeffguieditor.h"
+#include "vst2/aeffguieditor.h"
 
 #include "host/audioeffectx.h"
 
@@ -38,21 +38,50 @@ int32_t AEffGUIEditor::setKnobMode(int val) {
     return 1;
 }
 
-namespace {
-gui::VstKeyCode toGui(const VstKeyCode& k) {
-    return gui::VstKeyCode{k.character, k.virt, k.modifier};
+gui::CKeyCode toToolkitKey(const VstKeyCode& k) {
+    gui::CKeyCode key;
+    key.character = k.character;
+    if (k.modifier & 1) key.modifiers |= gui::kKeyShift;
+    if (k.modifier & 2) key.modifiers |= gui::kKeyAlt;
+    if (k.modifier & (4 | 8)) key.modifiers |= gui::kKeyControl;
+    using gui::CKey;
+    switch (k.virt) {
+    case 0: key.key = CKey::none; break;
+    case 1: key.key = CKey::backspace; break;
+    case 4: key.key = CKey::returnKey; break;
+    case 6: key.key = CKey::escape; break;
+    case 7: key.key = CKey::space; break;
+    case 9: key.key = CKey::end; break;
+    case 10: key.key = CKey::home; break;
+    case 11: key.key = CKey::left; break;
+    case 12: key.key = CKey::up; break;
+    case 13: key.key = CKey::right; break;
+    case 14: key.key = CKey::down; break;
+    case 19: key.key = CKey::enter; break;
+    case 22: key.key = CKey::del; break;
+    case 34: key.key = CKey::keypadMultiply; break;
+    case 35: key.key = CKey::keypadAdd; break;
+    case 37: key.key = CKey::keypadSubtract; break;
+    case 38: key.key = CKey::keypadDecimal; break;
+    case 39: key.key = CKey::keypadDivide; break;
+    default:
+        key.key = k.virt >= 24 && k.virt <= 33
+                      ? static_cast<CKey>(static_cast<int32_t>(CKey::keypad0) + (k.virt - 24))
+                      : CKey::unknown;
+        break;
+    }
+    return key;
 }
-}  // namespace
 
 int32_t AEffGUIEditor::onKeyDown(VstKeyCode& keyCode) {
     if (!frame) return -1;
-    gui::VstKeyCode k = toGui(keyCode);
+    gui::CKeyCode k = toToolkitKey(keyCode);
     return frame->onKeyDown(k);
 }
 
 int32_t AEffGUIEditor::onKeyUp(VstKeyCode& keyCode) {
     if (!frame) return -1;
-    gui::VstKeyCode k = toGui(keyCode);
+    gui::CKeyCode k = toToolkitKey(keyCode);
     return frame->onKeyUp(k);
 }
 
