@@ -1,0 +1,129 @@
+// Guards the VST2 face against adding to or taking from the sound: every factory program played
+// through the core directly and through the built corvex.so's record (program, note on, bend,
+// note off at frame offsets, blocks of odd sizes) gives the same samples, bit for bit; and the
+// face's answers about parameters and programs are the core's facts.
+#include "core/params.h"
+#include "core/synth.h"
+#include "hostkit/plugin.h"
+#include "hostkit/host_answers.h"
+#include "support/record_calls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kTotal = kRate;        // one second
+constexpr int kRelease = kRate / 2;  // note off half-way
+constexpr int kBlocks[] = {1, 63, 256, 1000};
+
+struct Message {
+    int32_t at;  // absolute frame
+    uint8_t status, data1, data2;
+};
+// The same score for both: a note, a bend, the release.
+const std::vector<Message> kScore = {
+    {0, 0x90, 60, 100}, {7000, 0xE0, 0x00, 0x50}, {kRelease + 17, 0x80, 60, 0}};
+
+int blockAt(int n) { return kBlocks[n % 4]; }
+
+std::vector<float> throughCore(int program) {
+    CorvexSynth synth;
+    synth.setSampleRate(static_cast<float>(kRate));
+    synth.reset();
+    synth.setProgram(program);
+    std::vector<float> left(kTotal), right(kTotal);
+    for (int pos = 0, n = 0; pos < kTotal; ++n) {
+        const int len = std::min(blockAt(n), kTotal - pos);
+        for (const Message& m : kScore)
+            if (m.at >= pos && m.at < pos + len) synth.midi(m.status, m.data1, m.data2, m.at - pos);
+        synth.render(left.data() + pos, right.data() + pos, len);
+        pos += len;
+    }
+    EXPECT_EQ(std::memcmp(left.data(), right.data(), left.size() * sizeof(float)), 0);
+    return left;
+}
+
+std::vector<float> throughFace(const hostkit::Library& plugin, int program) {
+    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
+    if (!e) return {};
+    dispatch(e, effOpen);
+    dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
+    dispatch(e, effMainsChanged, 0, 1);
+    dispatch(e, effSetProgram, 0, program);
+    std::vector<float> left(kTotal), right(kTotal);
+    for (int pos = 0, n = 0; pos < kTotal; ++n) {
+        const int len = std::min(blockAt(n), kTotal - pos);
+        std::vector<VstMidiEvent> events;
+        for (const Message& m : kScore) {
+            if (m.at < pos || m.at >= pos + len) continue;
+            VstMidiEvent ev{};
+            ev.type = kVstMidiType;
+            ev.byteSize = sizeof ev;
+            ev.deltaFrames = m.at - pos;
+            ev.midiData[0] = static_cast<char>(m.status);
+            ev.midiData[1] = static_cast<char>(m.data1);
+            ev.midiData[2] = static_cast<char>(m.data2);
+            events.push_back(ev);
+        }
+        if (!events.empty()) {
+            std::vector<unsigned char> storage(sizeof(VstEvents) +
+                                               events.size() * sizeof(VstEvent*));
+            auto* list = reinterpret_cast<VstEvents*>(storage.data());
+            list->numEvents = static_cast<int32_t>(events.size());
+            VstEvent** slots = list->events;
+            for (size_t i = 0; i < events.size(); ++i)
+                slots[i] = reinterpret_cast<VstEvent*>(&events[i]);
+            dispatch(e, effProcessEvents, 0, 0, list);
+        }
+        float* outputs[2] = {left.data() + pos, right.data() + pos};
+        e->processReplacing(e, nullptr, outputs, len);
+        pos += len;
+    }
+    dispatch(e, effClose);
+    return left;
+}
+
+}  // namespace
+
+TEST(CoreAndFace, EveryProgramSoundsTheSameThroughTheCoreAndThroughTheVst2Face) {
+    hostkit::Library plugin{CORVEX_PLUGIN_PATH};
+    ASSERT_NE(plugin.entry(), nullptr);
+    for (int program = 0; program < kNumPrograms; ++program) {
+        SCOPED_TRACE(program);
+        const std::vector<float> core = throughCore(program);
+        const std::vector<float> face = throughFace(plugin, program);
+        ASSERT_EQ(face.size(), core.size());
+        ASSERT_EQ(std::memcmp(core.data(), face.data(), core.size() * sizeof(float)), 0);
+        float peak = 0.0f;
+        for (float v : core) peak = std::max(peak, std::abs(v));
+        EXPECT_GT(peak, 0.0f) << "a silent program compares nothing";
+    }
+}
+
+TEST(CoreAndFace, TheFaceAnswersWithTheCoresFacts) {
+    hostkit::Library plugin{CORVEX_PLUGIN_PATH};
+    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->numParams, kNumParams);
+    EXPECT_EQ(e->numPrograms, kNumPrograms);
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        EXPECT_EQ(dispatchText(e, effGetParamName, i), kParamInfo[i].name);
+        EXPECT_EQ(e->getParameter(e, i), defaultValue(i)) << "a new instance plays program 0";
+        char expected[16];
+        formatParameter(i, defaultValue(i), expected, 9);
+        EXPECT_EQ(dispatchText(e, effGetParamDisplay, i), expected);
+    }
+    for (int32_t p = 0; p < kNumPrograms; ++p) {
+        const FactoryProgram f = factoryProgram(p);
+        const std::string listed = dispatchText(e, effGetProgramNameIndexed, p);
+        EXPECT_EQ(listed, f.name);
+        dispatch(e, effSetProgram, 0, p);
+        for (int32_t i = 0; i < kNumParams; ++i) ASSERT_EQ(e->getParameter(e, i), f.values[i]);
+    }
+    dispatch(e, effClose);
+}
