@@ -141,3 +141,44 @@ TEST_F(Editor, ReopeningBuildsAFreshFrameEachTime) {
     }
     EXPECT_EQ(gui::CFrame::windowClassUseCount(), 0);
 }
+
+// The host's key codes become the toolkit's at the VST2 face: every code the toolkit acts on, the
+// keypad, the modifiers, and any other named key as one the toolkit ignores.
+struct KeyCase {
+    unsigned char virt;
+    gui::CKey key;
+};
+
+class HostKeys : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(HostKeys, TranslateToTheToolkitsKeys) {
+    const KeyCase c = GetParam();
+    VstKeyCode host{'x', c.virt, 0};
+    EXPECT_EQ(toToolkitKey(host).key, c.key);
+    EXPECT_EQ(toToolkitKey(host).character, 'x');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vst2, HostKeys,
+    ::testing::Values(KeyCase{0, gui::CKey::none}, KeyCase{1, gui::CKey::backspace},
+                      KeyCase{4, gui::CKey::returnKey}, KeyCase{6, gui::CKey::escape},
+                      KeyCase{7, gui::CKey::space}, KeyCase{9, gui::CKey::end},
+                      KeyCase{10, gui::CKey::home}, KeyCase{11, gui::CKey::left},
+                      KeyCase{12, gui::CKey::up}, KeyCase{13, gui::CKey::right},
+                      KeyCase{14, gui::CKey::down}, KeyCase{19, gui::CKey::enter},
+                      KeyCase{22, gui::CKey::del}, KeyCase{24, gui::CKey::keypad0},
+                      KeyCase{33, gui::CKey::keypad9}, KeyCase{34, gui::CKey::keypadMultiply},
+                      KeyCase{35, gui::CKey::keypadAdd}, KeyCase{37, gui::CKey::keypadSubtract},
+                      KeyCase{38, gui::CKey::keypadDecimal}, KeyCase{39, gui::CKey::keypadDivide},
+                      KeyCase{2, gui::CKey::unknown}, KeyCase{36, gui::CKey::unknown},
+                      KeyCase{255, gui::CKey::unknown}));
+
+TEST(HostKeyModifiers, ShiftAlternateAndBothControlKeys) {
+    auto mods = [](unsigned char m) { return toToolkitKey(VstKeyCode{0, 0, m}).modifiers; };
+    EXPECT_EQ(mods(0), 0);
+    EXPECT_EQ(mods(1), gui::kKeyShift);
+    EXPECT_EQ(mods(2), gui::kKeyAlt);
+    EXPECT_EQ(mods(4), gui::kKeyControl);
+    EXPECT_EQ(mods(8), gui::kKeyControl);
+    EXPECT_EQ(mods(1 | 8), gui::kKeyShift | gui::kKeyControl);
+}
