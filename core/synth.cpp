@@ -21,16 +21,11 @@ constexpr auto kDeclaredPosition = [] {
     return position;
 }();
 
-// Copies at most capacity - 1 bytes and always terminates; a null source counts as "".
+// Copies at most capacity - 1 bytes and always terminates; a null source counts as "". Reads no
+// further than it copies, so a host's unterminated name is safe.
 void copyName(char* dst, const char* src, std::size_t capacity) {
-    if (!dst || capacity == 0) return;
-    if (!src) src = "";
-    std::size_t n = 0;
-    while (n + 1 < capacity && src[n] != '\0') {
-        dst[n] = src[n];
-        ++n;
-    }
-    dst[n] = '\0';
+    if (dst && capacity > 0)
+        std::snprintf(dst, capacity, "%.*s", static_cast<int>(capacity - 1), src ? src : "");
 }
 
 }  // namespace

@@ -68,6 +68,35 @@ CFrame::CFrame(const CRect& size, const char* title, CFrameOwner* owner, int32_t
     }
 }
 
+CFrame::CFrame(const CRect& size, const CTopLevel& window, CFrameOwner* owner)
+    : CView(size), editor(owner), topLevel(true) {
+    blits = platform::bindOptionalBlits();
+    pfnAlphaBlend = blits.alphaBlend;
+    pfnTransparentBlt = blits.transparentBlt;
+    initWindowClass();
+    classRegistered = true;
+    platform::TopLevelOptions o;
+    o.title = window.title ? window.title : "";
+    o.width = size.width();
+    o.height = size.height();
+    o.minWidth = window.minWidth;
+    o.minHeight = window.minHeight;
+    o.className = gClassName;
+    o.events = this;
+    systemWindow = platform::createTopLevelWindow(o);
+    if (!systemWindow) {
+        exitWindowClass();
+        classRegistered = false;
+        openFlag = false;
+        return;
+    }
+    setDropActive(true);
+}
+
+bool CFrame::setTitle(const char* utf8) {
+    return topLevel && systemWindow && platform::setWindowTitle(systemWindow, utf8);
+}
+
 CFrame::~CFrame() {
     setCursor(kCursorDefault);
     setDropActive(false);
@@ -459,6 +488,62 @@ bool CFrame::onDrop(platform::DropKind kind, const char* const* items, int32_t c
         return onDrop(text, static_cast<int32_t>(size), kDropText, p);
     }
     return onDrop(reinterpret_cast<void**>(const_cast<char**>(items)), count, kDropFiles, p);
+}
+
+namespace {
+
+CKey toolkitKey(platform::Key key) {
+    using platform::Key;
+    switch (key) {
+    case Key::none: return CKey::none;
+    case Key::backspace: return CKey::backspace;
+    case Key::tab: return CKey::tab;
+    case Key::returnKey: return CKey::returnKey;
+    case Key::enter: return CKey::enter;
+    case Key::escape: return CKey::escape;
+    case Key::space: return CKey::space;
+    case Key::del: return CKey::del;
+    case Key::insert: return CKey::insert;
+    case Key::home: return CKey::home;
+    case Key::end: return CKey::end;
+    case Key::pageUp: return CKey::pageUp;
+    case Key::pageDown: return CKey::pageDown;
+    case Key::left: return CKey::left;
+    case Key::up: return CKey::up;
+    case Key::right: return CKey::right;
+    case Key::down: return CKey::down;
+    default:
+        if (key >= Key::f1 && key <= Key::f12)
+            return static_cast<CKey>(static_cast<int32_t>(CKey::f1) +
+                                     (static_cast<int32_t>(key) - static_cast<int32_t>(Key::f1)));
+        return CKey::unknown;
+    }
+}
+
+}  // namespace
+
+bool CFrame::onKey(const platform::KeyEvent& key, bool down) {
+    Hold hold(this);
+    if (!editor) return false;
+    CKeyCode k;
+    k.character = static_cast<int32_t>(key.character);
+    k.key = toolkitKey(key.key);
+    if (key.modifiers & platform::kModShift) k.modifiers |= kKeyShift;
+    if (key.modifiers & platform::kModControl) k.modifiers |= kKeyControl;
+    if (key.modifiers & platform::kModAlt) k.modifiers |= kKeyAlt;
+    k.scancode = key.scancode;
+    k.repeat = key.repeat;
+    return editor->onKey(k, down);
+}
+
+void CFrame::onCloseRequest() {
+    Hold hold(this);
+    if (editor) editor->onCloseRequest();
+}
+
+void CFrame::onFocusOut() {
+    Hold hold(this);
+    if (editor) editor->onFocusOut();
 }
 
 // ---- Host and window -------------------------------------------------------------------------

@@ -35,6 +35,22 @@ public:
     // The host's window for the record, or 0.
     virtual platform::NativeWindow openWindow(CWindowRecord& /*record*/) { return 0; }
     virtual bool closeWindow(CWindowRecord& /*record*/) { return false; }
+
+    // A frame in a top-level window of its own (CTopLevel) reports these; a frame in a host's
+    // window never does (the host owns the keyboard and the window's life).
+    // The user asked to close the window; it stays until the frame ends.
+    virtual void onCloseRequest() {}
+    // A key pressed or released while no edit box is open over the window: true when taken.
+    virtual bool onKey(const CKeyCode& /*key*/, bool /*down*/) { return false; }
+    // The window lost the keyboard (after the releases of the keys that were down).
+    virtual void onFocusOut() {}
+};
+
+// A top-level window of the frame's own: its title (UTF-8) and the smallest size the user may
+// make it (0: the frame's size).
+struct CTopLevel {
+    const char* title = "";
+    int32_t minWidth = 0, minHeight = 0;
 };
 
 class CFrame : public CView, private platform::WindowEvents {
@@ -44,6 +60,11 @@ public:
     CFrame(const CRect& size, void* parentWindow, CFrameOwner* editor);
     // Asks the host for a window of its own when opened (open/close).
     CFrame(const CRect& size, const char* title, CFrameOwner* editor, int32_t style);
+    // In a top-level window of its own on the desktop, made at once; without a window system
+    // there is no window and nothing is drawn.
+    CFrame(const CRect& size, const CTopLevel& window, CFrameOwner* editor);
+    // A top-level frame's title; false for any other frame.
+    bool setTitle(const char* utf8);
     ~CFrame() override;
 
     // How an owner ends the frame (instead of delete): a text being edited is committed, then
@@ -131,6 +152,9 @@ private:
     bool canDrop() override;
     bool onDrop(platform::DropKind kind, const char* const* items, int32_t count, std::size_t size,
                 platform::Point where) override;
+    bool onKey(const platform::KeyEvent& key, bool down) override;
+    void onCloseRequest() override;
+    void onFocusOut() override;
 
     template <typename Fn> void withWindowContext(Fn&& fn);
     static void release(CView* view, bool withForget);
@@ -172,6 +196,7 @@ private:
     bool classRegistered = false;
     platform::OptionalBlits blits;
     bool disposed = false;
+    bool topLevel = false;
     int32_t gesture = -1;                  // the parameter between beginEdit and endEdit
     CDrawContext* pressContext = nullptr;  // while a press is delivered
 };

@@ -37,11 +37,22 @@ enum class CKey : int32_t {
     keypadSubtract,
     keypadDecimal,
     keypadDivide,
+    tab,
+    insert,
+    pageUp,
+    pageDown,
+    f1,  // f1 + n - 1 is the function key n, up to f12
+    f12 = f1 + 11,
 };
 struct CKeyCode {
     int32_t character = 0;  // Unicode
     CKey key = CKey::none;
     int32_t modifiers = 0;  // kKeyShift, kKeyControl, kKeyAlt
+    // From a window of our own only (0 and false from a host): the physical key, the same on
+    // every layout and system (the PC scan code, 0xE000 added for extended keys), and whether the
+    // press is an auto-repeat of a key still held.
+    uint32_t scancode = 0;
+    bool repeat = false;
 };
 
 // Drop types: kDropFiles: items are nbItems zero-terminated paths; kDropText: items[0] is the

@@ -2,7 +2,9 @@
 // even be included here: this target links no host layer) drives a core and the window through
 // EditController alone. A knob drag reaches the core inside one gesture, a typed value reaches it
 // without one, the values shown at open are the core's and open changes none of them, and a value
-// the core takes on another thread reaches the knob and its field at the window's next idle.
+// the core takes on another thread reaches the knob and its field at the window's next idle. In a
+// top-level window of its own, the title is set, and close requests and keys reach the face, keys
+// only while no value is being typed.
 #include "core/synth.h"
 #include "gui/textedit.h"
 #include "platform/memory_window.h"
@@ -41,6 +43,13 @@ public:
         else platform::memory::setState(0);
     }
     uint32_t getTicks() override { return 0; }
+    void onCloseRequest() override { log.push_back("close"); }
+    bool onKey(const gui::CKeyCode& key, bool down) override {
+        log.push_back(std::string(down ? "down " : "up ") + std::to_string(key.character) + " " +
+                      std::to_string(key.scancode) + (key.repeat ? " repeat" : ""));
+        return true;
+    }
+    void onFocusOut() override { log.push_back("focus out"); }
 
     CorvexSynth synth;
     CorvexWindow window{*this, *this};
@@ -131,4 +140,45 @@ TEST_F(WindowController, ACoreChangeFromAnotherThreadReachesTheKnobAtTheNextIdle
     EXPECT_EQ(text(face.window.getTextField(3)), "0.250000");
     EXPECT_EQ(text(face.window.getTextField(5)), "RANDOM");
     EXPECT_FALSE(face.window.idle()) << "nothing more to show";
+}
+
+TEST(WindowOfItsOwn, TitleCloseRequestsAndKeysReachTheFaceWhileNothingIsTyped) {
+    platform::memory::reset();
+    TestFace face;
+    ASSERT_TRUE(face.window.openTopLevel("Corvex \xE2\x80\x94 Aquatic"));
+    platform::Window* window = face.window.getFrame()->getSystemWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(platform::memory::windowTitle(window), "Corvex \xE2\x80\x94 Aquatic");
+    EXPECT_TRUE(face.window.setTitle("Corvex \xE2\x80\x94 Rain"));
+    EXPECT_EQ(platform::memory::windowTitle(window), "Corvex \xE2\x80\x94 Rain");
+
+    platform::KeyEvent z;
+    z.character = 'z';
+    z.scancode = 44;
+    platform::memory::postKey(window, z, true);
+    z.repeat = true;
+    platform::memory::postKey(window, z, true);
+    z.repeat = false;
+    platform::memory::postKey(window, z, false);
+    platform::memory::postFocusOut(window);
+    platform::memory::postCloseRequest(window);
+    face.window.getFrame()->idle();
+    const std::vector<std::string> expected = {"down 122 44", "down 122 44 repeat", "up 122 44",
+                                               "focus out", "close"};
+    EXPECT_EQ(face.log, expected);
+    EXPECT_NE(face.window.getFrame(), nullptr) << "a close request closes nothing by itself";
+
+    // While a value field's box is open, keys are the box's.
+    face.log.clear();
+    platform::memory::setPointer({240, 313});
+    platform::memory::setState(platform::kButtonLeft);
+    platform::memory::postButtonDown(window, {240, 313}, 1);
+    face.window.getFrame()->idle();
+    platform::memory::setState(0);
+    ASSERT_NE(platform::memory::editBoxOf(window), nullptr);
+    platform::memory::postKey(window, z, true);
+    face.window.getFrame()->idle();
+    EXPECT_TRUE(face.log.empty());
+    face.window.close();
+    EXPECT_EQ(platform::memory::liveWindows(), 0);
 }

@@ -89,6 +89,18 @@ bool CorvexWindow::onUserInterfaceThread() const {
 }
 
 bool CorvexWindow::open(void* ptr) {
+    return build([&](const CRect& size) { return new gui::CFrame(size, ptr, this); });
+}
+
+bool CorvexWindow::openTopLevel(const char* title) {
+    gui::CTopLevel window;
+    window.title = title;
+    return build([&](const CRect& size) { return new gui::CFrame(size, window, this); });
+}
+
+bool CorvexWindow::setTitle(const char* utf8) { return frame && frame->setTitle(utf8); }
+
+template <typename MakeFrame> bool CorvexWindow::build(MakeFrame&& makeFrame) {
     // A second open without a close (hosts do it after rebuilding their own window) gets a fresh
     // window in the parent it names; the first one, whose parent may be gone, is closed first.
     if (frame) close();
@@ -98,7 +110,7 @@ bool CorvexWindow::open(void* ptr) {
     const int32_t width = background->isLoaded() ? background->getWidth() : kWidth;
     const int32_t height = background->isLoaded() ? background->getHeight() : kHeight;
     const CRect frameSize(0, 0, width, height);
-    frame = new gui::CFrame(frameSize, ptr, this);
+    frame = makeFrame(frameSize);
     frame->setBackground(background);
     background->forget();
     if (!frame->getSystemWindow()) {

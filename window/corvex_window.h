@@ -46,6 +46,11 @@ public:
     // values: true; false when no window could be made in parent (nothing stays open). An open
     // window is closed first.
     bool open(void* parent);
+    // The same in a top-level window of its own (a standalone's), titled title (UTF-8), whose
+    // close requests, keys and loss of focus go to the shell.
+    bool openTopLevel(const char* title);
+    // A top-level window's title; false otherwise.
+    bool setTitle(const char* utf8);
     // Ends the frame and every view (safely from inside the window's own event handling).
     void close();
     gui::CFrame* getFrame() const { return frame; }
@@ -73,6 +78,9 @@ public:
         return shell.openWindow(record);
     }
     bool closeWindow(gui::CWindowRecord& record) override { return shell.closeWindow(record); }
+    void onCloseRequest() override { shell.onCloseRequest(); }
+    bool onKey(const gui::CKeyCode& key, bool down) override { return shell.onKey(key, down); }
+    void onFocusOut() override { shell.onFocusOut(); }
 
     // For faces, tests and tools: the views of parameter index while the window is open, else
     // null.
@@ -83,6 +91,8 @@ public:
     uint32_t pendingMask() const { return pending.load(std::memory_order_acquire); }
 
 private:
+    // Makes the frame (makeFrame(size)), its views, and shows the current values.
+    template <typename MakeFrame> bool build(MakeFrame&& makeFrame);
     bool onUserInterfaceThread() const;
     // Puts the controller's value into the knob and field of index, the text formatted from
     // received.
