@@ -17,13 +17,15 @@ struct Window {
     Bitmap* image = nullptr;
     WindowEvents* events = nullptr;
     struct Event {
-        enum Kind { paint, press, destroy, drop } kind;
+        enum Kind { paint, press, destroy, drop, key, close, focusOut } kind;
         Rect rect;
         Point where;
         int button = 0;
         DropKind dropKind = DropKind::files;
         std::vector<std::string> items;
         uint32_t state = 0;  // a press's buttons and modifiers, as when it was posted
+        KeyEvent keyEvent = {};
+        bool down = false;
     };
     std::deque<Event> queue;
     int32_t presents = 0;
@@ -34,6 +36,9 @@ struct Window {
     uint32_t eventTicks = 0;
     WindowContexts contexts{this};
     EventDispatch dispatch;
+    bool topLevel = false;
+    std::string title;
+    Point minSize;
 };
 
 namespace {
@@ -112,6 +117,19 @@ void postDestroy(Window* w) {
 void postDrop(Window* w, DropKind kind, std::vector<std::string> items) {
     if (w) w->queue.push_back({Window::Event::drop, {}, {}, 0, kind, std::move(items)});
 }
+void postKey(Window* w, const KeyEvent& key, bool down) {
+    if (!w || !w->topLevel) return;
+    Window::Event e{Window::Event::key, {}, {}, 0, {}, {}};
+    e.keyEvent = key;
+    e.down = down;
+    w->queue.push_back(std::move(e));
+}
+void postCloseRequest(Window* w) {
+    if (w && w->topLevel) w->queue.push_back({Window::Event::close, {}, {}, 0, {}, {}});
+}
+void postFocusOut(Window* w) {
+    if (w && w->topLevel) w->queue.push_back({Window::Event::focusOut, {}, {}, 0, {}, {}});
+}
 int32_t pendingEvents(Window* w) { return w ? static_cast<int32_t>(w->queue.size()) : 0; }
 Bitmap* windowImage(Window* w) { return w ? w->image : nullptr; }
 int32_t presentCount(Window* w) { return w ? w->presents : 0; }
@@ -120,6 +138,8 @@ Cursor currentCursor(Window* w) { return w ? w->cursor : Cursor::standard; }
 bool isDropTarget(Window* w) { return w && w->dropTarget; }
 int32_t liveWindows() { return state().live; }
 bool lastDropTaken(Window* w) { return w && w->lastDrop; }
+std::string windowTitle(Window* w) { return w ? w->title : std::string(); }
+Point windowMinSize(Window* w) { return w ? w->minSize : Point{}; }
 
 }  // namespace memory
 
@@ -161,6 +181,33 @@ Window* createChildWindow(const WindowOptions& o) {
     return w.release();
 }
 
+Window* createTopLevelWindow(const TopLevelOptions& o) {
+    State& s = state();
+    if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+        return nullptr;
+    auto w = std::make_unique<Window>();
+    w->image = createBitmap(o.width, o.height);
+    if (!w->image) return nullptr;
+    w->handle = s.nextHandle++;
+    w->events = o.events;
+    w->dispatch.bind(o.events, &w->contexts, w.get());
+    w->topLevel = true;
+    w->title = windowTitleText(o.title);
+    w->minSize = {o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width,
+                  o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height};
+    s.hosts[w->handle] = Host{{0, 0, o.width, o.height}, 0, true, 0};
+    ++s.live;
+    return w.release();
+}
+
+bool setWindowTitle(Window* w, const char* utf8) {
+    if (!w || !w->topLevel || !utf8) return false;
+    w->title = windowTitleText(utf8);
+    return true;
+}
+
+EditBox* openEditBox(Window* w) { return memory::editBoxOf(w); }
+
 namespace {
 void destroyNow(Window* w) {
     state().hosts.erase(w->handle);
@@ -197,6 +244,9 @@ void pumpPass(Window* w, bool paintOnly) {
         case Window::Event::paint: w->dispatch.addDamage(e.rect); break;
         case Window::Event::press: w->dispatch.buttonDown(e.where, e.button, e.state); break;
         case Window::Event::destroy: w->dispatch.destroyed(); break;
+        case Window::Event::key: w->dispatch.key(e.keyEvent, e.down); break;
+        case Window::Event::close: w->dispatch.closeRequest(); break;
+        case Window::Event::focusOut: w->dispatch.focusOut(); break;
         case Window::Event::drop: {
             std::vector<const char*> ptrs;
             for (auto& s : e.items) ptrs.push_back(s.c_str());

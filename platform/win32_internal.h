@@ -67,7 +67,9 @@ struct Window {
     EditColorQuery editColorQuery = nullptr;
     void* editColorOwner = nullptr;
     HBRUSH editBrush = nullptr;
-    EditBox* editBox = nullptr;  // the edit box open over this window (win32_editbox.cpp)
+    EditBox* editBox = nullptr;           // the edit box open over this window (win32_editbox.cpp)
+    bool topLevel = false;                // ours on the desktop (a Unicode window of its own class)
+    int32_t minWidth = 0, minHeight = 0;  // a top-level's smallest client size
 };
 
 // The OLE drop target (win32_dnd.cpp). revokeDropTarget is safe to call when none is registered

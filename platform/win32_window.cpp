@@ -1,13 +1,15 @@
 // The Win32 window system: the window class "Plugin%08x" of the module, child windows in the
-// host's window, and a window procedure that translates messages for the shared window rules
-// (window_dispatch.h). The host's message loop is the event source; pumpEvents only lets waiting
-// paint messages through, as the toolkit's tracking loops expect.
+// host's window, top-level windows of a Unicode class of their own ("PluginTop%08x"), and window
+// procedures that translate messages for the shared window rules (window_dispatch.h). The host's
+// message loop is the event source; pumpEvents only lets waiting paint messages through, as the
+// toolkit's tracking loops expect.
 #include "win32_internal.h"
 
 #include <windowsx.h>
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -21,6 +23,36 @@ bool gSwapped = false;
 HINSTANCE module() { return static_cast<HINSTANCE>(thisModule()); }
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK topLevelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The top-level class is registered while a top-level window lives. Unlike the child class it
+// is no global class: nobody but this module creates its windows.
+int32_t gTopLevels = 0;
+wchar_t gTopClassName[24] = {};
+
+bool holdTopLevelClass() {
+    if (gTopLevels > 0) {
+        ++gTopLevels;
+        return true;
+    }
+    char name[24] = {};
+    std::snprintf(name, sizeof name, "PluginTop%08x",
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(thisModule())));
+    for (std::size_t i = 0; i < sizeof name; ++i) gTopClassName[i] = static_cast<wchar_t>(name[i]);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &topLevelProc;
+    wc.hInstance = module();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = gTopClassName;
+    if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    ++gTopLevels;
+    return true;
+}
+
+void releaseTopLevelClass() {
+    if (gTopLevels > 0 && --gTopLevels == 0) UnregisterClassW(gTopClassName, module());
+}
 }  // namespace
 
 int32_t registerWindowClass() {
@@ -98,13 +130,18 @@ uint32_t pressState(UINT message, WPARAM wParam) {
 
 void destroyNow(Window* w);
 
-LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+using DefaultProc = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+
+// What child and top-level windows share; the rest goes to the default procedure of the window's
+// kind (ANSI for the child class, Unicode for the top-level one).
+LRESULT process(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DefaultProc defaultProc) {
     if (message == WM_NCCREATE) {
+        // lpCreateParams leads both forms of the structure.
         const auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
     }
     Window* w = windowOf(hwnd);
-    if (!w) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!w) return defaultProc(hwnd, message, wParam, lParam);
     switch (message) {
     case WM_PAINT: {
         RECT update{};
@@ -163,7 +200,182 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         break;
     default: break;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return defaultProc(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return process(hwnd, message, wParam, lParam, &DefWindowProcA);
+}
+
+// ---- Keys of top-level windows ---------------------------------------------------------------
+
+bool printable(uint32_t c) {
+    return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && c <= 0x10FFFF && !(c >= 0xD800 && c < 0xE000);
+}
+
+Key namedKey(WPARAM vk, bool extended) {
+    if (vk >= VK_F1 && vk <= VK_F12)
+        return static_cast<Key>(static_cast<int32_t>(Key::f1) + static_cast<int32_t>(vk - VK_F1));
+    switch (vk) {
+    case VK_BACK: return Key::backspace;
+    case VK_TAB: return Key::tab;
+    case VK_RETURN: return extended ? Key::enter : Key::returnKey;
+    case VK_ESCAPE: return Key::escape;
+    case VK_SPACE: return Key::space;
+    case VK_DELETE: return Key::del;
+    case VK_INSERT: return Key::insert;
+    case VK_HOME: return Key::home;
+    case VK_END: return Key::end;
+    case VK_PRIOR: return Key::pageUp;
+    case VK_NEXT: return Key::pageDown;
+    case VK_LEFT: return Key::left;
+    case VK_UP: return Key::up;
+    case VK_RIGHT: return Key::right;
+    case VK_DOWN: return Key::down;
+    default: return Key::none;
+    }
+}
+
+uint32_t physicalKey(WPARAM vk, LPARAM lParam) {
+    if (vk == VK_PACKET) return 0;  // text typed by software
+    const auto scan = static_cast<uint32_t>((lParam >> 16) & 0xFF);
+    // Input made by software may carry no scan code: the layout's own for the key then.
+    if (scan == 0) return MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC_EX);
+    return (lParam & (1 << 24)) ? 0xE000 | scan : scan;
+}
+
+// The character the layout gives the key with Shift alone: what it types when no translated
+// character is waiting (Control turned it into a control code, or the loop does not translate).
+uint32_t layoutCharacter(WPARAM vk, LPARAM lParam) {
+    // A dead key's state belongs to the system's translation: never disturbed from here.
+    if (MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
+    BYTE state[256] = {};
+    if (!GetKeyboardState(state)) return 0;
+    for (int k : {VK_CONTROL, VK_LCONTROL, VK_RCONTROL, VK_MENU, VK_LMENU, VK_RMENU}) state[k] = 0;
+    wchar_t out[4] = {};
+    // Flag 4: the keyboard state is left as it was.
+    const int n = ToUnicodeEx(static_cast<UINT>(vk), static_cast<UINT>((lParam >> 16) & 0xFF),
+                              state, out, 4, 4, GetKeyboardLayout(0));
+    uint32_t c = 0;
+    if (n == 1) c = out[0];
+    else if (n == 2 && out[0] >= 0xD800 && out[0] < 0xDC00 && out[1] >= 0xDC00 && out[1] < 0xE000)
+        c = 0x10000 + ((static_cast<uint32_t>(out[0]) - 0xD800) << 10) + (out[1] - 0xDC00);
+    return printable(c) ? c : 0;
+}
+
+// Hands a key message to the shared rules; false when it goes on to the default procedure.
+bool keyMessage(Window* w, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+    const bool system = message == WM_SYSKEYDOWN || message == WM_SYSKEYUP;
+    KeyEvent k;
+    k.scancode = physicalKey(wParam, lParam);
+    k.key = namedKey(wParam, (lParam & (1 << 24)) != 0);
+    if (GetKeyState(VK_SHIFT) & 0x8000) k.modifiers |= kModShift;
+    if (GetKeyState(VK_CONTROL) & 0x8000) k.modifiers |= kModControl;
+    if (GetKeyState(VK_MENU) & 0x8000) k.modifiers |= kModAlt;
+    k.repeat = down && (lParam & (1 << 30));
+    // The loop translated the press before dispatching it: its character waits in the queue.
+    const UINT charMessage = system ? WM_SYSCHAR : WM_CHAR;
+    bool charWaiting = false;
+    if (down) {
+        uint32_t c = 0;
+        MSG m;
+        if (PeekMessageW(&m, hwnd, charMessage, charMessage, PM_NOREMOVE | PM_NOYIELD)) {
+            c = static_cast<uint32_t>(m.wParam);
+            charWaiting = true;
+            if (c >= 0xD800 && c < 0xDC00) {
+                PeekMessageW(&m, hwnd, charMessage, charMessage, PM_REMOVE | PM_NOYIELD);
+                const bool low =
+                    PeekMessageW(&m, hwnd, charMessage, charMessage, PM_NOREMOVE | PM_NOYIELD) &&
+                    m.wParam >= 0xDC00 && m.wParam < 0xE000;
+                c = low ? 0x10000 + ((c - 0xD800) << 10) +
+                              (static_cast<uint32_t>(m.wParam) - 0xDC00)
+                        : 0;
+                charWaiting = low;
+            }
+        }
+        if (printable(c)) {
+            // AltGr reaches us as Control+Alt; it typed the character, so neither was meant.
+            if ((k.modifiers & (kModControl | kModAlt)) == (kModControl | kModAlt))
+                k.modifiers &= ~(kModControl | kModAlt);
+        } else {
+            c = layoutCharacter(wParam, lParam);
+        }
+        k.character = c;
+    }
+    if (k.key == Key::none && k.character == 0) k.key = Key::unknown;
+    w->eventTicks = static_cast<uint32_t>(GetMessageTime());
+    bool taken = false;
+    {
+        EventDispatch::Pass pass(w->dispatch, false);
+        taken = w->dispatch.key(k, down);
+    }
+    if (w->dispatch.finished()) {
+        destroyNow(w);
+        return true;
+    }
+    // A character message does nothing for the default procedure; a system one may open the
+    // window menu (Alt+Space), so it stays when the key was not taken.
+    if (charWaiting && (taken || !system)) {
+        MSG m;
+        PeekMessageW(&m, hwnd, charMessage, charMessage, PM_REMOVE | PM_NOYIELD);
+    }
+    return taken;
+}
+
+// Runs one notice through the rules; true when its handler closed the window (now ended).
+template <typename Deliver> bool notice(Window* w, Deliver deliver) {
+    {
+        EventDispatch::Pass pass(w->dispatch, false);
+        deliver();
+    }
+    if (!w->dispatch.finished()) return false;
+    destroyNow(w);
+    return true;
+}
+
+LRESULT CALLBACK topLevelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* w = message == WM_NCCREATE ? nullptr : windowOf(hwnd);
+    if (w) {
+        switch (message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP:
+            if (keyMessage(w, hwnd, message, wParam, lParam)) return 0;
+            break;
+        case WM_CLOSE:
+            // Never the default's DestroyWindow: the owner decides.
+            notice(w, [&] { w->dispatch.closeRequest(); });
+            return 0;
+        case WM_KILLFOCUS: {
+            // To one of our own edit boxes is no loss.
+            const HWND to = reinterpret_cast<HWND>(wParam);
+            if (to && IsChild(hwnd, to)) break;
+            if (notice(w, [&] { w->dispatch.focusOut(); })) return 0;
+            break;
+        }
+        case WM_ACTIVATE: {
+            // Deactivated while an edit box of ours had the focus: the box hears of it, the window
+            // receives no WM_KILLFOCUS of its own.
+            const HWND focus = GetFocus();
+            if (LOWORD(wParam) == WA_INACTIVE && focus && IsChild(hwnd, focus) &&
+                notice(w, [&] { w->dispatch.focusOut(); }))
+                return 0;
+            break;
+        }
+        case WM_GETMINMAXINFO: {
+            RECT r{0, 0, w->minWidth, w->minHeight};
+            AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)), FALSE,
+                               static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize = {r.right - r.left, r.bottom - r.top};
+            return 0;
+        }
+        default: break;
+        }
+    }
+    return process(hwnd, message, wParam, lParam, &DefWindowProcW);
 }
 
 }  // namespace
@@ -184,8 +396,46 @@ Window* createChildWindow(const WindowOptions& o) {
     return w.release();
 }
 
+Window* createTopLevelWindow(const TopLevelOptions& o) {
+    if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+        return nullptr;
+    if (!holdTopLevelClass()) return nullptr;
+    if (gClassUses == 0) gSwapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    auto w = std::make_unique<Window>();
+    w->events = o.events;
+    w->dispatch.bind(o.events, &w->contexts, w.get());
+    w->topLevel = true;
+    w->minWidth = o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width;
+    w->minHeight = o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height;
+    const DWORD style = WS_OVERLAPPEDWINDOW;
+    RECT r{0, 0, o.width, o.height};
+    AdjustWindowRectEx(&r, style, FALSE, 0);
+    const std::wstring title = widen(windowTitleText(o.title).c_str());
+    w->hwnd =
+        CreateWindowExW(0, gTopClassName, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                        r.right - r.left, r.bottom - r.top, nullptr, nullptr, module(), w.get());
+    if (!w->hwnd) {
+        releaseTopLevelClass();
+        return nullptr;
+    }
+    ShowWindow(w->hwnd, SW_SHOW);
+    UpdateWindow(w->hwnd);
+    return w.release();
+}
+
+bool setWindowTitle(Window* w, const char* utf8) {
+    if (!w || !w->topLevel || !w->hwnd || !utf8) return false;
+    return SetWindowTextW(w->hwnd, widen(windowTitleText(utf8).c_str()).c_str()) != 0;
+}
+
+// The box's own keys never come here (the control has the focus); keys of the window while a
+// box is open go to it by the shared rules.
+EditBox* openEditBox(Window* w) { return w ? w->editBox : nullptr; }
+
 namespace {
 void destroyNow(Window* w) {
+    const bool topLevel = w->topLevel;
+    const bool heldClass = !topLevel && w->dispatch.isRetired();
     editBoxWindowGone(w, false);
     if (w->hwnd && IsWindow(w->hwnd)) {
         revokeDropTarget(w);
@@ -196,6 +446,9 @@ void destroyNow(Window* w) {
     revokeDropTarget(w);
     if (w->editBrush) DeleteObject(w->editBrush);
     delete w;
+    if (topLevel) releaseTopLevelClass();
+    // The class could not go while this window still existed.
+    if (heldClass) unregisterWindowClass();
 }
 }  // namespace
 
@@ -203,7 +456,9 @@ void destroyWindow(Window* w) {
     if (!w) return;
     if (w->dispatch.depth() > 0) {
         // Inside one of its own passes (a handler closed the editor): hidden now, ended when the
-        // window procedure's pass is over.
+        // window procedure's pass is over. It keeps its class until then: its owner lets go of
+        // the class first, and the system refuses to withdraw a class while a window of it exists.
+        if (!w->topLevel && !w->dispatch.isRetired()) ++gClassUses;
         w->dispatch.retire();
         if (w->hwnd && IsWindow(w->hwnd)) ShowWindow(w->hwnd, SW_HIDE);
         return;

@@ -2,7 +2,10 @@
 // dead-window guard, the same for every backend.
 #include "window_dispatch.h"
 
+#include "platform/editbox_model.h"
+
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
 
@@ -41,6 +44,13 @@ void EventDispatch::paint(ContextSource* source) {
 
 void EventDispatch::deliver(Held& e) {
     if (!isAlive || !events) return;
+    switch (e.kind) {
+    case Held::keyPress:
+    case Held::keyRelease: deliverKey(e.keyEvent, e.kind == Held::keyPress); return;
+    case Held::close: events->onCloseRequest(); return;
+    case Held::focusLost: deliverFocusOut(); return;
+    default: break;
+    }
     if (e.kind == Held::dropped) {
         std::vector<const char*> items;
         for (const auto& s : e.items) items.push_back(s.c_str());
@@ -104,11 +114,91 @@ bool EventDispatch::drop(DropKind kind, const char* const* items, int32_t count,
     return true;
 }
 
+bool EventDispatch::key(const KeyEvent& k, bool down) {
+    if (!isAlive || !events) return false;
+    if (!inPaintOnlyPass()) return deliverKey(k, down);
+    Held e;
+    e.kind = down ? Held::keyPress : Held::keyRelease;
+    e.keyEvent = k;
+    held.push_back(std::move(e));
+    return true;
+}
+
+bool EventDispatch::deliverKey(KeyEvent k, bool down) {
+    // Keys are told apart by their physical key; one without (text typed by software) cannot be
+    // paired and passes as it came.
+    auto it = keysDown.end();
+    if (k.scancode != 0)
+        it = std::find_if(keysDown.begin(), keysDown.end(),
+                          [&](const KeyEvent& d) { return d.scancode == k.scancode; });
+    if (!down) {
+        if (k.scancode != 0) {
+            // Its press went to an edit box, or came before the window had the keyboard.
+            if (it == keysDown.end()) return false;
+            // Named as its press was: a release read with other modifiers, or by a system that
+            // gives releases no character, is still the same key.
+            k.character = it->character;
+            k.key = it->key;
+            keysDown.erase(it);
+        } else if (boxOwner && openEditBox(boxOwner)) {
+            return false;
+        }
+        k.repeat = false;
+        return events->onKey(k, false);
+    }
+    if (EditBox* box = boxOwner ? openEditBox(boxOwner) : nullptr) {
+        EditKeyInput input;
+        char text[5];
+        return editKeyFor(k, &input, text) && editBoxKey(box, input);
+    }
+    if (k.scancode != 0) {
+        k.repeat = it != keysDown.end();
+        if (!k.repeat) keysDown.push_back(k);
+    }
+    return events->onKey(k, true);
+}
+
+void EventDispatch::closeRequest() {
+    if (!isAlive || !events) return;
+    if (!inPaintOnlyPass()) {
+        events->onCloseRequest();
+        return;
+    }
+    Held e;
+    e.kind = Held::close;
+    held.push_back(std::move(e));
+}
+
+void EventDispatch::focusOut() {
+    if (!isAlive || !events) return;
+    if (!inPaintOnlyPass()) {
+        deliverFocusOut();
+        return;
+    }
+    Held e;
+    e.kind = Held::focusLost;
+    held.push_back(std::move(e));
+}
+
+void EventDispatch::deliverFocusOut() {
+    // Their releases will go wherever the keyboard went: the frame is told now, so that nothing
+    // stays down for it (a held note, a held modifier).
+    std::vector<KeyEvent> down;
+    down.swap(keysDown);
+    for (KeyEvent& k : down) {
+        if (!isAlive || !events) return;
+        k.repeat = false;
+        events->onKey(k, false);
+    }
+    if (isAlive && events) events->onFocusOut();
+}
+
 void EventDispatch::retire() {
     retired = true;
     events = nullptr;
     damaged = false;
     held.clear();
+    keysDown.clear();
 }
 
 void EventDispatch::destroyed() {
@@ -116,7 +206,83 @@ void EventDispatch::destroyed() {
     isAlive = false;
     damaged = false;
     held.clear();
+    keysDown.clear();
     if (events) events->onDestroyed();
+}
+
+bool editKeyFor(const KeyEvent& k, EditKeyInput* in, char (&utf8)[5]) {
+    if (!in) return false;
+    *in = {};
+    utf8[0] = '\0';
+    const bool shift = (k.modifiers & kModShift) != 0;
+    const bool control = (k.modifiers & kModControl) != 0;
+    in->shift = shift;
+    switch (k.key) {
+    case Key::backspace: in->key = EditKey::backspace; return true;
+    case Key::del: in->key = shift ? EditKey::cut : EditKey::del; return true;
+    case Key::insert:
+        if (!control && !shift) return false;
+        in->key = control ? EditKey::copy : EditKey::paste;
+        return true;
+    case Key::left: in->key = EditKey::left; return true;
+    case Key::right: in->key = EditKey::right; return true;
+    case Key::home: in->key = EditKey::home; return true;
+    case Key::end: in->key = EditKey::end; return true;
+    case Key::returnKey:
+    case Key::enter: in->key = EditKey::returnKey; return true;
+    case Key::escape: in->key = EditKey::escape; return true;
+    default: break;
+    }
+    const uint32_t c = k.character;
+    if (control) {
+        switch (c) {
+        case 'a':
+        case 'A': in->key = EditKey::selectAll; return true;
+        case 'c':
+        case 'C': in->key = EditKey::copy; return true;
+        case 'x':
+        case 'X': in->key = EditKey::cut; return true;
+        case 'v':
+        case 'V': in->key = EditKey::paste; return true;
+        default: return false;
+        }
+    }
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
+        return false;
+    if (c < 0x80) {
+        utf8[0] = static_cast<char>(c);
+        utf8[1] = '\0';
+    } else if (c < 0x800) {
+        utf8[0] = static_cast<char>(0xC0 | (c >> 6));
+        utf8[1] = static_cast<char>(0x80 | (c & 0x3F));
+        utf8[2] = '\0';
+    } else if (c < 0x10000) {
+        utf8[0] = static_cast<char>(0xE0 | (c >> 12));
+        utf8[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8[2] = static_cast<char>(0x80 | (c & 0x3F));
+        utf8[3] = '\0';
+    } else {
+        utf8[0] = static_cast<char>(0xF0 | (c >> 18));
+        utf8[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        utf8[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8[3] = static_cast<char>(0x80 | (c & 0x3F));
+        utf8[4] = '\0';
+    }
+    in->key = EditKey::text;
+    in->text = utf8;
+    return true;
+}
+
+std::string windowTitleText(const char* utf8) {
+    if (!utf8) return {};
+    // Bounded before cleaning: a title is one line of a title bar, not a document.
+    std::string t = cleanUtf8(std::string(utf8, strnlen(utf8, kMaxTitleBytes * 4)));
+    if (t.size() > kMaxTitleBytes) {
+        std::size_t n = kMaxTitleBytes;
+        while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+        t.resize(n);
+    }
+    return t;
 }
 
 }  // namespace platform

@@ -6,11 +6,14 @@
 // another is running (an event handler pumping again, a tracking loop dispatching paints) is
 // paint-only, and anything else that reaches it is held and delivered, in order, when the
 // outermost pass ends; a window the system destroyed receives nothing more, and its destroy
-// notice comes once.
+// notice comes once. Keys of a top-level window go to an edit box open over it rather than to
+// the frame, and the frame sees them in pairs: a release only after its press, a second press
+// before the release as a repeat, and releases for whatever is down when the keyboard goes.
 //
 // Internal to platform/. User-interface thread only, like the window it belongs to.
 #pragma once
 
+#include "platform/editbox.h"
 #include "platform/window.h"
 
 #include <cstddef>
@@ -41,14 +44,26 @@ public:
     Window* window;
 };
 
+// The edit box open over a window, if any (each backend answers from its own records).
+EditBox* openEditBox(Window* window);
+
+// What a key does in an edit box: false when it is no editing command. utf8 receives the typed
+// text (up to four bytes and a terminator) that text input points at.
+bool editKeyFor(const KeyEvent& key, EditKeyInput* input, char (&utf8)[5]);
+
+// A title as every backend shows it (see setWindowTitle).
+std::string windowTitleText(const char* utf8);
+
 class EventDispatch {
 public:
     EventDispatch() = default;
     // events may be null (nothing is delivered); window lends the contexts of button and wheel
-    // events and of paints delivered at the end of a pass.
-    void bind(WindowEvents* receiver, ContextSource* contexts) {
+    // events and of paints delivered at the end of a pass; keys go to the edit box open over
+    // owner when there is one (a top-level window's owner; child windows have no keys).
+    void bind(WindowEvents* receiver, ContextSource* contexts, Window* owner = nullptr) {
         events = receiver;
         window = contexts;
+        boxOwner = owner;
     }
     EventDispatch(const EventDispatch&) = delete;
     EventDispatch& operator=(const EventDispatch&) = delete;
@@ -80,6 +95,11 @@ public:
     // true (the drop was accepted for delivery).
     bool drop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
               Point where);
+    // A key of a top-level window; true when taken (one held back counts as taken).
+    bool key(const KeyEvent& key, bool down);
+    void closeRequest();
+    // The window lost the keyboard: releases of the keys the frame has down, then the notice.
+    void focusOut();
     // The window system destroyed the window.
     void destroyed();
     // The owner destroyed the window while a pass was running: nothing more is delivered, and
@@ -95,7 +115,15 @@ public:
 
 private:
     struct Held {
-        enum Kind { press, wheelTurn, dropped } kind = press;
+        enum Kind {
+            press,
+            wheelTurn,
+            dropped,
+            keyPress,
+            keyRelease,
+            close,
+            focusLost
+        } kind = press;
         Point where;
         int button = 0;
         uint32_t state = 0;
@@ -103,12 +131,17 @@ private:
         DropKind dropKind = DropKind::files;
         std::vector<std::string> items;
         std::size_t size = 0;
+        KeyEvent keyEvent;
     };
     void deliver(Held& event);
+    bool deliverKey(KeyEvent key, bool down);
+    void deliverFocusOut();
     void deliverHeld();
 
     WindowEvents* events = nullptr;
     ContextSource* window = nullptr;
+    Window* boxOwner = nullptr;
+    std::vector<KeyEvent> keysDown;  // presses the frame had, without their release yet
     bool isAlive = true;
     bool retired = false;
     int32_t nesting = 0;

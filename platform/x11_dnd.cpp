@@ -149,6 +149,8 @@ void onData(Window* w, const XSelectionEvent& s) {
 }
 
 ::Window topLevelOf(Window* w) {
+    // Our own top-level is where drag sources look already: nothing to point elsewhere.
+    if (w->topLevel) return w->window;
     ::Window current = w->window, managed = 0, lastBelowRoot = w->window;
     for (int depth = 0; depth < 64; ++depth) {
         ::Window root = 0, parent = 0, *children = nullptr;

@@ -324,10 +324,11 @@ bool releaseFocus(EditBox* b) {
     int revert = 0;
     XGetInputFocus(d, &focus, &revert);
     if (focus != b->win) return false;
-    // Back to whoever had it, else to the host's window.
+    // Back to whoever had it, else to the host's window (or our own, when it is a top-level).
     const ::Window to = b->previousFocus > PointerRoot && b->previousFocus != b->win
                             ? b->previousFocus
-                            : b->owner->parent;
+                        : b->owner->topLevel ? b->owner->window
+                                             : b->owner->parent;
     ErrorTrap trap(d);
     XSetInputFocus(d, to, RevertToParent, CurrentTime);
     if (!trap.sync()) XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);

@@ -20,6 +20,9 @@ struct Atoms {
     Atom xdndLeave = 0, xdndDrop = 0, xdndFinished = 0, xdndSelection = 0;
     Atom xdndActionCopy = 0, xdndActionMove = 0, xdndTypeList = 0;
     Atom uriList = 0, textPlainUtf8 = 0, utf8String = 0, dropProperty = 0, incr = 0;
+    // Top-level windows only (interned when one is created).
+    void initTopLevel(Display* d);
+    Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0;
 };
 
 // The state of one drag over our window, from XdndEnter to XdndFinished.
@@ -61,6 +64,7 @@ struct Window {
     DropSession drop;
     EditBox* editBox = nullptr;     // the edit box open over this window (x11_editbox.cpp)
     std::string ownedSelection[2];  // PRIMARY and CLIPBOARD texts this window serves
+    bool topLevel = false;          // ours on the desktop, not inside a host's window
 };
 
 // Installs our error handler for the lifetime of the object (nesting allowed) and swallows the
@@ -86,6 +90,11 @@ private:
 void dropEvent(Window* w, const XEvent& e);
 void dropTimeout(Window* w);
 void dropShutdown(Window* w);
+
+// Keys (x11_keys.cpp): a key event as the frame receives it, and the printable character a
+// keysym types (0 for none).
+KeyEvent translateKey(XKeyEvent& e, bool down);
+uint32_t keysymCharacter(unsigned long keysym);
 
 // The edit box and the selections it serves (x11_editbox.cpp): true when the event was theirs.
 bool editBoxEvent(Window* w, XEvent& e);

@@ -1,11 +1,13 @@
-// The X11 window system through Xlib. Every child window has a display connection of its own, so
-// that its events never mix with the host's; there is no event loop of ours: the owner pumps the
-// connection from the host's idle calls. Errors of our connection are swallowed by a handler
-// installed only around our own calls; the host's handler sees everything else.
+// The X11 window system through Xlib. Every window, child or top-level, has a display connection
+// of its own, so that its events never mix with the host's or another window's; there is no event
+// loop of ours: the owner pumps the connection from the host's idle calls. Errors of our connection
+// are swallowed by a handler installed only around our own calls; the host's handler sees
+// everything else.
 #include "platform/window.h"
 #include "raster_internal.h"
 #include "x11_internal.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -272,6 +274,123 @@ Window* createChildWindow(const WindowOptions& o) {
 
 namespace {
 
+// WM_NAME is Latin-1 by its definition; whatever it cannot hold becomes '?'. Window managers of
+// this century read _NET_WM_NAME, which has the title as it is.
+void setTitle(Window* w, const std::string& utf8) {
+    std::string latin1;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t c = lead;
+        if (n == 2 && i + 1 < utf8.size())
+            c = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+        latin1.push_back(n == 1 || (n == 2 && c <= 0xFF) ? static_cast<char>(c) : '?');
+        i += n;
+    }
+    XChangeProperty(w->display, w->window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(latin1.data()),
+                    static_cast<int>(latin1.size()));
+    XChangeProperty(w->display, w->window, w->atoms.netWmName, w->atoms.utf8String, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+}
+
+}  // namespace
+
+Window* createTopLevelWindow(const TopLevelOptions& o) {
+    if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+        return nullptr;
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return nullptr;
+    auto w = std::make_unique<Window>();
+    w->display = d;
+    w->topLevel = true;
+    w->events = o.events;
+    w->dispatch.bind(o.events, &w->contexts, w.get());
+    w->width = o.width;
+    w->height = o.height;
+    w->atoms.init(d);
+    w->atoms.initTopLevel(d);
+    ErrorTrap trap(d);
+    XVisualInfo vi{};
+    const int screen = DefaultScreen(d);
+    bool ok = XMatchVisualInfo(d, screen, 24, TrueColor, &vi) != 0;
+    if (ok) {
+        w->visual = vi.visual;
+        w->root = RootWindow(d, screen);
+        w->parent = w->root;
+        w->colormap = XCreateColormap(d, w->root, vi.visual, AllocNone);
+        XSetWindowAttributes a{};
+        a.colormap = w->colormap;
+        a.border_pixel = 0;
+        a.background_pixmap = None;
+        a.bit_gravity = NorthWestGravity;
+        a.event_mask = ExposureMask | ButtonPressMask | StructureNotifyMask | KeyPressMask |
+                       KeyReleaseMask | FocusChangeMask;
+        w->window = XCreateWindow(
+            d, w->root, 0, 0, static_cast<unsigned>(o.width), static_cast<unsigned>(o.height), 0,
+            24, InputOutput, vi.visual,
+            CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
+        ok = trap.sync() && w->window != 0;
+    }
+    if (ok) {
+        w->gc = XCreateGC(d, w->window, 0, nullptr);
+        if (!gSwappedKnown) readSwapped(d);
+        XClassHint hint{const_cast<char*>("corvex"),
+                        const_cast<char*>(o.className ? o.className : "Plugin")};
+        XSetClassHint(d, w->window, &hint);
+        XSetWMProtocols(d, w->window, &w->atoms.wmDeleteWindow, 1);
+        if (XSizeHints* size = XAllocSizeHints()) {
+            size->flags = PMinSize;
+            size->min_width = o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width;
+            size->min_height = o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height;
+            XSetWMNormalHints(d, w->window, size);
+            XFree(size);
+        }
+        // The keyboard comes to us when the window manager gives it; we never take it.
+        if (XWMHints* hints = XAllocWMHints()) {
+            hints->flags = InputHint | StateHint;
+            hints->input = True;
+            hints->initial_state = NormalState;
+            XSetWMHints(d, w->window, hints);
+            XFree(hints);
+        }
+        setTitle(w.get(), windowTitleText(o.title));
+        // A held key then repeats as presses alone, without a release before each; servers
+        // without it are handled when the events arrive.
+        Bool detectable = False;
+        XkbSetDetectableAutoRepeat(d, True, &detectable);
+        ok = trap.sync() && createImage(w.get(), o.width, o.height);
+    }
+    if (ok) {
+        XMapWindow(d, w->window);
+        ok = trap.sync();
+    }
+    if (!ok) {
+        destroyImage(w.get());
+        if (w->gc) XFreeGC(d, w->gc);
+        if (w->window) XDestroyWindow(d, w->window);
+        if (w->colormap) XFreeColormap(d, w->colormap);
+        trap.release(true);
+        XCloseDisplay(d);
+        return nullptr;
+    }
+    return w.release();
+}
+
+bool setWindowTitle(Window* w, const char* utf8) {
+    if (!w || !w->topLevel || !utf8) return false;
+    ErrorTrap trap(w->display);
+    setTitle(w, windowTitleText(utf8));
+    return trap.sync();
+}
+
+// Keys go to the frame by the shared rules; the box's own keys never come here (its window has
+// them, see editBoxEvent).
+EditBox* openEditBox(Window* w) { return w ? w->editBox : nullptr; }
+
+namespace {
+
 void destroyNow(Window* w) {
     Display* d = w->display;
     {
@@ -340,6 +459,28 @@ uint32_t pressState(const XButtonEvent& e) {
     return s;
 }
 
+// Whether a focus change took the keyboard away from the window: not a grab's passing move (a
+// window manager's switcher), nor the focus going to or coming from one of our own edit boxes.
+bool keyboardLeft(const XFocusChangeEvent& f) {
+    if (f.mode != NotifyNormal && f.mode != NotifyWhileGrabbed) return false;
+    return f.detail == NotifyAncestor || f.detail == NotifyVirtual || f.detail == NotifyNonlinear ||
+           f.detail == NotifyNonlinearVirtual;
+}
+
+void keyEvent(Window* w, XEvent& e) {
+    const bool down = e.type == KeyPress;
+    if (!down && XEventsQueued(w->display, QueuedAfterReading) > 0) {
+        // Without detectable auto-repeat the server sends a release before each repeated press,
+        // with the same time: that release is no release.
+        XEvent next;
+        XPeekEvent(w->display, &next);
+        if (next.type == KeyPress && next.xkey.window == e.xkey.window &&
+            next.xkey.keycode == e.xkey.keycode && next.xkey.time == e.xkey.time)
+            return;
+    }
+    w->dispatch.key(translateKey(e.xkey, down), down);
+}
+
 void pumpPass(Window* w, bool paintOnly) {
     // The shared rules decide what is delivered (window_dispatch.h); this only translates.
     EventDispatch::Pass pass(w->dispatch, paintOnly);
@@ -377,7 +518,28 @@ void pumpPass(Window* w, bool paintOnly) {
                     w->dispatch.destroyed();
                 }
                 break;
+            case KeyPress:
+            case KeyRelease:
+                if (w->topLevel && e.xkey.window == w->window) keyEvent(w, e);
+                break;
+            case FocusOut:
+                if (w->topLevel && e.xfocus.window == w->window && keyboardLeft(e.xfocus))
+                    w->dispatch.focusOut();
+                break;
+            case MappingNotify:
+                // A changed layout: the keys are read with the new one from now on.
+                if (w->topLevel && e.xmapping.request != MappingPointer)
+                    XRefreshKeyboardMapping(&e.xmapping);
+                break;
             case ClientMessage:
+                if (w->topLevel && e.xclient.message_type == w->atoms.wmProtocols &&
+                    e.xclient.format == 32 &&
+                    static_cast<Atom>(e.xclient.data.l[0]) == w->atoms.wmDeleteWindow) {
+                    w->dispatch.closeRequest();
+                    break;
+                }
+                dropEvent(w, e);
+                break;
             case SelectionNotify: dropEvent(w, e); break;
             default:
                 // Releases and motion left over from a drag, configure notices and the like.
@@ -530,6 +692,15 @@ void setCursor(Window* w, Cursor cursor) {
                                       XC_bottom_right_corner};
     if (!w->cursors[index]) w->cursors[index] = XCreateFontCursor(w->display, shapes[index]);
     XDefineCursor(w->display, w->window, w->cursors[index]);
+}
+
+void Atoms::initTopLevel(Display* d) {
+    const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME"};
+    Atom out[3] = {};
+    XInternAtoms(d, const_cast<char**>(names), 3, False, out);
+    wmProtocols = out[0];
+    wmDeleteWindow = out[1];
+    netWmName = out[2];
 }
 
 void Atoms::init(Display* d) {

@@ -1,11 +1,13 @@
 // Guards corvex-validate against passing what it should fail and failing what it should pass:
 // Corvex and a well-behaved instrument pass at the highest strictness; each fault a test plug-in
 // commits on demand fails the check meant to catch it; a crash fails one check and the run goes
-// on to its summary; the command line refuses what it cannot use.
+// on to its summary; the command line refuses what it cannot use; what no host sends only warns,
+// and a verdict's words never contradict it.
 #include "support/validate_run.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -76,6 +78,42 @@ INSTANTIATE_TEST_SUITE_P(
                     Fault{"early", "events.offsets", "not sample-accurate"},
                     Fault{"stuck", "events.all-notes-off", "still sounding"}),
     [](const testing::TestParamInfo<Fault>& info) { return std::string(info.param.mode); });
+
+// Guards verdicts against blaming a plug-in for what no host does, and against words that
+// contradict the verdict they explain.
+TEST(ValidateVerdicts, ANaNParameterValueOnlyWarns) {
+    const Outcome r = validate(kFaulty + " --strictness 10 --seed 5 --only audio.parameter-sweep",
+                               "env -u DISPLAY CORVEX_FAULT=nanparam");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "WARN", "audio.parameter-sweep")) << r.out;
+    EXPECT_NE(r.out.find("parameter 0 \"Gain\" set to NaN"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("non-finite samples"), std::string::npos) << r.out;
+}
+
+TEST(ValidateVerdicts, APeakJustBeyondTheBoundReadsBeyondIt) {
+    const Outcome r = validate(kFaulty + " --strictness 10 --seed 5 --only audio.silence",
+                               "env -u DISPLAY CORVEX_FAULT=hot");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const auto at = r.out.find("peak ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    double peak = 0.0, bound = 0.0;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at, "peak %lf dBFS, beyond %lf dBFS", &peak, &bound), 2)
+        << r.out;
+    EXPECT_GT(peak, bound) << r.out;
+}
+
+TEST(ValidateVerdicts, AnOverwritingProcessWarnsOnlyBeforeInterface24) {
+    // Interface 2.4 hosts never call process(): that it overwrites says nothing of a 2.4 plug-in.
+    const Outcome now = validate(kFaulty + " --strictness 10 --only audio.process-replacing",
+                                 "env -u DISPLAY CORVEX_FAULT=overwrite");
+    EXPECT_EQ(now.status, 0) << now.out;
+    EXPECT_TRUE(hasLine(now.out, "PASS", "audio.process-replacing")) << now.out;
+    const Outcome old = validate(kFaulty + " --strictness 10 --only audio.process-replacing",
+                                 "env -u DISPLAY CORVEX_FAULT=overwrite2300");
+    EXPECT_EQ(old.status, 0) << old.out;
+    EXPECT_TRUE(hasLine(old.out, "WARN", "audio.process-replacing")) << old.out;
+    EXPECT_NE(old.out.find("version 2300"), std::string::npos) << old.out;
+}
 
 TEST(ValidateRuns, OnPastACrashToTheSummary) {
     const Outcome r =

@@ -9,12 +9,27 @@
 //   crashclose    closing the effect dereferences null
 //   early         events sound at the start of their block, not at their offset
 //   stuck         all-notes-off is ignored and notes never end
-//   editorleak    an editor (the only modes with one) whose window outlives its closing
-//   xerror        an editor that destroys its window twice, the second time into the host's
-//                 X error handler
+//   nanparam      a NaN parameter value reaches the sound (no host sends one)
+//   hot           the output sits a hair above +6 dBFS
+//   overwrite     process() replaces instead of adding (fine for interface 2.4, answered)
+//   overwrite2300 the same, answering interface version 2300
+// The modes below, and only they, have an editor: a child window of the host's, on a connection
+// opened with the editor and closed with the effect unless the mode says otherwise.
+//   editor        a well-behaved editor; a second open while open is refused
+//   sharededitor  a well-behaved editor on one connection kept for the library's life
+//   editorleak    the window outlives its closing
+//   xerror        the window is destroyed twice, the second time into the host's X error handler
+//   closeleak     closing the effect with the editor open keeps the editor's connection
+//   twiceleak     a second open while open starts afresh on a new connection, dropping the old
+//   toplevelleak  each opening leaves a top-level window on the shared connection
+//   fdleak        each opening leaves a file descriptor open
+//   renameonopen  opening renames the current program back to its factory name
+//   resetonopen   opening puts parameter 1 back to 0.5
 #include "host/aeffect.h"
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -53,19 +68,64 @@ struct Faulty {
     ::Window window = 0;
 };
 
-// The editor: a plain child window of the host's, on a connection of its own.
+const char* const kFactoryNames[2] = {"First", "Second"};
+
+bool hasEditor(const std::string& mode) {
+    for (const char* m : {"editor", "sharededitor", "editorleak", "xerror", "closeleak",
+                          "twiceleak", "toplevelleak", "fdleak", "renameonopen", "resetonopen"})
+        if (mode == m) return true;
+    return false;
+}
+
+bool sharesConnection(const std::string& mode) {
+    return mode == "sharededitor" || mode == "toplevelleak";
+}
+
+// Opened on first use, never closed: what a plug-in keeping one connection for its life does.
+Display* sharedDisplay = nullptr;
+
+// The editor: a plain child window of the host's.
 intptr_t openEditor(Faulty* f, void* parent) {
-    if (!parent || f->window) return 0;
-    if (!f->display) f->display = XOpenDisplay(nullptr);
+    if (!parent) return 0;
+    if (f->window) {
+        if (f->mode != "twiceleak") return 0;
+        XDestroyWindow(f->display, f->window);
+        XSync(f->display, False);
+        f->window = 0;
+        f->display = nullptr;
+    }
+    if (sharesConnection(f->mode)) {
+        if (!sharedDisplay) sharedDisplay = XOpenDisplay(nullptr);
+        f->display = sharedDisplay;
+    } else if (!f->display) f->display = XOpenDisplay(nullptr);
     if (!f->display) return 0;
     f->window = XCreateSimpleWindow(f->display, reinterpret_cast<::Window>(parent), 0, 0, 200, 100,
                                     0, 0, 0x404040);
+    XSelectInput(f->display, f->window, StructureNotifyMask);
     XMapWindow(f->display, f->window);
+    if (f->mode == "toplevelleak")
+        XCreateSimpleWindow(f->display, DefaultRootWindow(f->display), 0, 0, 1, 1, 0, 0, 0);
+    if (f->mode == "fdleak") (void)::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (f->mode == "renameonopen")
+        std::snprintf(f->names[f->program], sizeof f->names[0], "%s", kFactoryNames[f->program]);
+    if (f->mode == "resetonopen") f->params[1] = 0.5f;
     XSync(f->display, False);
     return 1;
 }
 
+// Reads the editor's events: its window is gone when the host destroyed the parent first.
+void takeEditorEvents(Faulty* f) {
+    if (!f->display) return;
+    XSync(f->display, False);
+    while (XPending(f->display) > 0) {
+        XEvent ev;
+        XNextEvent(f->display, &ev);
+        if (ev.type == DestroyNotify && ev.xdestroywindow.window == f->window) f->window = 0;
+    }
+}
+
 void closeEditor(Faulty* f) {
+    takeEditorEvents(f);
     if (!f->window) return;
     if (f->mode != "editorleak") {
         XDestroyWindow(f->display, f->window);
@@ -127,7 +187,9 @@ void render(Faulty* f, float** outputs, int32_t frames, bool add) {
             if (f->phase >= kTwoPi) f->phase -= kTwoPi;
         }
         if (f->mode == "nan" && f->blocks > 4) v = std::nanf("");
-        for (int c = 0; c < 2; ++c) outputs[c][s] = add ? outputs[c][s] + v : v;
+        if (f->mode == "hot") v = std::nextafter(2.0f, 3.0f);
+        const bool replace = !add || f->mode == "overwrite" || f->mode == "overwrite2300";
+        for (int c = 0; c < 2; ++c) outputs[c][s] = replace ? v : outputs[c][s] + v;
     }
     f->pending = 0;
     if (f->mode == "overrun") outputs[0][frames] = 0.5f;
@@ -139,12 +201,15 @@ intptr_t dispatcher(AEffect* e, int32_t opcode, int32_t index, intptr_t value, v
     Faulty* f = self(e);
     const bool validParam = index >= 0 && index < 2;
     switch (opcode) {
-    case effClose:
+    case effClose: {
         if (f->mode == "crashclose") *static_cast<volatile int*>(nullptr) = 1;
+        const bool keep = f->mode == "editorleak" || sharesConnection(f->mode) ||
+                          (f->mode == "closeleak" && f->window);
         closeEditor(f);
-        if (f->display && f->mode != "editorleak") XCloseDisplay(f->display);
+        if (f->display && !keep) XCloseDisplay(f->display);
         delete f;
         return 1;
+    }
     case effSetProgram:
         if (value >= 0 && value < 2) {
             f->program = static_cast<int32_t>(value);
@@ -189,13 +254,14 @@ intptr_t dispatcher(AEffect* e, int32_t opcode, int32_t index, intptr_t value, v
     case effGetVendorString: copy(ptr, "Corvex tests", 64); return 1;
     case effGetProductString: copy(ptr, "Faulty", 64); return 1;
     case effGetPlugCategory: return kPlugCategSynth;
-    case effGetVstVersion: return 2400;
+    case effGetVstVersion: return f->mode == "overwrite2300" ? 2300 : 2400;
     case effEditGetRect:
         if (!(e->flags & effFlagsHasEditor) || !ptr) return 0;
         *static_cast<ERect**>(ptr) = &f->rect;
         return 1;
     case effEditOpen: return e->flags & effFlagsHasEditor ? openEditor(f, ptr) : 0;
     case effEditClose: closeEditor(f); return 0;
+    case effEditIdle: takeEditorEvents(f); return 0;
     case effCanDo:
         return ptr && (std::strcmp(static_cast<const char*>(ptr), "receiveVstMidiEvent") == 0 ||
                        std::strcmp(static_cast<const char*>(ptr), "receiveVstEvents") == 0)
@@ -212,7 +278,9 @@ void process(AEffect* e, float**, float** outputs, int32_t frames) {
     render(self(e), outputs, frames, true);
 }
 void setParameter(AEffect* e, int32_t index, float value) {
-    if (index < 0 || index >= 2 || !std::isfinite(value)) return;
+    if (index < 0 || index >= 2) return;
+    if (std::isnan(value) && self(e)->mode == "nanparam") self(e)->params[index] = value;
+    if (!std::isfinite(value)) return;
     self(e)->params[index] = std::fmin(1.0f, std::fmax(0.0f, value));
 }
 float getParameter(AEffect* e, int32_t index) {
@@ -238,7 +306,7 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMa
     r.numInputs = 0;
     r.numOutputs = 2;
     r.flags = effFlagsCanReplacing | effFlagsIsSynth;
-    if (f->mode == "editorleak" || f->mode == "xerror") r.flags |= effFlagsHasEditor;
+    if (hasEditor(f->mode)) r.flags |= effFlagsHasEditor;
     r.ioRatio = 1.0f;
     r.object = f;
     r.uniqueID = fourCharCode('F', 'l', 't', 'y');

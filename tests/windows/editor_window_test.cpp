@@ -3,15 +3,19 @@
 // knob's 60 x 60 box within a mean of 2 levels per channel and at most 12 pixels more than 64
 // levels apart, the arcs' ends, as in raster_reference_test.cpp; texts by their ink's bounding box
 // within 4 pixels, as Wine's substituted, unsmoothed fonts advance a little differently over a
-// label's length); a knob drag changing its parameter inside
-// begin/end edit; a click on a field opening the native edit box with the text selected, typed
-// text and Return setting the parameter, a click elsewhere committing; files dropped on a label
-// showing there; twenty open/close cycles without growth of GDI or window objects and with the
-// window class withdrawn; a host destroying its window before closing the editor.
+// label's length), and the panel's black top and left edge pixel by pixel; a knob drag changing
+// its parameter inside begin/end edit; a click on a field opening the native edit box with the
+// text selected, typed text and Return setting the parameter, a click elsewhere committing, and a
+// click over before the window procedure ran still opening it; files dropped on a label showing
+// there; open/close cycles without growth of GDI, USER or kernel objects and with the window class
+// withdrawn, also when the host closes the effect with the editor open or opens it again without
+// closing; a host destroying its window before closing the editor; a host closing the editor from
+// its idle answer in the middle of a knob drag.
 #include "host/aeffect.h"
 
 #include "platform/raster.h"
 #include "testkit/win32_host.h"
+#include "win32_census.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -39,9 +43,24 @@ struct Box {
 };
 
 std::vector<std::string> gEdits;
-intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float) {
+// Once set, the host closes the editor from its next idle answer, as a host does that reacts to
+// something (a project switch, its own window closing) while the plug-in calls back mid-drag.
+std::atomic<bool> gCloseOnIdle{false};
+int gClosesInIdle = 0;
+HWND gClosing = nullptr;  // the editor's window at the time
+bool gShownAfterClose = false;
+
+intptr_t hostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t, void*, float) {
     switch (opcode) {
     case audioMasterVersion: return 2400;
+    case audioMasterIdle:
+        if (effect && gCloseOnIdle.exchange(false)) {
+            gEdits.push_back("close");
+            ++gClosesInIdle;
+            effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0.0f);
+            gShownAfterClose = IsWindowVisible(gClosing) != 0;
+        }
+        return 0;
     case audioMasterBeginEdit: gEdits.push_back("begin " + std::to_string(index)); return 1;
     case audioMasterEndEdit: gEdits.push_back("end " + std::to_string(index)); return 1;
     default: return 0;
@@ -70,29 +89,16 @@ std::vector<Box> layout() {
     return out;
 }
 
-// GDI handles in use where the system counts them; under Wine the highest slot 256 fresh objects
-// reach (see frame_window_test.cpp).
-uint32_t gdiProbe() {
-    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (counted) return counted;
-    std::vector<HGDIOBJ> probes(256);
-    uint32_t highest = 0;
-    for (auto& p : probes) {
-        p = CreateSolidBrush(RGB(1, 2, 3));
-        highest = std::max<uint32_t>(
-            highest, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFF);
-    }
-    for (auto p : probes) DeleteObject(p);
-    return highest;
-}
-
 class EditorWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         gEdits.clear();
+        gCloseOnIdle = false;
+        gClosesInIdle = 0;
+        gClosing = nullptr;
         library = LoadLibraryA(dllPath().c_str());
         ASSERT_NE(library, nullptr) << dllPath();
-        auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(
+        entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(
             reinterpret_cast<void*>(GetProcAddress(library, "main")));
         ASSERT_NE(entry, nullptr);
         effect = entry(&hostCallback);
@@ -132,8 +138,9 @@ protected:
                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(library)));
         return name;
     }
-    HWND plugin() const {
-        return reinterpret_cast<HWND>(host::findChild(parent, className().c_str()));
+    HWND plugin() const { return pluginIn(parent); }
+    HWND pluginIn(platform::NativeWindow window) const {
+        return reinterpret_cast<HWND>(host::findChild(window, className().c_str()));
     }
     platform::Point screen(int32_t x, int32_t y) const {
         const platform::Point o =
@@ -148,6 +155,25 @@ protected:
         idle(60);
         host::button(1, false);
         idle(100);
+    }
+    // Press and release both queued before the window procedure sees either, as when a click is
+    // over before the host's loop comes round.
+    void quickClick(int32_t x, int32_t y) {
+        const platform::Point p = screen(x, y);
+        host::movePointer(p.x, p.y);
+        idle(40);
+        host::button(1, true);
+        host::button(1, false);
+        idle(100);
+    }
+    template <typename Pred> bool idleUntil(Pred done, uint32_t ms) {
+        const DWORD start = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - start > ms) return false;
+            host::pump(5);
+            dispatch(effEditIdle);
+        }
+        return true;
     }
     void type(const char* text) {
         for (const char* c = text; *c; ++c) {
@@ -170,6 +196,7 @@ protected:
     }
 
     HMODULE library = nullptr;
+    AEffect* (*entry)(audioMasterCallback) = nullptr;
     AEffect* effect = nullptr;
     platform::NativeWindow parent = 0;
 };
@@ -376,7 +403,7 @@ TEST_F(EditorWindow, TwentyOpensAndClosesLeaveNothingBehind) {
         dispatch(effEditClose);
         idle(20);
     }
-    const uint32_t gdiBefore = gdiProbe();
+    const uint32_t gdiBefore = census::gdiObjects();
     const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     for (int cycle = 0; cycle < 20; ++cycle) {
         open();
@@ -386,7 +413,7 @@ TEST_F(EditorWindow, TwentyOpensAndClosesLeaveNothingBehind) {
         EXPECT_EQ(plugin(), nullptr);
     }
     EXPECT_FALSE(host::classRegistered(className().c_str(), library));
-    EXPECT_EQ(gdiProbe(), gdiBefore);
+    EXPECT_EQ(census::gdiObjects(), gdiBefore);
     EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
     open();
 }
@@ -401,4 +428,201 @@ TEST_F(EditorWindow, AHostDestroyingItsWindowFirstThenClosingIsSafe) {
     EXPECT_FALSE(host::classRegistered(className().c_str(), library));
     parent = host::create(600, 350, "Corvex editor test host");
     open();
+}
+
+TEST_F(EditorWindow, ThePanelHasABlackEdgeAlongItsTopAndLeft) {
+    std::vector<uint32_t> px;
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(host::readPixels(reinterpret_cast<platform::NativeWindow>(plugin()), &px, &w, &h));
+    ASSERT_EQ(w, 600);
+    ASSERT_EQ(h, 350);
+    auto at = [&](int32_t x, int32_t y) { return px[static_cast<size_t>(y) * w + x]; };
+    constexpr uint32_t kBlack = 0x000000, kPanel = 0x00008C;
+    // The panel is (6, 4) to (594, 346), right and bottom exclusive.
+    std::string wrong;
+    int left = 0, top = 0;
+    for (int32_t y = 4; y <= 345; ++y) {
+        if (at(6, y) == kBlack) ++left;
+        else if (wrong.size() < 200) wrong += " (6," + std::to_string(y) + ")";
+    }
+    for (int32_t x = 6; x <= 593; ++x) {
+        if (at(x, 4) == kBlack) ++top;
+        else if (wrong.size() < 200) wrong += " (" + std::to_string(x) + ",4)";
+    }
+    std::printf("panel edge: left column %d of 342 black, top row %d of 588 black; (7,5) %06x, "
+                "(593,345) %06x\n",
+                left, top, static_cast<unsigned>(at(7, 5)), static_cast<unsigned>(at(593, 345)));
+    EXPECT_EQ(left, 342) << "not black:" << wrong;
+    EXPECT_EQ(top, 588) << "not black:" << wrong;
+    EXPECT_EQ(at(7, 5), kPanel);
+    EXPECT_EQ(at(593, 345), kPanel);
+}
+
+TEST_F(EditorWindow, AQuickClickOnAFieldOpensItsEditBox) {
+    int opened = 0, releasedFirst = 0;
+    for (int32_t i = 0; i < 10; ++i) {
+        const Box f = box("field", 100 + i);
+        const platform::Point p = screen(f.l + 5, f.t + 5);
+        host::movePointer(p.x, p.y);
+        idle(40);
+        host::button(1, true);
+        host::button(1, false);
+        // What the window procedure will find when it gets to the press: the button already up.
+        releasedFirst += (GetAsyncKeyState(VK_LBUTTON) & 0x8000) == 0;
+        idle(100);
+        if (FindWindowExA(plugin(), nullptr, "Edit", nullptr)) ++opened;
+        else ADD_FAILURE() << "no edit box for field " << 100 + i;
+        quickClick(3, 346);
+        ASSERT_EQ(FindWindowExA(plugin(), nullptr, "Edit", nullptr), nullptr);
+    }
+    std::printf("quick clicks: %d of 10 opened the edit box (%d released before delivery)\n",
+                opened, releasedFirst);
+    EXPECT_EQ(releasedFirst, 10);
+    EXPECT_EQ(opened, 10);
+}
+
+TEST_F(EditorWindow, ClosingTheEffectWithItsEditorOpenLeavesNothingBehind) {
+    dispatch(effEditClose);
+    idle(50);
+    const HWND host = reinterpret_cast<HWND>(parent);
+    int opened = 0, dropTargets = 0, childrenLeft = 0, classLeft = 0;
+    auto cycle = [&] {
+        AEffect* e = entry(&hostCallback);
+        if (!e) return;
+        e->dispatcher(e, effOpen, 0, 0, nullptr, 0.0f);
+        if (e->dispatcher(e, effEditOpen, 0, 0, reinterpret_cast<void*>(parent), 0.0f)) {
+            const HWND w = plugin();
+            opened += w != nullptr;
+            dropTargets += w && GetPropA(w, "OleDropTargetInterface") != nullptr;
+            host::pump(0);  // its first paint
+        }
+        e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+        childrenLeft += census::descendants(host) != 0;
+        classLeft += host::classRegistered(className().c_str(), library);
+    };
+    // What the system sets up once and keeps (device-context caches, OLE's first use).
+    for (int warm = 0; warm < 3; ++warm) cycle();
+    host::pump(0);
+    opened = dropTargets = 0;
+    const census::Census before = census::take();
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < 300; ++i) cycle();
+    const DWORD took = GetTickCount() - start;
+    host::pump(0);
+    const census::Census after = census::take();
+    census::print("effClose with the editor open, 300 cycles", before, after);
+    std::printf("  %lu ms; %d opened, %d drop targets, %d left children, %d left the class\n",
+                static_cast<unsigned long>(took), opened, dropTargets, childrenLeft, classLeft);
+    EXPECT_EQ(opened, 300);
+    EXPECT_EQ(dropTargets, 300) << "each window was registered for drops";
+    EXPECT_EQ(childrenLeft, 0);
+    EXPECT_EQ(classLeft, 0) << "the class stays registered after the last window";
+    EXPECT_EQ(after, before);
+    // This instance's editor still opens: the class's use count came back to where it was.
+    open();
+    EXPECT_NE(plugin(), nullptr);
+}
+
+TEST_F(EditorWindow, OpeningAgainWithoutClosingReplacesTheWindow) {
+    dispatch(effEditClose);
+    idle(50);
+    // Hosts reopen after rebuilding their window: the second open names a window of its own.
+    const platform::NativeWindow other = host::create(600, 350, "Corvex editor second host");
+    ASSERT_NE(other, 0u);
+    const HWND hosts[2] = {reinterpret_cast<HWND>(parent), reinterpret_cast<HWND>(other)};
+    int failedOpens = 0, wrongChildren = 0, firstAlive = 0;
+    auto cycle = [&](int i) {
+        failedOpens += dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)) == 0;
+        const HWND first = plugin();
+        const int named = i % 2;
+        failedOpens += dispatch(effEditOpen, 0, 0, hosts[named]) == 0;
+        firstAlive += IsWindow(first) != 0;
+        host::pump(0);  // the second window's first paint
+        wrongChildren += census::descendants(hosts[named]) != 1 ||
+                         census::descendants(hosts[1 - named]) != 0 ||
+                         !pluginIn(reinterpret_cast<platform::NativeWindow>(hosts[named]));
+    };
+    for (int warm = 0; warm < 3; ++warm) cycle(warm);
+    dispatch(effEditClose);
+    host::pump(0);
+    failedOpens = wrongChildren = firstAlive = 0;
+    const census::Census before = census::take();
+    census::Census firstOpen, lastOpen;
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < 300; ++i) {
+        cycle(i);
+        if (i == 1) firstOpen = census::take();
+    }
+    lastOpen = census::take();
+    const DWORD took = GetTickCount() - start;
+    dispatch(effEditClose);
+    host::pump(0);
+    const census::Census after = census::take();
+    census::print("effEditOpen twice, 300 cycles, with one open", firstOpen, lastOpen);
+    census::print("effEditOpen twice, 300 cycles, then closed", before, after);
+    std::printf("  %lu ms; %d failed opens, %d with other than one window, %d first windows left\n",
+                static_cast<unsigned long>(took), failedOpens, wrongChildren, firstAlive);
+    EXPECT_EQ(failedOpens, 0);
+    EXPECT_EQ(wrongChildren, 0) << "exactly one window, in the window the last open named";
+    EXPECT_EQ(firstAlive, 0);
+    EXPECT_EQ(lastOpen, firstOpen);
+    EXPECT_EQ(census::descendants(hosts[0]) + census::descendants(hosts[1]), 0);
+    EXPECT_FALSE(host::classRegistered(className().c_str(), library));
+    EXPECT_EQ(after, before);
+    host::destroy(other);
+    open();
+}
+
+TEST_F(EditorWindow, AHostClosingTheEditorFromItsIdleAnswerMidDragIsSafe) {
+    const Box k = box("knob", 0);
+    const int32_t cx = (k.l + k.r) / 2, cy = (k.t + k.b) / 2;
+    const platform::Point start = screen(cx - 20, cy + 20);
+    host::movePointer(start.x, start.y);
+    idle(40);
+    const HWND window = plugin();
+    gClosing = window;
+    std::atomic<bool> pressed{false}, ended{false}, released{false};
+    std::thread hand([&] {
+        while (!pressed) Sleep(1);
+        Sleep(150);
+        for (int i = 0; i <= 6; ++i) {
+            const double a = 3.92699 - i * 0.3;
+            const platform::Point p = screen(cx + static_cast<int32_t>(25 * std::cos(a)),
+                                             cy - static_cast<int32_t>(25 * std::sin(a)));
+            host::movePointer(p.x, p.y);
+            Sleep(30);
+        }
+        gCloseOnIdle = true;
+        // Still held, as by a hand still dragging, until the drag is over (or long after).
+        for (int i = 0; i < 3000 && !ended; ++i) Sleep(1);
+        released = true;
+        host::button(1, false);
+    });
+    host::button(1, true);
+    pressed = true;
+    const bool closed = idleUntil([&] { return gClosesInIdle > 0 && !plugin(); }, 5000);
+    const bool heldAtTheEnd = !released;
+    ended = true;
+    hand.join();
+    idle(50);
+    std::printf("closed from the idle answer: %d; drag ended with the button held: %d; shown "
+                "after the close: %d; edits:",
+                gClosesInIdle, heldAtTheEnd, gShownAfterClose);
+    for (const auto& e : gEdits) std::printf(" [%s]", e.c_str());
+    std::printf("\n");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(gClosesInIdle, 1);
+    EXPECT_TRUE(heldAtTheEnd) << "the drag ends with the window, not with the button";
+    EXPECT_FALSE(gShownAfterClose) << "hidden at once";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(census::descendants(reinterpret_cast<HWND>(parent)), 0);
+    EXPECT_FALSE(host::classRegistered(className().c_str(), library));
+    EXPECT_EQ(gEdits, (std::vector<std::string>{"begin 0", "close", "end 0"}));
+
+    // Opened again, the editor takes a press like the first time.
+    gEdits.clear();
+    open();
+    ASSERT_NE(plugin(), nullptr);
+    quickClick(cx - 20, cy + 20);
+    EXPECT_EQ(gEdits, (std::vector<std::string>{"begin 0", "end 0"}));
 }

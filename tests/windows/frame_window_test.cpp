@@ -3,7 +3,8 @@
 // under the pointer with the live button state, and a drag is tracked by polling; OLE drops of
 // files (a shortcut among them, resolved) and of text reach the view under the cursor; repeated
 // open/close cycles leak no GDI or window objects and withdraw the window class; a host that
-// destroys its window first leaves a frame that closes cleanly.
+// destroys its window first leaves a frame that closes cleanly; a frame disposed from inside its
+// own press handler ends its gesture and every tracking loop, and goes with its window and class.
 #include "gui/bitmap.h"
 #include "gui/drawcontext.h"
 #include "gui/frame.h"
@@ -11,6 +12,7 @@
 
 #include "platform/raster.h"
 #include "testkit/win32_host.h"
+#include "win32_census.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -74,10 +76,13 @@ public:
 
 struct Owner : CFrameOwner {
     CFrame* frame = nullptr;
+    std::vector<std::string> edits;
     void doIdleStuff() override {
         if (frame) frame->dispatchPaint();
     }
     uint32_t getTicks() override { return GetTickCount(); }
+    void beginEdit(int32_t index) override { edits.push_back("begin " + std::to_string(index)); }
+    void endEdit(int32_t index) override { edits.push_back("end " + std::to_string(index)); }
 };
 
 std::vector<uint8_t> readFile(const char* path) {
@@ -251,39 +256,6 @@ TEST_F(FrameWindow, DroppedFilesAndTextReachTheViewUnderTheCursor) {
     for (const auto& p : {plain, target, link}) DeleteFileA(p.c_str());
 }
 
-namespace {
-// GDI handles in use, where the system counts them. Wine does not count; there the probe is the
-// highest handle slot that 256 fresh objects reach, which climbs once objects are left behind
-// (the slots of freed objects are handed out again first).
-uint32_t gdiProbe() {
-    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (counted) return counted;
-    std::vector<HGDIOBJ> probes(256);
-    uint32_t highest = 0;
-    for (auto& p : probes) {
-        p = CreateSolidBrush(RGB(1, 2, 3));
-        highest = std::max<uint32_t>(
-            highest, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFF);
-    }
-    for (auto p : probes) DeleteObject(p);
-    return highest;
-}
-BOOL CALLBACK countWindow(HWND, LPARAM count) {
-    ++*reinterpret_cast<int32_t*>(count);
-    return TRUE;
-}
-BOOL CALLBACK countWithChildren(HWND w, LPARAM count) {
-    ++*reinterpret_cast<int32_t*>(count);
-    EnumChildWindows(w, &countWindow, count);
-    return TRUE;
-}
-int32_t threadWindows() {
-    int32_t n = 0;
-    EnumThreadWindows(GetCurrentThreadId(), &countWithChildren, reinterpret_cast<LPARAM>(&n));
-    return n;
-}
-}  // namespace
-
 TEST_F(FrameWindow, OpenCloseCyclesLeakNothingAndWithdrawTheClass) {
     const std::string name = CFrame::windowClassName();
     void* module = GetModuleHandleA(nullptr);
@@ -297,9 +269,9 @@ TEST_F(FrameWindow, OpenCloseCyclesLeakNothingAndWithdrawTheClass) {
         close();
         host::pump(5);
     }
-    const uint32_t gdiBefore = gdiProbe();
+    const uint32_t gdiBefore = census::gdiObjects();
     const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    const int32_t windowsBefore = threadWindows();
+    const int32_t windowsBefore = census::threadWindows();
     for (int cycle = 0; cycle < 20; ++cycle) {
         open();
         EXPECT_TRUE(host::classRegistered(name.c_str(), module));
@@ -309,9 +281,9 @@ TEST_F(FrameWindow, OpenCloseCyclesLeakNothingAndWithdrawTheClass) {
         host::pump(5);
     }
     EXPECT_FALSE(host::classRegistered(name.c_str(), module));
-    EXPECT_EQ(gdiProbe(), gdiBefore);
+    EXPECT_EQ(census::gdiObjects(), gdiBefore);
     EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
-    EXPECT_EQ(threadWindows(), windowsBefore);
+    EXPECT_EQ(census::threadWindows(), windowsBefore);
     open();
 }
 
@@ -326,5 +298,108 @@ TEST_F(FrameWindow, AHostDestroyingItsWindowFirstLeavesAFrameThatClosesCleanly) 
     close();
     EXPECT_FALSE(host::classRegistered(name.c_str(), GetModuleHandleA(nullptr)));
     parent = host::create(kWidth, kHeight, "Corvex test host");
+    open();
+}
+
+namespace {
+// What a press handler saw of its own frame's end: disposed from inside the press, at once or
+// in the middle of a tracking loop that still has the button held.
+struct DisposeTrace {
+    int32_t stepsAfterDispose = -1;  // tracking-loop steps that still saw the button down
+    bool heldAtTheEnd = false;       // the button was still down when the loop ended
+    bool hiddenAtOnce = false;
+    HWND window = nullptr;
+};
+
+class Disposer : public CView {
+public:
+    Disposer(const CRect& r, DisposeTrace* trace, int32_t disposeAtStep)
+        : CView(r), trace(trace), disposeAtStep(disposeAtStep) {}
+    void draw(CDrawContext*) override { setDirty(false); }
+    void mouse(CDrawContext* c, CPoint&) override {
+        CFrame* frame = parentFrame;
+        frame->beginEdit(3);
+        int32_t step = 0, afterDispose = -1;
+        const DWORD start = GetTickCount();
+        do {
+            if (step == disposeAtStep) {
+                frame->dispose();
+                trace->hiddenAtOnce = !IsWindowVisible(trace->window);
+                afterDispose = 0;
+            } else if (afterDispose >= 0) {
+                ++afterDispose;
+            }
+            ++step;
+            frame->doIdleStuff();
+            Sleep(2);
+        } while ((c->getMouseButtons() & kMouseLeft) && GetTickCount() - start < 5000);
+        trace->heldAtTheEnd = (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0;
+        trace->stepsAfterDispose = afterDispose;
+        // What a knob does once its loop is over; the frame is still there until the press
+        // handler returns.
+        frame->endEdit(3);
+    }
+
+private:
+    DisposeTrace* trace;
+    int32_t disposeAtStep;
+};
+}  // namespace
+
+TEST_F(FrameWindow, AFrameDisposedFromItsOwnPressEndsSafely) {
+    const std::string name = CFrame::windowClassName();
+    void* module = GetModuleHandleA(nullptr);
+    close();
+    host::pump(20);
+    // disposeAt 0: at once, before any tracking step; else after that many steps of a drag.
+    auto disposeFromPress = [&](int32_t disposeAt) {
+        SCOPED_TRACE(disposeAt ? "mid-drag" : "at once");
+        open();
+        DisposeTrace trace;
+        trace.window = frameWindow();
+        frame->addView(new Disposer(CRect(300, 40, 500, 200), &trace, disposeAt));
+        host::pump(20);
+        owner.edits.clear();
+        const platform::Point at = screen(400, 100);
+        host::movePointer(at.x, at.y);
+        host::pump(20);
+        std::atomic<bool> ended{false};
+        // Held until the press handler is over, as by a hand that keeps dragging.
+        std::thread hand([&] {
+            for (int i = 0; i < 3000 && !ended; ++i) Sleep(1);
+            host::button(1, false);
+        });
+        host::button(1, true);
+        // The frame is gone after this: only the window handle is looked at.
+        const bool over =
+            pumpUntil([&] { return trace.stepsAfterDispose >= 0 && !IsWindow(trace.window); });
+        ended = true;
+        hand.join();
+        frame = nullptr;
+        owner.frame = nullptr;
+        probe = nullptr;
+        host::pump(20);
+        std::printf("disposed at step %d: %d steps after, button held at the end %d, hidden at "
+                    "once %d, window left %d; edits:",
+                    disposeAt, trace.stepsAfterDispose, trace.heldAtTheEnd, trace.hiddenAtOnce,
+                    IsWindow(trace.window) != 0);
+        for (const auto& e : owner.edits) std::printf(" [%s]", e.c_str());
+        std::printf("\n");
+        ASSERT_TRUE(over);
+        EXPECT_EQ(trace.stepsAfterDispose, 0) << "the loop sees the button released at once";
+        EXPECT_TRUE(trace.heldAtTheEnd);
+        EXPECT_TRUE(trace.hiddenAtOnce);
+        EXPECT_EQ(owner.edits, (std::vector<std::string>{"begin 3", "end 3"}));
+        EXPECT_EQ(census::descendants(reinterpret_cast<HWND>(parent)), 0);
+        EXPECT_FALSE(host::classRegistered(name.c_str(), module));
+    };
+    // What the system and the thread runtime set up the first time and keep.
+    disposeFromPress(10);
+    const census::Census before = census::take();
+    disposeFromPress(0);
+    disposeFromPress(10);
+    const census::Census after = census::take();
+    census::print("frames disposed from their own press", before, after);
+    EXPECT_EQ(after, before);
     open();
 }

@@ -1,9 +1,17 @@
 // The editor checks, on X11: the rectangle, opening in a host's window, idling, closing, twenty
-// reopenings, a parent window destroyed first, X errors reaching the host's handler and windows
-// left behind. Each check opens its own connection through the host stand-in.
+// reopenings, a parent window destroyed first, instances closed with their editors open, an editor
+// opened twice, opening that changes the program; X errors reaching the host's handler, and
+// windows, X connections and file descriptors left behind. Each check opens its own connection
+// through the host stand-in.
+#include "census.h"
 #include "platform/window.h"
 #include "testkit/x11_host.h"
 #include "validate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
 
 namespace validate {
 
@@ -41,14 +49,13 @@ void settle(Plugin& p, x11::HostWindow* host, int rounds) {
 }
 
 // Windows the plug-in left in the parent after closing, given a moment to go.
-int32_t leftBehind(Plugin& p, x11::HostWindow* host) {
+int32_t leftBehind(x11::HostWindow* host) {
     int32_t left = x11::childCount(x11::handle(host));
     for (int n = 0; n < 10 && left > 0; ++n) {
         x11::pump(host);
         platform::sleepMs(20);
         left = x11::childCount(x11::handle(host));
     }
-    (void)p;
     return left;
 }
 
@@ -86,11 +93,87 @@ struct HostWindow {
 };
 
 // A host window of the size the editor asks for, or 640 x 480 when it names none that is usable.
+void hostSizeFor(Plugin& p, int32_t* w, int32_t* h) {
+    if (!rectSize(p, w, h) || !sane(*w, *h)) *w = 640, *h = 480;
+}
 HostWindow hostWindowFor(Plugin& p) {
-    int32_t w = 640, h = 480;
-    if (!rectSize(p, &w, &h) || !sane(w, h)) w = 640, h = 480;
+    int32_t w = 0, h = 0;
+    hostSizeFor(p, &w, &h);
     return HostWindow(w, h);
 }
+
+// ---- What a run of cycles leaves behind --------------------------------------------------------
+
+constexpr int kLeakCycles = 20;
+
+// Counts the process's X connections, top-level windows and file descriptors after the first of a
+// run of cycles and after the last, and blames the plug-in for any growth. Not from zero: a
+// plug-in may open one connection (or a window, a descriptor) on first use and keep it while it is
+// loaded, and the host stand-in holds its own; what must not happen is more of them each cycle.
+class LeakWatch {
+public:
+    explicit LeakWatch(Context& context) : ctx(context) {}
+
+    void afterFirst(x11::HostWindow* host) {
+        pause(host, 10);
+        first = census::take();
+    }
+
+    // Judges the growth since the first cycle, given a moment to go away; false if any.
+    bool judge(x11::HostWindow* host, const std::string& what) {
+        census::Holdings last = census::take();
+        for (int n = 0; n < 20 && grew(last); ++n) {
+            pause(host, 1);
+            last = census::take();
+        }
+        bool clean = true;
+        const int connections = last.xConnections - first.xConnections;
+        if (first.fds >= 0 && last.fds >= 0 && connections > 0) {
+            ctx.fault(4, format("%d X connections left open by %s (%d after the first cycle, %d "
+                                "after the last)",
+                                connections, what.c_str(), first.xConnections, last.xConnections));
+            clean = false;
+        }
+        if (first.topLevels >= 0 && last.topLevels > first.topLevels) {
+            ctx.fault(5, format("%d top-level windows left on the display by %s (%d after the "
+                                "first cycle, %d after the last)",
+                                last.topLevels - first.topLevels, what.c_str(), first.topLevels,
+                                last.topLevels));
+            clean = false;
+        }
+        // The X connections are descriptors too: these are the others.
+        const int others = last.fds - first.fds - std::max(connections, 0);
+        if (first.fds >= 0 && last.fds >= 0 && others > 0) {
+            ctx.fault(5, format("%d file descriptors (other than X connections) left open by %s "
+                                "(%d after the first cycle, %d after the last)",
+                                others, what.c_str(), first.fds, last.fds));
+            clean = false;
+        }
+        if (!clean) return false;
+        std::string counted = last.fds >= 0 ? format("X connections %d, file descriptors %d",
+                                                     last.xConnections, last.fds)
+                                            : std::string("descriptors not counted");
+        if (last.topLevels >= 0) counted += format(", top-level windows %d", last.topLevels);
+        else counted += ", top-level windows not counted (" + last.whyNoWindows + ")";
+        ctx.note(format("no growth after %s: %s", what.c_str(), counted.c_str()));
+        return true;
+    }
+
+private:
+    static void pause(x11::HostWindow* host, int rounds) {
+        for (int n = 0; n < rounds; ++n) {
+            if (host) x11::pump(host);
+            platform::sleepMs(50);
+        }
+    }
+    bool grew(const census::Holdings& now) const {
+        return now.xConnections > first.xConnections || now.fds > first.fds ||
+               (first.topLevels >= 0 && now.topLevels > first.topLevels);
+    }
+
+    Context& ctx;
+    census::Holdings first;
+};
 
 void editorRect(Context& ctx) {
     Instance i(ctx);
@@ -123,7 +206,7 @@ void editorOpenClose(Context& ctx) {
     if (children <= 0) ctx.fault(5, "no window of the editor inside the host's window");
     settle(p, host.window, 25);
     p.dispatch(effEditClose);
-    if (const int32_t left = leftBehind(p, host.window); left > 0)
+    if (const int32_t left = leftBehind(host.window); left > 0)
         ctx.fault(5, format("%d windows left in the host's window after closing", left));
     ctx.note(format("opened %d x %d in the host's window, idled, closed", ow, oh));
 }
@@ -134,15 +217,18 @@ void editorReopen(Context& ctx) {
     if (!hasEditor(ctx, i)) return;
     Plugin& p = i.plugin();
     HostWindow host = hostWindowFor(p);
-    for (int n = 0; n < 20; ++n) {
+    LeakWatch leaks(ctx);
+    for (int n = 0; n < kLeakCycles; ++n) {
         p.dispatch(effEditOpen, 0, 0, host.parent());
         settle(p, host.window, 3);
         p.dispatch(effEditClose);
         x11::pump(host.window);
+        if (n == 0) leaks.afterFirst(host.window);
     }
-    if (const int32_t left = leftBehind(p, host.window); left > 0)
-        ctx.fault(5, format("%d windows left in the host's window after 20 openings", left));
-    ctx.note("opened and closed 20 times");
+    if (const int32_t left = leftBehind(host.window); left > 0)
+        ctx.fault(
+            5, format("%d windows left in the host's window after %d openings", left, kLeakCycles));
+    leaks.judge(host.window, format("%d openings and closings", kLeakCycles));
 }
 
 void editorParentDestroyed(Context& ctx) {
@@ -161,6 +247,141 @@ void editorParentDestroyed(Context& ctx) {
     ctx.note("idled and closed after the host's window was gone");
 }
 
+void editorCloseWhileOpen(Context& ctx) {
+    ErrorWatch watch(ctx);
+    // Hosts do close an instance whose editor is open, on a crash path or a hurried quit: the
+    // editor's window and whatever it holds of the X server must go with it.
+    std::unique_ptr<HostWindow> host;
+    LeakWatch leaks(ctx);
+    for (int n = 0; n < kLeakCycles; ++n) {
+        {
+            Instance i(ctx);
+            Plugin& p = i.plugin();
+            if (n == 0) {
+                if (!hasEditor(ctx, i)) return;
+                int32_t w = 0, h = 0;
+                hostSizeFor(p, &w, &h);
+                host = std::make_unique<HostWindow>(w, h);
+            }
+            p.dispatch(effEditOpen, 0, 0, host->parent());
+            settle(p, host->window, 3);
+        }
+        x11::pump(host->window);
+        if (n == 0) leaks.afterFirst(host->window);
+    }
+    const std::string what = format("%d instances closed with their editors open", kLeakCycles);
+    if (const int32_t left = leftBehind(host->window); left > 0)
+        ctx.fault(5, format("%d windows left in the host's window by %s", left, what.c_str()));
+    leaks.judge(host->window, what);
+}
+
+void editorOpenTwice(Context& ctx) {
+    ErrorWatch watch(ctx);
+    // Some hosts send a second effEditOpen to an editor that is open (reattaching it, or by
+    // mistake). Refusing it or opening afresh are both fine; losing track of the first is not.
+    std::optional<Instance> i(std::in_place, ctx);
+    if (!hasEditor(ctx, *i)) return;
+    Plugin& p = i->plugin();
+    HostWindow host = hostWindowFor(p);
+    LeakWatch leaks(ctx);
+    int refused = 0;
+    for (int n = 0; n < kLeakCycles; ++n) {
+        p.dispatch(effEditOpen, 0, 0, host.parent());
+        settle(p, host.window, 3);
+        refused += p.dispatch(effEditOpen, 0, 0, host.parent()) == 0;
+        settle(p, host.window, 3);
+        p.dispatch(effEditClose);
+        x11::pump(host.window);
+        if (n == 0) leaks.afterFirst(host.window);
+    }
+    const std::string what = format("%d double openings", kLeakCycles);
+    if (const int32_t left = leftBehind(host.window); left > 0)
+        ctx.fault(5, format("%d windows left in the host's window after %s, each closed once", left,
+                            what.c_str()));
+    if (!leaks.judge(host.window, what)) return;
+    i.reset();
+    x11::pump(host.window);
+    leaks.judge(host.window, what + " and the instance closed");
+    ctx.note(format("%d of %d second openings answered 0", refused, kLeakCycles));
+}
+
+// The current program as a host sees it.
+struct ProgramView {
+    intptr_t index = 0;
+    std::string name;
+    std::vector<float> values;
+};
+
+ProgramView viewProgram(Plugin& p) {
+    ProgramView v;
+    v.index = p.dispatch(effGetProgram);
+    char name[512] = {};
+    if (p.numPrograms() > 0) p.dispatch(effGetProgramName, 0, 0, name);
+    name[sizeof name - 1] = '\0';
+    v.name = name;
+    for (int32_t k = 0; k < p.numParams(); ++k) v.values.push_back(p.getParameter(k));
+    return v;
+}
+
+// Reports what `step` changed between two views of the program; false if anything.
+bool compareProgram(Context& ctx, Plugin& p, const ProgramView& was, const ProgramView& now,
+                    const char* step) {
+    bool same = true;
+    if (now.index != was.index) {
+        ctx.fault(4, format("%s selected program %ld (was %ld)", step, static_cast<long>(now.index),
+                            static_cast<long>(was.index)));
+        same = false;
+    }
+    if (now.name != was.name) {
+        ctx.fault(4,
+                  format("%s renamed program %ld from %s to %s", step, static_cast<long>(was.index),
+                         quoted(was.name).c_str(), quoted(now.name).c_str()));
+        same = false;
+    }
+    int changed = 0;
+    for (std::size_t k = 0; k < was.values.size() && k < now.values.size(); ++k) {
+        const float a = was.values[k], b = now.values[k];
+        // A knob's own rounding may touch the last bits; a user hears nothing of that.
+        if ((std::isnan(a) && std::isnan(b)) || std::fabs(a - b) <= 1e-6f) continue;
+        if (++changed <= 8)
+            ctx.fault(4, format("%s changed parameter %zu %s from %g to %g", step, k,
+                                quoted(p.paramName(static_cast<int32_t>(k))).c_str(),
+                                static_cast<double>(a), static_cast<double>(b)));
+    }
+    if (changed > 8) ctx.fault(4, format("%s changed %d parameters in all", step, changed));
+    return same && changed == 0;
+}
+
+void editorOpenKeepsProgram(Context& ctx) {
+    ErrorWatch watch(ctx);
+    Instance i(ctx);
+    if (!hasEditor(ctx, i)) return;
+    Plugin& p = i.plugin();
+    // What a user has done before opening the window: renamed the program, turned a few knobs to
+    // values no factory program has. The editor must show them, not put its own in their place.
+    char name[] = "My Patch";
+    if (p.numPrograms() > 0) p.dispatch(effSetProgramName, 0, 0, name);
+    static constexpr float kOdd[] = {0.61f, 0.37f, 0.13f, 0.89f, 0.29f, 0.71f, 0.53f, 0.07f};
+    const int32_t count = p.numParams();
+    const int32_t turned = std::min<int32_t>(count, 8);
+    for (int32_t k = 0; k < turned; ++k)
+        p.setParameter(static_cast<int32_t>(int64_t{k} * count / turned), kOdd[k]);
+    const ProgramView before = viewProgram(p);
+    HostWindow host = hostWindowFor(p);
+    p.dispatch(effEditOpen, 0, 0, host.parent());
+    settle(p, host.window, 10);
+    const ProgramView open = viewProgram(p);
+    p.dispatch(effEditClose);
+    x11::pump(host.window);
+    platform::sleepMs(50);
+    const ProgramView after = viewProgram(p);
+    if (!compareProgram(ctx, p, before, open, "opening the editor")) return;
+    if (!compareProgram(ctx, p, open, after, "closing the editor")) return;
+    ctx.note(format("program %ld %s and %zu parameter values (%d of them set) unchanged",
+                    static_cast<long>(before.index), quoted(before.name).c_str(),
+                    before.values.size(), turned));
+}
+
 }  // namespace
 
 bool displayReachable() {
@@ -176,6 +397,9 @@ std::vector<CheckDef> editorChecks() {
         {"editor.open-close", 1, true, editorOpenClose},
         {"editor.reopen", 2, true, editorReopen},
         {"editor.parent-destroyed", 3, true, editorParentDestroyed},
+        {"editor.close-while-open", 2, true, editorCloseWhileOpen},
+        {"editor.open-twice", 3, true, editorOpenTwice},
+        {"editor.open-keeps-program", 2, true, editorOpenKeepsProgram},
     };
 }
 

@@ -47,13 +47,6 @@ Text askText(Plugin& p, int32_t opcode, int32_t index = 0, intptr_t value = 0,
     return t;
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s.substr(0, 40))
-        out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    return out + (s.size() > 40 ? "...\"" : "\"");
-}
-
 double dB(float v) { return v > 0 ? 20.0 * std::log10(static_cast<double>(v)) : -999.0; }
 
 void noteOn(Instance& i, int note = 60, int32_t delta = 0) {
@@ -298,6 +291,28 @@ void audioPrograms(Context& ctx) {
     ctx.note(format("%d programs played", count));
 }
 
+// NaN as a parameter value: no host sends it, though broken automation data might. A plug-in that
+// passes it on to its sound is careless rather than broken, so that only warns; writing past the
+// buffers still fails. An instance of its own, and the first sign ends it: a NaN that reached a
+// filter's state outlives the value, and would be blamed on every parameter after it.
+void parameterNaN(Context& ctx, int32_t count) {
+    Instance i(ctx);
+    Plugin& p = i.plugin();
+    for (int32_t k = 0; k < count; ++k) {
+        const float original = p.getParameter(k);
+        if (k % 8 == 0) noteOn(i, 48 + k % 24);
+        p.setParameter(k, std::numeric_limits<float>::quiet_NaN());
+        BlockResult r = i.render(1024);
+        p.setParameter(k, original);
+        r = worst(r, i.render(1024));
+        if (!judge(ctx, r,
+                   format("parameter %d %s set to NaN (which no host sends) and back", k,
+                          quoted(p.paramName(k)).c_str()),
+                   true))
+            return;
+    }
+}
+
 void audioParameterSweep(Context& ctx) {
     Instance i(ctx);
     Plugin& p = i.plugin();
@@ -305,8 +320,7 @@ void audioParameterSweep(Context& ctx) {
     std::vector<float> values = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
     if (ctx.strictness() >= 4) values.insert(values.end(), {-1.0f, 2.0f, -1e30f, 1e30f});
     if (ctx.strictness() >= 7)
-        values.insert(values.end(), {std::numeric_limits<float>::quiet_NaN(),
-                                     std::numeric_limits<float>::infinity(),
+        values.insert(values.end(), {std::numeric_limits<float>::infinity(),
                                      -std::numeric_limits<float>::infinity()});
     int bad = 0;
     for (int32_t k = 0; k < count && bad < 8; ++k) {
@@ -324,6 +338,7 @@ void audioParameterSweep(Context& ctx) {
         p.setParameter(k, original);
         if (!judge(ctx, i.render(1024), format("parameter %d set back", k))) ++bad;
     }
+    if (ctx.strictness() >= 7) parameterNaN(ctx, count);
     ctx.note(format("%d parameters swept through %zu values", count, values.size()));
 }
 
@@ -354,12 +369,14 @@ float maxDifference(const std::vector<float>& a, const std::vector<float>& b, fl
 
 void audioProcessConsistency(Context& ctx) {
     std::vector<float> a, a2, b, c;
+    intptr_t version = 0;
     {
         Instance i(ctx);
         if (!i.effect()->process || !i.effect()->processReplacing) {
             ctx.note(i.effect()->process ? "only the accumulating call" : "only processReplacing");
             return;
         }
+        version = i.plugin().dispatch(effGetVstVersion);
         phrase(i, a);
     }
     {
@@ -383,9 +400,18 @@ void audioProcessConsistency(Context& ctx) {
             5, format("process and processReplacing differ by up to %g", static_cast<double>(d)));
     else if (maxDifference(a, c, 0.25f) <= 1e-5f)
         ctx.note("process adds, processReplacing replaces");
-    else if (maxDifference(a, c) <= 1e-6f)
-        ctx.warn("process() overwrites the host's buffer instead of adding to it");
-    else ctx.fault(5, "process() on a filled buffer gives neither the sum nor the replacement");
+    else if (maxDifference(a, c) <= 1e-6f) {
+        // Interface 2.4 retired the accumulating call: its hosts call processReplacing only, and
+        // plug-ins of 2.4 commonly give process() the same code. Only a plug-in answering an older
+        // version can meet a host that mixes into its buffer through process().
+        if (version >= 2400)
+            ctx.note(format("process() replaces too (interface %ld: hosts call processReplacing)",
+                            static_cast<long>(version)));
+        else
+            ctx.warn(format("answers interface version %ld, whose hosts may mix into their buffer "
+                            "through process(), but process() overwrites it",
+                            static_cast<long>(version)));
+    } else ctx.fault(5, "process() on a filled buffer gives neither the sum nor the replacement");
 }
 
 void audioDeterministic(Context& ctx) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace validate {
@@ -39,6 +40,13 @@ std::string format(const char* fmt, ...) {
     std::vsnprintf(buf, sizeof buf, fmt, args);
     va_end(args);
     return buf;
+}
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s.substr(0, 40))
+        out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    return out + (s.size() > 40 ? "...\"" : "\"");
 }
 
 // ---- Context ---------------------------------------------------------------------------------
@@ -178,10 +186,30 @@ BlockResult worst(const BlockResult& a, const BlockResult& b) {
     return r;
 }
 
-bool judge(Context& ctx, const BlockResult& r, const std::string& where) {
+namespace {
+
+// A peak beyond the bound, both in dBFS with as many decimals as it takes to tell them apart
+// (two at least): a peak a hair above +6.02 dBFS must not read as "6.0, beyond +6".
+std::string peakBeyond(float peak, float bound) {
+    const double p = 20.0 * std::log10(static_cast<double>(peak));
+    const double b = 20.0 * std::log10(static_cast<double>(bound));
+    std::string pt, bt;
+    for (int digits = 2; digits <= 9; ++digits) {
+        pt = format("%.*f", digits, p);
+        bt = format("%+.*f", digits, b);
+        if (std::strtod(pt.c_str(), nullptr) > std::strtod(bt.c_str(), nullptr)) break;
+    }
+    return format("peak %s dBFS, beyond %s dBFS", pt.c_str(), bt.c_str());
+}
+
+}  // namespace
+
+bool judge(Context& ctx, const BlockResult& r, const std::string& where, bool soundOnlyWarns) {
     bool clean = true;
     if (r.nonFinite > 0) {
-        ctx.fail(format("%s: %d non-finite samples", where.c_str(), r.nonFinite));
+        const std::string text = format("%s: %d non-finite samples", where.c_str(), r.nonFinite);
+        if (soundOnlyWarns) ctx.warn(text);
+        else ctx.fail(text);
         clean = false;
     }
     if (r.overrun > 0) {
@@ -195,9 +223,9 @@ bool judge(Context& ctx, const BlockResult& r, const std::string& where) {
         clean = false;
     }
     if (r.peak > ctx.bound()) {
-        ctx.fault(7, format("%s: peak %.1f dBFS, beyond %+.0f dBFS", where.c_str(),
-                            20.0 * std::log10(static_cast<double>(r.peak)),
-                            20.0 * std::log10(static_cast<double>(ctx.bound()))));
+        const std::string text = where + ": " + peakBeyond(r.peak, ctx.bound());
+        if (soundOnlyWarns) ctx.warn(text);
+        else ctx.fault(7, text);
         clean = false;
     }
     return clean;

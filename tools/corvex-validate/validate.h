@@ -139,12 +139,16 @@ private:
 };
 
 // Reports a block's faults through the context: non-finite and unwritten samples and overruns
-// fail, samples beyond the bound are a fault from strictness 7. `where` names the situation.
-// Returns whether the block was clean.
-bool judge(Context& context, const BlockResult& result, const std::string& where);
+// fail, samples beyond the bound are a fault from strictness 7. `where` names the situation. With
+// soundOnlyWarns (for input no host sends), non-finite and loud samples only warn; unwritten
+// samples and overruns still fail. Returns whether the block was clean.
+bool judge(Context& context, const BlockResult& result, const std::string& where,
+           bool soundOnlyWarns = false);
 // The worse of two results.
 BlockResult worst(const BlockResult& a, const BlockResult& b);
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// A text the plug-in gave, quoted for a report: printable ASCII only, cut at 40 characters.
+std::string quoted(const std::string& s);
 
 }  // namespace validate

@@ -29,6 +29,11 @@ void postPaint(Window* window, Rect damaged);
 void postButtonDown(Window* window, Point where, int button);
 void postDestroy(Window* window);  // as if the window system destroyed it
 void postDrop(Window* window, DropKind kind, std::vector<std::string> items);
+// Top-level windows only (the window system sends a child none of these): a key, the user's
+// request to close, the loss of the keyboard focus.
+void postKey(Window* window, const KeyEvent& key, bool down);
+void postCloseRequest(Window* window);
+void postFocusOut(Window* window);
 int32_t pendingEvents(Window* window);
 
 Bitmap* windowImage(Window* window);
@@ -39,6 +44,10 @@ bool isDropTarget(Window* window);
 int32_t liveWindows();
 // The last drop's answer from the window's handler.
 bool lastDropTaken(Window* window);
+// A top-level window's title and the smallest client size the user may resize it to (empty and
+// 0 x 0 for a child window). A top-level window stands at the screen's top-left corner.
+std::string windowTitle(Window* window);
+Point windowMinSize(Window* window);
 
 // Edit boxes: the one most recently opened over window (null when none), how it was opened, and
 // input as a person would give it (events reach the box's handler at once).

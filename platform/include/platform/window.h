@@ -1,11 +1,13 @@
-// The window-system half of the platform layer: child windows inside a host's window, their
-// events, pointer and keyboard state, time and cursors. One implementation is linked per build
-// (X11 or Win32 for the plug-in, an in-memory one for the unit tests). What a window reports, and
-// when, is decided by rules every implementation shares (platform/window_dispatch.h).
+// The window-system half of the platform layer: child windows inside a host's window and
+// top-level windows of our own, their events, pointer and keyboard state, time and cursors. One
+// implementation is linked per build (X11 or Win32 for the plug-in, an in-memory one for the unit
+// tests). What a window reports, and when, is decided by rules every implementation shares
+// (platform/window_dispatch.h).
 //
 // Threading: every call belongs to the thread that created the window (the host's user-interface
-// thread). Nothing here starts threads. The one per-thread initialisation: on Windows a window
-// registered as a drop target keeps OLE initialised on its thread while it is registered.
+// thread, or the application's for a top-level window). Nothing here starts threads. The one
+// per-thread initialisation: on Windows a window registered as a drop target keeps OLE initialised
+// on its thread while it is registered.
 #pragma once
 
 #include "platform/raster.h"
@@ -21,6 +23,65 @@ using NativeWindow = uintptr_t;
 struct Window;
 
 enum class DropKind : int32_t { files = 0, text = 1 };
+
+// Named keys. A key that types a character and has no name here comes as none with its
+// character; a key that neither types nor has a name (a modifier, a dead key, a media key) comes
+// as unknown.
+enum class Key : int32_t {
+    none = 0,
+    unknown,
+    backspace,
+    tab,
+    returnKey,
+    enter,  // the keypad's
+    escape,
+    space,
+    del,
+    insert,
+    home,
+    end,
+    pageUp,
+    pageDown,
+    left,
+    up,
+    right,
+    down,
+    f1,
+    f2,
+    f3,
+    f4,
+    f5,
+    f6,
+    f7,
+    f8,
+    f9,
+    f10,
+    f11,
+    f12,
+};
+
+struct KeyEvent {
+    // The printable Unicode character the key types with the current layout, Shift and AltGr
+    // (0 for none). Control never turns it into a control code, so shortcuts can match it; keys
+    // that only type control codes (Return, Tab, Backspace, Escape) have 0. On Windows it is the
+    // character the thread's message loop translated (TranslateMessage), dead keys included; X11
+    // has no input method here: a dead key or a compose sequence types nothing.
+    uint32_t character = 0;
+    Key key = Key::none;
+    // kModShift | kModControl | kModAlt as they are with this event: a modifier key's own press
+    // already counts, its release no longer does. AltGr is none of them (on Windows, where it
+    // reaches us as Control+Alt, those two bits are dropped when it typed the character).
+    uint32_t modifiers = 0;
+    // The physical key, the same number on every system whatever the layout: the PC set-1 scan
+    // code (Q 16, Z 44), plus 0xE000 for the keys the PC keyboard marks as extended (arrows, the
+    // navigation block, right Control and Alt, keypad Enter and /). On X11 that is the evdev code
+    // (keycode minus 8) with the extended keys renumbered; keys off the PC layout keep their evdev
+    // code. 0 when the system gives none (text typed by software).
+    uint32_t scancode = 0;
+    // A press of a key whose press onKey already had and that is not released yet (auto-repeat);
+    // without a physical key, as the system flagged it.
+    bool repeat = false;
+};
 
 // What a window reports: from pumpEvents on X11 and in memory, from the window procedure (the
 // host's message loop) on Windows; the same rules either way.
@@ -45,6 +106,19 @@ public:
     // size including the terminator. where is in window coordinates. True when taken.
     virtual bool onDrop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
                         Point where) = 0;
+
+    // Top-level windows only. A key pressed (down) or released while the window has the
+    // keyboard and no edit box is open over it (an open box takes the presses, as editing
+    // commands). A release reaches onKey exactly when its press did, with the press's character and
+    // name; keys still down when the window loses the keyboard are released then. True when taken:
+    // an untaken key goes on to the system (Alt+F4 on Windows closes through onCloseRequest).
+    virtual bool onKey(const KeyEvent& /*key*/, bool /*down*/) { return false; }
+    // Top-level windows only: the user asked to close the window (its close button, the window
+    // manager, Alt+F4). The window stays until destroyWindow.
+    virtual void onCloseRequest() {}
+    // Top-level windows only: the window lost the keyboard focus (not to one of its own edit
+    // boxes). Comes after the releases of the keys that were down.
+    virtual void onFocusOut() {}
 };
 
 // The process-wide window class: the first registration reads system settings (swapped
@@ -62,6 +136,25 @@ struct WindowOptions {
 // Creates and shows a child window. Null when the parent is unusable or the window system
 // cannot be reached; never exits the process.
 Window* createChildWindow(const WindowOptions& options);
+
+struct TopLevelOptions {
+    const char* title = "";         // UTF-8
+    int32_t width = 0, height = 0;  // the client area
+    // The smallest client size the user may resize to; 0 (or more than the size): the size.
+    int32_t minWidth = 0, minHeight = 0;
+    const char* className = "Plugin";  // WM_CLASS on X11
+    WindowEvents* events = nullptr;
+};
+// Creates and shows a window of our own on the desktop, with a title bar, a close button and a
+// frame the user may resize. Null when the window system cannot be reached or the size is
+// unusable; never exits the process. Every call below works on it as on a child window; it needs
+// no registerWindowClass.
+Window* createTopLevelWindow(const TopLevelOptions& options);
+// A top-level window's title (UTF-8; invalid bytes are taken as Latin-1, control characters
+// dropped, cut to kMaxTitleBytes at a character boundary). False for a child window or null.
+bool setWindowTitle(Window* window, const char* utf8);
+constexpr std::size_t kMaxTitleBytes = 1024;
+
 // Destroys the window, its drop registration and every system resource it holds. Safe when the
 // window system already destroyed the window. Called from inside one of the window's own event
 // handlers, the window disappears and receives nothing more at once, and its memory and
