@@ -20,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -208,6 +209,28 @@ unsigned leftButton() { return gSwapped ? Button3 : Button1; }
 
 }  // namespace
 
+namespace {
+
+// The end both kinds of window share: shown when everything before succeeded, else undone,
+// connection included.
+Window* finishWindow(std::unique_ptr<Window> w, ErrorTrap& trap, bool ok) {
+    Display* d = w->display;
+    if (ok) {
+        XMapWindow(d, w->window);
+        ok = trap.sync();
+    }
+    if (ok) return w.release();
+    destroyImage(w.get());
+    if (w->gc) XFreeGC(d, w->gc);
+    if (w->window) XDestroyWindow(d, w->window);
+    if (w->colormap) XFreeColormap(d, w->colormap);
+    trap.release(true);
+    XCloseDisplay(d);
+    return nullptr;
+}
+
+}  // namespace
+
 Window* createChildWindow(const WindowOptions& o) {
     if (o.parent == 0 || o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide ||
         o.height > kMaxBitmapSide)
@@ -256,20 +279,7 @@ Window* createChildWindow(const WindowOptions& o) {
                         reinterpret_cast<const unsigned char*>(info), 2);
         ok = trap.sync() && createImage(w.get(), o.width, o.height);
     }
-    if (ok) {
-        XMapWindow(d, w->window);
-        ok = trap.sync();
-    }
-    if (!ok) {
-        destroyImage(w.get());
-        if (w->gc) XFreeGC(d, w->gc);
-        if (w->window) XDestroyWindow(d, w->window);
-        if (w->colormap) XFreeColormap(d, w->colormap);
-        trap.release(true);
-        XCloseDisplay(d);
-        return nullptr;
-    }
-    return w.release();
+    return finishWindow(std::move(w), trap, ok);
 }
 
 namespace {
@@ -362,20 +372,7 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
         XkbSetDetectableAutoRepeat(d, True, &detectable);
         ok = trap.sync() && createImage(w.get(), o.width, o.height);
     }
-    if (ok) {
-        XMapWindow(d, w->window);
-        ok = trap.sync();
-    }
-    if (!ok) {
-        destroyImage(w.get());
-        if (w->gc) XFreeGC(d, w->gc);
-        if (w->window) XDestroyWindow(d, w->window);
-        if (w->colormap) XFreeColormap(d, w->colormap);
-        trap.release(true);
-        XCloseDisplay(d);
-        return nullptr;
-    }
-    return w.release();
+    return finishWindow(std::move(w), trap, ok);
 }
 
 bool setWindowTitle(Window* w, const char* utf8) {
