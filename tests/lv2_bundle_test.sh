@@ -2,7 +2,7 @@
 # Guards the LV2 bundle's description against drifting from what hosts accept: the generated
 # Turtle validates against the schemas of Debian's lv2-dev with no error, and lv2info (lilv, as
 # hosts read bundles) finds the plug-in with its 17 ports in order, all 64 presets by name and,
-# when the bundle has one, its user interface.
+# when the bundle has one, its user interface, whose library holds none of the DSP.
 #   lv2_bundle_test.sh validate|info BUNDLE_PARENT_DIR
 # Exits 77 (skipped) when the tool the case needs is missing.
 set -uo pipefail
@@ -45,8 +45,11 @@ info)
     check "preset $name" grep -qxF "	         $name" <<<"$out"
   done
   if [[ -f $bundle/corvex_ui.ttl ]]; then
-    check "the UI" grep -q "UI: *$plugin#ui" <<<"$out"
+    check "the UI" grep -qxF "		$plugin#ui" <<<"$out"
     check "an X11 UI" grep -q 'Class: *http://lv2plug.in/ns/extensions/ui#X11UI' <<<"$out"
+    # Hosts may run the UI in another process than the DSP: it must hold none of the synth.
+    check "the UI library holds no DSP" bash -c '! nm -C "$1" | grep -q "CorvexSynth::render"' _ "$bundle/corvex_ui.so"
+    check "the DSP library holds no window" bash -c '! nm -C "$1" | grep -q "CorvexWindow"' _ "$bundle/corvex_dsp.so"
   fi
   if ((fail)); then
     echo "$out"
