@@ -122,6 +122,12 @@ if command -v lv2info >/dev/null; then
     grep -q "Binary: *file:///usr/lib/lv2/corvex.lv2/corvex_dsp.so" "$work/lv2info.txt"
 fi
 
+# A real host plays the installed bundle: jalv under a JACK server of the test's own.
+if [[ -x build/tests/jack-note-probe ]]; then
+  check "jalv plays a note through /usr/lib/lv2/corvex.lv2" \
+    bash tests/lv2_jalv_test.sh /usr/lib/lv2 build/tests/jack-note-probe
+fi
+
 check "/usr/bin/corvex-render --version says $version" \
   bash -c '[[ $(/usr/bin/corvex-render --version) == "corvex-render $1" ]]' _ "$version"
 if [[ -x /usr/bin/corvex-validate ]]; then
