@@ -44,7 +44,7 @@ set(CPACK_PACKAGE_NAME corvex)
 set(CPACK_PACKAGE_VENDOR Ondrel)
 set(CPACK_PACKAGE_CONTACT "Ondrel")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "texture synthesizer (VST2 instrument plug-in)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "texture synthesizer (VST2 and LV2 instrument plug-in)")
 # One string, lines under 80 columns as Debian's tools show them.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Corvex is a monophonic texture synthesizer: thirty partials of one wave, each\n"
@@ -53,8 +53,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "parameters and 48 factory programs.\n"
   "\n"
   "This package holds the VST2 plug-in for Linux hosts (Ardour, Bitwig Studio,\n"
-  "Qtractor, REAPER, Carla and others) and corvex-render, which plays notes and\n"
-  "MIDI files through a VST2 instrument into audio files.")
+  "Qtractor, REAPER, Carla and others), the same synth as an LV2 plug-in with its\n"
+  "programs as presets, and corvex-render, which plays notes and MIDI files\n"
+  "through a VST2 instrument into audio files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The tarball unpacks to usr/... so that `tar -xzf ... -C /` (or -C any prefix) places it.

@@ -70,7 +70,10 @@ tar -tvzf "$tgz" | awk '{print $1, $3, $6}' | sed -E 's#/$##' | sort >"$work/tgz
 check "the tarball holds the package's files" diff "$work/deb.list" "$work/tgz.list"
 
 for path in usr/lib/vst/corvex.so usr/bin/corvex-render usr/share/man/man1/corvex-render.1.gz \
-  usr/share/doc/corvex/README.md usr/share/doc/corvex/copyright; do
+  usr/share/doc/corvex/README.md usr/share/doc/corvex/copyright \
+  usr/lib/lv2/corvex.lv2/manifest.ttl usr/lib/lv2/corvex.lv2/corvex.ttl \
+  usr/lib/lv2/corvex.lv2/presets.ttl usr/lib/lv2/corvex.lv2/corvex_ui.ttl \
+  usr/lib/lv2/corvex.lv2/corvex_dsp.so usr/lib/lv2/corvex.lv2/corvex_ui.so; do
   check "the package holds /$path" grep -q " $path\$" "$work/deb.list"
 done
 # A tool the build has made (corvex-validate, once it exists) must ship too.
@@ -109,6 +112,20 @@ if build/corvex-session /usr/lib/vst/corvex.so "$work/session.txt" >"$work/sessi
 else
   cat "$work/session.log"
   fail "/usr/lib/vst/corvex.so loads through main and plays the host session as built"
+fi
+
+# The LV2 bundle where hosts look by default, found as hosts find it (lilv, the standard
+# folders only).
+if command -v lv2info >/dev/null; then
+  (env -u LV2_PATH HOME="$work/home" lv2info https://ondrel.example/plugins/corvex) >"$work/lv2info.txt" 2>&1
+  check "lv2info finds Corvex in /usr/lib/lv2/corvex.lv2/" \
+    grep -q "Binary: *file:///usr/lib/lv2/corvex.lv2/corvex_dsp.so" "$work/lv2info.txt"
+fi
+
+# A real host plays the installed bundle: jalv under a JACK server of the test's own.
+if [[ -x build/tests/jack-note-probe ]]; then
+  check "jalv plays a note through /usr/lib/lv2/corvex.lv2" \
+    bash tests/lv2_jalv_test.sh /usr/lib/lv2 build/tests/jack-note-probe
 fi
 
 check "/usr/bin/corvex-render --version says $version" \

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Guards the LV2 bundle against failing in a real host: Debian's jalv loads it (from the folder
+# given, as installed) under a JACK server of the test's own on the dummy backend, a JACK client
+# plays it a note, and its output must be finite and not silent.
+#   lv2_jalv_test.sh BUNDLE_PARENT_DIR JACK_NOTE_PROBE
+# Exits 77 (skipped) when jackd or jalv is missing.
+set -uo pipefail
+lv2_dir=$1
+probe=$2
+command -v jackd >/dev/null && command -v jalv >/dev/null || exit 77
+
+export JACK_DEFAULT_SERVER=corvex-test-$$
+export JACK_NO_AUDIO_RESERVATION=1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
+jack_lsp >/dev/null 2>&1 || { cat "$work/jackd.log"; echo "FAIL: jackd did not start"; exit 1; }
+
+# jalv's console reads commands from stdin: a FIFO this shell holds open keeps it idle, with no
+# writer process to outlive the test.
+mkfifo "$work/stdin"
+exec 3<>"$work/stdin"
+LV2_PATH="$lv2_dir:/usr/lib/lv2" jalv -x -n corvex https://ondrel.example/plugins/corvex \
+  <&3 >"$work/jalv.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do jack_lsp 2>/dev/null | grep -q '^corvex:out_right$' && break; sleep 0.1; done
+if ! jack_lsp 2>/dev/null | grep -q '^corvex:out_right$'; then
+  cat "$work/jalv.log"
+  echo "FAIL: jalv did not load Corvex"
+  exit 1
+fi
+"$probe" corvex || { cat "$work/jalv.log"; exit 1; }
