@@ -13,9 +13,17 @@ export JACK_DEFAULT_SERVER=corvex-test-$$
 export JACK_NO_AUDIO_RESERVATION=1
 work=$(mktemp -d)
 pids=()
+# jalv takes SIGTERM only as a request, answered from a loop that may wait on its console or on a
+# JACK server already gone: it is stopped before its server, and whatever is still there after two
+# seconds is killed outright, so the test never hangs.
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  local i pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
