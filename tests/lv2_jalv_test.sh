@@ -9,7 +9,9 @@ lv2_dir=$1
 probe=$2
 command -v jackd >/dev/null && command -v jalv >/dev/null || exit 77
 
-export JACK_DEFAULT_SERVER=corvex-test-$$
+# One fixed name: JACK keeps a handful of server slots per machine, and a name of its own per run
+# would use up one every time a server is stopped without unregistering (the runs take turns).
+export JACK_DEFAULT_SERVER=corvex-test
 export JACK_NO_AUDIO_RESERVATION=1
 work=$(mktemp -d)
 pids=()
