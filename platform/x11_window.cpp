@@ -211,6 +211,34 @@ unsigned leftButton() { return gSwapped ? Button3 : Button1; }
 
 namespace {
 
+// What both kinds of window share: the visual's colormap, the window under parent (the root for
+// 0) with the events asked for, its GC and its class.
+bool createNative(Window* w, const XVisualInfo& vi, int screen, ::Window parent, long eventMask,
+                  const char* className, ErrorTrap& trap) {
+    Display* d = w->display;
+    w->visual = vi.visual;
+    w->root = RootWindow(d, screen);
+    if (!parent) parent = w->parent = w->root;
+    w->colormap = XCreateColormap(d, w->root, vi.visual, AllocNone);
+    XSetWindowAttributes a{};
+    a.colormap = w->colormap;
+    a.border_pixel = 0;
+    a.background_pixmap = None;
+    a.bit_gravity = NorthWestGravity;
+    a.event_mask = eventMask;
+    w->window =
+        XCreateWindow(d, parent, 0, 0, static_cast<unsigned>(w->width),
+                      static_cast<unsigned>(w->height), 0, 24, InputOutput, vi.visual,
+                      CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
+    if (!trap.sync() || w->window == 0) return false;
+    w->gc = XCreateGC(d, w->window, 0, nullptr);
+    if (!gSwappedKnown) readSwapped(d);
+    XClassHint hint{const_cast<char*>("corvex"),
+                    const_cast<char*>(className ? className : "Plugin")};
+    XSetClassHint(d, w->window, &hint);
+    return true;
+}
+
 // The end both kinds of window share: shown when everything before succeeded, else undone,
 // connection included.
 Window* finishWindow(std::unique_ptr<Window> w, ErrorTrap& trap, bool ok) {
@@ -251,28 +279,10 @@ Window* createChildWindow(const WindowOptions& o) {
     const int screen = DefaultScreen(d);
     bool ok = XGetWindowAttributes(d, w->parent, &pa) != 0 && trap.sync() &&
               XMatchVisualInfo(d, screen, 24, TrueColor, &vi) != 0;
+    ok =
+        ok && createNative(w.get(), vi, screen, w->parent,
+                           ExposureMask | ButtonPressMask | StructureNotifyMask, o.className, trap);
     if (ok) {
-        w->visual = vi.visual;
-        w->root = RootWindow(d, screen);
-        w->colormap = XCreateColormap(d, w->root, vi.visual, AllocNone);
-        XSetWindowAttributes a{};
-        a.colormap = w->colormap;
-        a.border_pixel = 0;
-        a.background_pixmap = None;
-        a.bit_gravity = NorthWestGravity;
-        a.event_mask = ExposureMask | ButtonPressMask | StructureNotifyMask;
-        w->window = XCreateWindow(
-            d, w->parent, 0, 0, static_cast<unsigned>(o.width), static_cast<unsigned>(o.height), 0,
-            24, InputOutput, vi.visual,
-            CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
-        ok = trap.sync() && w->window != 0;
-    }
-    if (ok) {
-        w->gc = XCreateGC(d, w->window, 0, nullptr);
-        if (!gSwappedKnown) readSwapped(d);
-        XClassHint hint{const_cast<char*>("corvex"),
-                        const_cast<char*>(o.className ? o.className : "Plugin")};
-        XSetClassHint(d, w->window, &hint);
         // Hosts that embed by the XEMBED rules wait for the mapped flag.
         const long info[2] = {0, 1};
         XChangeProperty(d, w->window, w->atoms.xembedInfo, w->atoms.xembedInfo, 32, PropModeReplace,
@@ -325,30 +335,11 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
     XVisualInfo vi{};
     const int screen = DefaultScreen(d);
     bool ok = XMatchVisualInfo(d, screen, 24, TrueColor, &vi) != 0;
+    ok = ok && createNative(w.get(), vi, screen, 0,
+                            ExposureMask | ButtonPressMask | StructureNotifyMask | KeyPressMask |
+                                KeyReleaseMask | FocusChangeMask,
+                            o.className, trap);
     if (ok) {
-        w->visual = vi.visual;
-        w->root = RootWindow(d, screen);
-        w->parent = w->root;
-        w->colormap = XCreateColormap(d, w->root, vi.visual, AllocNone);
-        XSetWindowAttributes a{};
-        a.colormap = w->colormap;
-        a.border_pixel = 0;
-        a.background_pixmap = None;
-        a.bit_gravity = NorthWestGravity;
-        a.event_mask = ExposureMask | ButtonPressMask | StructureNotifyMask | KeyPressMask |
-                       KeyReleaseMask | FocusChangeMask;
-        w->window = XCreateWindow(
-            d, w->root, 0, 0, static_cast<unsigned>(o.width), static_cast<unsigned>(o.height), 0,
-            24, InputOutput, vi.visual,
-            CWColormap | CWBorderPixel | CWBackPixmap | CWBitGravity | CWEventMask, &a);
-        ok = trap.sync() && w->window != 0;
-    }
-    if (ok) {
-        w->gc = XCreateGC(d, w->window, 0, nullptr);
-        if (!gSwappedKnown) readSwapped(d);
-        XClassHint hint{const_cast<char*>("corvex"),
-                        const_cast<char*>(o.className ? o.className : "Plugin")};
-        XSetClassHint(d, w->window, &hint);
         XSetWMProtocols(d, w->window, &w->atoms.wmDeleteWindow, 1);
         if (XSizeHints* size = XAllocSizeHints()) {
             size->flags = PMinSize;
