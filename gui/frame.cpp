@@ -98,6 +98,7 @@ bool CFrame::setTitle(const char* utf8) {
 }
 
 CFrame::~CFrame() {
+    endTracking();
     setCursor(kCursorDefault);
     setDropActive(false);
     removeAll(true);
@@ -122,6 +123,8 @@ void CFrame::dispose() {
         editView = nullptr;
         view->looseFocus(nullptr);
     }
+    // The drag's gesture ends towards the owner while it still listens.
+    endTracking();
     disposed = true;
     if (getNbReference() > 1) {
         // Still in use further up the stack: gone from the screen and from the owner now.
@@ -196,6 +199,7 @@ bool CFrame::removeView(CView* view, const bool& withForget) {
         for (int32_t j = i; j + 1 < nbViews; ++j) views[j] = views[j + 1];
         --nbViews;
         if (editView == view) editView = nullptr;
+        if (trackingView == view) endTracking();
         view->removed(this);
         release(view, withForget);
         break;
@@ -208,6 +212,7 @@ bool CFrame::removeAll(const bool& withForget) {
         editView->looseFocus(nullptr);
         editView = nullptr;
     }
+    endTracking();
     for (int32_t i = 0; i < nbViews; ++i) {
         views[i]->removed(this);
         release(views[i], withForget);
@@ -322,6 +327,7 @@ void CFrame::idle() {
     Hold hold(this);
     // The host's idle call stands in for a message loop: the window's events come first.
     if (systemWindow) platform::pumpEvents(systemWindow, false);
+    if (trackingView) stepTracking();
     if (!openFlag || firstDraw || !isSomethingDirty()) return;
     withWindowContext([&](CDrawContext* context) { update(context); });
 }
@@ -343,6 +349,35 @@ void CFrame::doIdleStuff() {
     // A tracking loop's first idle step: from now on it follows the live button state.
     if (pressContext) pressContext->clearEventButtons();
     if (editor) editor->doIdleStuff();
+}
+
+void CFrame::beginTracking(CView* view, const CDrawContext& press) {
+    if (!view || disposed) return;
+    endTracking();
+    view->remember();
+    trackingView = view;
+    trackingOffset = press.offset;
+    trackingOrigin = press.screenOrigin;
+}
+
+void CFrame::stepTracking() {
+    CView* view = trackingView;
+    bool going = false;
+    withWindowContext([&](CDrawContext* context) {
+        context->offset = trackingOffset;
+        context->screenOrigin = trackingOrigin;
+        going = view->trackStep(context);
+    });
+    // No window to ask (it is gone): the button counts as released, as in a drag's own loop.
+    if (!going && trackingView == view) endTracking();
+}
+
+void CFrame::endTracking() {
+    CView* view = trackingView;
+    if (!view) return;
+    trackingView = nullptr;
+    view->endTracking();
+    view->forget();
 }
 
 uint32_t CFrame::getTicks() { return editor ? editor->getTicks() : 0; }
@@ -457,6 +492,8 @@ void CFrame::onPaint(platform::Context* dc, const platform::Rect& damaged) {
 
 void CFrame::onButtonDown(platform::Context* dc, platform::Point where, int, uint32_t state) {
     Hold hold(this);
+    // A second button during a drag belongs to the drag, as its own loop would have it.
+    if (trackingView) return;
     CDrawContext context(this, dc, systemWindow);
     context.setEventButtons(state);
     CDrawContext* outer = pressContext;
@@ -473,6 +510,7 @@ void CFrame::onDestroyed() {
 
 void CFrame::onWheel(platform::Context* dc, platform::Point where, float distance) {
     Hold hold(this);
+    if (trackingView) return;
     CDrawContext context(this, dc, systemWindow);
     onWheel(&context, CPoint(where.x, where.y), distance);
 }

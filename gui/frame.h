@@ -28,6 +28,9 @@ public:
     virtual void doIdleStuff() = 0;
     virtual uint32_t getTicks() = 0;
     virtual int32_t getKnobMode() const { return 0; }
+    // True: a control's drag must not hold the thread in a loop of its own but go on one step
+    // per idle() (a host that runs other windows on the same thread and calls idle often).
+    virtual bool tracksInIdle() const { return false; }
     virtual void beginEdit(int32_t /*index*/) {}
     virtual void endEdit(int32_t /*index*/) {}
     // True when the host can size the window and did.
@@ -116,6 +119,12 @@ public:
     void doIdleStuff();
     uint32_t getTicks();
     int32_t getKnobMode();
+    bool tracksInIdle() const { return editor && editor->tracksInIdle(); }
+    // Hands the drag view started in press over to idle(): its trackStep runs with a context
+    // that maps the pointer as press did, until it answers false. Presses and wheel turns are
+    // the drag's own meanwhile.
+    void beginTracking(CView* view, const CDrawContext& press);
+    CView* getTrackingView() const { return trackingView; }
 
     bool getCurrentLocation(CPoint& where);
     CView* getCurrentView();
@@ -157,6 +166,8 @@ private:
     void onFocusOut() override;
 
     template <typename Fn> void withWindowContext(Fn&& fn);
+    void stepTracking();
+    void endTracking();
     static void release(CView* view, bool withForget);
 
     // Keeps the frame alive for the length of one entry from the window system or the owner, so
@@ -197,8 +208,10 @@ private:
     platform::OptionalBlits blits;
     bool disposed = false;
     bool topLevel = false;
-    int32_t gesture = -1;                  // the parameter between beginEdit and endEdit
-    CDrawContext* pressContext = nullptr;  // while a press is delivered
+    int32_t gesture = -1;                   // the parameter between beginEdit and endEdit
+    CDrawContext* pressContext = nullptr;   // while a press is delivered
+    CView* trackingView = nullptr;          // a drag going on in idle(), holding a reference
+    CPoint trackingOffset, trackingOrigin;  // the press context's mapping, for its steps
 };
 
 }  // namespace gui

@@ -156,81 +156,106 @@ void CKnob::drawHandle(CDrawContext* context) {
 }
 
 void CKnob::mouse(CDrawContext* context, CPoint& where) {
-    if (!context || !getMouseEnabled()) return;
-    int32_t buttons = context->getMouseButtons();
-    if (!(buttons & kMouseLeft)) return;
+    if (!beginDrag(context, where)) return;
+    if (parentFrame && parentFrame->tracksInIdle()) {
+        // The first step now, as the loop takes it; the rest from the owner's idle calls.
+        if (dragStep(context)) parentFrame->beginTracking(this, *context);
+        else endTracking();
+        return;
+    }
+    int32_t lastButtons = -1;
+    bool down = true;
+    while (down) {
+        const CPoint previous = drag.where;
+        down = dragStep(context);
+        doIdleStuff();
+        // Polling a pointer that does not move must not spin a core.
+        if (drag.where == previous && drag.buttons == lastButtons) platform::sleepMs(1);
+        lastButtons = drag.buttons;
+    }
+    endTracking();
+}
+
+bool CKnob::beginDrag(CDrawContext* context, const CPoint& where) {
+    if (!context || !getMouseEnabled()) return false;
+    const int32_t buttons = context->getMouseButtons();
+    if (!(buttons & kMouseLeft)) return false;
 
     // Control+click: back to the default, announced to the listener but not as an edit.
     if (buttons == (kMouseLeft | kKeyControl)) {
         value = defaultValue;
         if (isDirty() && listener) listener->valueChanged(context, this);
-        return;
+        return false;
     }
 
-    float entryValue = value;
     const float range = 200.0f;
-    float step = (vmax - vmin) / range;
-    int32_t oldButton = buttons;
-    const float halfRange = static_cast<float>((vmax - vmin) / 2.0);
-    float old = 0.0f;
-    CPoint firstPoint;
-    bool linear = false;
+    drag = Drag{};
+    drag.entryValue = value;
+    drag.step = (vmax - vmin) / range;
+    drag.oldButton = buttons;
+    drag.halfRange = static_cast<float>((vmax - vmin) / 2.0);
+    drag.where = where;
+    drag.lastPoint = CPoint(-1, -1);
 
     const int32_t mode = parentFrame ? parentFrame->getKnobMode() : 0;
     const bool alt = (buttons & kKeyAlt) != 0;
     if ((mode == 2 && !alt) || (mode != 2 && alt)) {
         float linearRange = range;
         if (buttons & kKeyShift) linearRange *= zoomFactor;
-        firstPoint = where;
-        linear = true;
-        step = (vmax - vmin) / linearRange;
+        drag.firstPoint = where;
+        drag.linear = true;
+        drag.step = (vmax - vmin) / linearRange;
     } else {
         CPoint local(where.x - size.left, where.y - size.top);
-        old = valueFromPoint(local);
+        drag.old = valueFromPoint(local);
     }
-
-    CPoint lastPoint(-1, -1);
-    int32_t lastButtons = -1;
+    drag.active = true;
     if (parentFrame) {
         parentFrame->beginEdit(tag);
         parentFrame->setEditView(this);
     }
-    do {
-        buttons = context->getMouseButtons();
-        if (where != lastPoint) {
-            lastPoint = where;
-            if (linear) {
-                const float diff =
-                    static_cast<float>((firstPoint.y - where.y) + (where.x - firstPoint.x));
-                if (buttons != oldButton) {
-                    float linearRange = range;
-                    if (buttons & kKeyShift) linearRange *= zoomFactor;
-                    const float newStep = (vmax - vmin) / linearRange;
-                    // Keeps the value under the pointer: only the sensitivity changes.
-                    entryValue += diff * (step - newStep);
-                    step = newStep;
-                    oldButton = buttons;
-                }
-                value = diff * step + entryValue;
-                bounceValue();
-            } else {
-                CPoint local(where.x - size.left, where.y - size.top);
-                value = valueFromPoint(local);
-                // A jump of more than half the range crossed the gap: stay at the end we came from.
-                if (old - value > halfRange) value = vmax;
-                else if (value - old > halfRange) value = vmin;
-                else old = value;
-            }
-            if (isDirty() && listener) listener->valueChanged(context, this);
-        }
-        const CPoint previous = where;
-        context->getMouseLocation(where);
-        doIdleStuff();
-        // Polling a pointer that does not move must not spin a core.
-        if (where == previous && buttons == lastButtons) platform::sleepMs(1);
-        lastButtons = buttons;
-    } while (buttons & kMouseLeft);
+    return true;
+}
 
+bool CKnob::dragStep(CDrawContext* context) {
+    const float range = 200.0f;
+    drag.buttons = context->getMouseButtons();
+    const CPoint where = drag.where;
+    if (where != drag.lastPoint) {
+        drag.lastPoint = where;
+        if (drag.linear) {
+            const float diff =
+                static_cast<float>((drag.firstPoint.y - where.y) + (where.x - drag.firstPoint.x));
+            if (drag.buttons != drag.oldButton) {
+                float linearRange = range;
+                if (drag.buttons & kKeyShift) linearRange *= zoomFactor;
+                const float newStep = (vmax - vmin) / linearRange;
+                // Keeps the value under the pointer: only the sensitivity changes.
+                drag.entryValue += diff * (drag.step - newStep);
+                drag.step = newStep;
+                drag.oldButton = drag.buttons;
+            }
+            value = diff * drag.step + drag.entryValue;
+            bounceValue();
+        } else {
+            CPoint local(where.x - size.left, where.y - size.top);
+            value = valueFromPoint(local);
+            // A jump of more than half the range crossed the gap: stay at the end we came from.
+            if (drag.old - value > drag.halfRange) value = vmax;
+            else if (value - drag.old > drag.halfRange) value = vmin;
+            else drag.old = value;
+        }
+        if (isDirty() && listener) listener->valueChanged(context, this);
+    }
+    context->getMouseLocation(drag.where);
+    return (drag.buttons & kMouseLeft) != 0;
+}
+
+bool CKnob::trackStep(CDrawContext* context) { return drag.active && dragStep(context); }
+
+void CKnob::endTracking() {
+    if (!drag.active) return;
+    drag.active = false;
     if (parentFrame) parentFrame->endEdit(tag);
 }
 

@@ -1,7 +1,8 @@
 // CKnob: the rotary control. Maps its value to an angle on an arc, turns circular and linear mouse
 // drags, wheel turns and arrow keys into value changes, and draws a line handle or a handle bitmap
 // over an optional background bitmap. User-interface thread only; a drag blocks that thread in
-// mouse() until the left button is released, letting only paint events and the host's idle in.
+// mouse() until the left button is released, letting only paint events and the host's idle in,
+// unless the frame's owner asks drags to follow its idle calls (then one step per idle).
 #pragma once
 
 #include "gui/control.h"
@@ -16,8 +17,11 @@ public:
     ~CKnob() override;
 
     void draw(CDrawContext* context) override;
-    // where: in the parent's coordinates. Tracks the drag itself until the button is released.
+    // where: in the parent's coordinates. Tracks the drag itself until the button is released,
+    // or hands it to the frame's idle calls.
     void mouse(CDrawContext* context, CPoint& where) override;
+    bool trackStep(CDrawContext* context) override;
+    void endTracking() override;
     // The arrow keys; Shift makes the step a tenth.
     int32_t onKeyDown(CKeyCode& keyCode) override;
     bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
@@ -46,6 +50,27 @@ public:
 
 protected:
     void compute();
+
+    // What a drag carries from one step to the next.
+    struct Drag {
+        float entryValue = 0.0f;
+        float step = 0.0f;
+        float halfRange = 0.0f;
+        float old = 0.0f;
+        int32_t oldButton = 0;
+        int32_t buttons = 0;
+        CPoint firstPoint;
+        CPoint lastPoint;
+        CPoint where;
+        bool linear = false;
+        bool active = false;
+    };
+    // Everything before the first step; false when the press starts no drag.
+    bool beginDrag(CDrawContext* context, const CPoint& where);
+    // Follows the pointer once: the value from the last position read, then the next position.
+    // False once the left button is up.
+    bool dragStep(CDrawContext* context);
+    Drag drag;
 
     CPoint offset;
     CColor colorHandle = kWhiteCColor;

@@ -80,6 +80,11 @@ public:
     virtual bool onDrop(void** items, int32_t nbItems, int32_t type, CPoint& where);
     virtual bool onWheel(CDrawContext* context, const CPoint& where, float distance);
     virtual void looseFocus(CDrawContext* context = nullptr);
+    // A drag that follows the idle calls (the frame's owner asks for it): after the press has
+    // started it, one step per idle, with the pointer's live state. False once the drag has
+    // ended (the button is up); endTracking then closes it, also when the frame goes first.
+    virtual bool trackStep(CDrawContext* /*context*/) { return false; }
+    virtual void endTracking() {}
     virtual void takeFocus(CDrawContext* context = nullptr);
     virtual bool isDirty() { return dirty; }
     virtual void setDirty(bool state = true) { dirty = state; }

@@ -1,7 +1,9 @@
 // Guards the control base and the rotary knob: the old-value dirty rule, bounce and NaN, double
 // clicks on the frame's clock, the angle mapping and its gap, circular and linear drags (gap
 // pinning, Shift zoom without a jump, Alt), Control+click without edit notices, wheel and arrow
-// keys, and a knob with no range that must not turn NaN into pixel positions.
+// keys, and a knob with no range that must not turn NaN into pixel positions. A drag that
+// follows the owner's idle calls must give the values the drag's own loop gives, leave the
+// thread free between steps, and end its gesture however the frame goes.
 #include "support/controls_support.h"
 
 #include "gui/knob.h"
@@ -195,6 +197,103 @@ TEST_F(KnobTest, ShiftMidDragChangesSensitivityWithoutAJump) {
     const float atShift = 40 * (2.0f / 200.0f);
     EXPECT_NEAR(knob->getValue(), atShift + 60 * (2.0f / 300.0f), 1e-5f);
     for (float v : listener.values) EXPECT_LE(v, knob->getValue() + 1e-6f) << "no jump on the way";
+}
+
+// The same press and path through a drag's own loop and through idle calls, one step per idle
+// (the loop reads the pointer once per idle step too).
+struct Played {
+    std::vector<float> values;
+    std::vector<std::string> edits;
+    int idles = 0;
+};
+Played playBothWays(bool inIdle, int32_t knobMode, CPoint from, uint32_t state,
+                    const std::vector<Step>& path) {
+    Recorder listener;
+    MemoryFrame env;
+    env.owner.inIdle = inIdle;
+    env.owner.knobMode = knobMode;
+    auto* knob = new CKnob(CRect(50, 50, 150, 150), &listener, 7, nullptr, nullptr, CPoint(0, 0));
+    knob->setValue(0.9f);
+    env.frame->addView(knob);
+    env.owner.script = path;
+    env.click(from, state);
+    Played played;
+    if (inIdle) {
+        EXPECT_EQ(env.owner.idles, 0) << "the press returns at once";
+        size_t next = 0;
+        while (env.frame->getTrackingView() && played.idles < 100) {
+            const Step step = next < path.size() ? path[next++]
+                                                 : Step{path.empty() ? from : path.back().where, 0};
+            platform::memory::setPointer({step.where.x, step.where.y});
+            platform::memory::setState(step.state);
+            env.frame->idle();
+            ++played.idles;
+        }
+        EXPECT_EQ(env.frame->getTrackingView(), nullptr);
+    } else {
+        played.idles = env.owner.idles;
+    }
+    played.values = listener.values;
+    played.edits = env.owner.edits;
+    knob->forget();
+    return played;
+}
+
+TEST(KnobDragInIdle, GivesTheLoopsValuesAndGestureOneStepPerIdle) {
+    const std::vector<Step> gap{{CPoint(140, 100), kLeft}, {CPoint(103, 140), kLeft},
+                                {CPoint(97, 140), kLeft},  {CPoint(60, 100), kLeft},
+                                {CPoint(100, 60), kLeft},  {CPoint(100, 60), kLeft | kShift},
+                                {CPoint(130, 70), 0}};
+    for (int32_t mode : {0, 2}) {
+        for (uint32_t state : {kLeft, kLeft | platform::kModAlt}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << " state " << state);
+            const Played loop = playBothWays(false, mode, CPoint(120, 60), state, gap);
+            const Played idle = playBothWays(true, mode, CPoint(120, 60), state, gap);
+            EXPECT_EQ(idle.values, loop.values);
+            EXPECT_EQ(idle.edits, (std::vector<std::string>{"begin 7", "end 7"}));
+            EXPECT_EQ(idle.edits, loop.edits);
+            EXPECT_EQ(idle.idles, static_cast<int>(gap.size()))
+                << "ends at the idle that sees the release";
+        }
+    }
+    // A click: released before the first idle.
+    const Played click = playBothWays(true, 0, CPoint(100, 60), kLeft, {});
+    EXPECT_EQ(click.values, playBothWays(false, 0, CPoint(100, 60), kLeft, {}).values);
+    EXPECT_EQ(click.edits, (std::vector<std::string>{"begin 7", "end 7"}));
+}
+
+TEST_F(KnobTest, ADragInIdleIgnoresOtherPressesAndEndsWithTheFrameOrTheView) {
+    env.owner.inIdle = true;
+    auto* other = new CKnob(CRect(200, 50, 280, 130), &listener, 8, nullptr, nullptr, CPoint());
+    env.frame->addView(other);
+    other->forget();
+    drag(CPoint(100, 60), kLeft, {});
+    ASSERT_EQ(env.frame->getTrackingView(), knob);
+    // Another press while the button is held (a second button, another view): the drag's.
+    platform::memory::setState(kLeft);
+    env.click(CPoint(240, 90), kLeft);
+    platform::memory::setState(kLeft);
+    env.frame->idle();
+    EXPECT_EQ(env.frame->getTrackingView(), knob);
+    EXPECT_EQ(env.owner.edits, (std::vector<std::string>{"begin 7"}));
+    for (int32_t tag : listener.tags) EXPECT_EQ(tag, 7);
+
+    // The view taken away mid-drag: its gesture ends, once.
+    knob->remember();
+    env.frame->removeView(knob);
+    EXPECT_EQ(env.frame->getTrackingView(), nullptr);
+    EXPECT_EQ(env.owner.edits, (std::vector<std::string>{"begin 7", "end 7"}));
+    knob->forget();
+    knob = nullptr;
+
+    // The frame ended mid-drag: the gesture ends towards the owner before it is let go.
+    platform::memory::setState(0);
+    drag(CPoint(240, 60), kLeft, {});
+    ASSERT_EQ(env.frame->getTrackingView(), other);
+    env.frame->dispose();
+    env.frame = nullptr;
+    EXPECT_EQ(env.owner.edits, (std::vector<std::string>{"begin 7", "end 7", "begin 8", "end 8"}));
+    platform::memory::setState(0);
 }
 
 TEST_F(KnobTest, ControlClickResetsToTheDefaultWithoutEditNotices) {

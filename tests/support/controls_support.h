@@ -34,6 +34,7 @@ public:
     }
     uint32_t getTicks() override { return platform::ticks(); }
     int32_t getKnobMode() const override { return knobMode; }
+    bool tracksInIdle() const override { return inIdle; }
     void beginEdit(int32_t index) override { edits.push_back("begin " + std::to_string(index)); }
     void endEdit(int32_t index) override { edits.push_back("end " + std::to_string(index)); }
 
@@ -41,6 +42,7 @@ public:
     size_t next = 0;
     int idles = 0;
     int32_t knobMode = 0;
+    bool inIdle = false;  // drags follow the frame's idle calls instead of looping
     std::vector<std::string> edits;
 };
 
