@@ -67,9 +67,8 @@ void CorvexLv2Ui::touch(int32_t index, bool grabbed) {
 }
 
 void CorvexLv2Ui::doIdleStuff() {
-    // As the VST2 editor does inside a drag: values and drawing, then paint events only (a
-    // click must not reach the views while one is being tracked). The host's own idle waits
-    // until the drag ends.
+    // Values and drawing, then paint events only (a click must not reach the views while one is
+    // being tracked). The host's own idle waits until such a loop ends.
     const uint32_t now = platform::ticks();
     if (static_cast<int32_t>(nextPaint - now) > 0) {
         platform::sleepMs(4);

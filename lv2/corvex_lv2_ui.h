@@ -47,7 +47,10 @@ private:
     void resendValues() override;
     void touch(int32_t index, bool grabbed);
 
-    // gui::CFrameOwner: a drag's own loop keeps the window painted while it tracks the pointer.
+    // gui::CFrameOwner: a drag follows the host's idle calls, so the host's own windows (on the
+    // same thread) keep running during it; a tracking loop of any other kind keeps the window
+    // painted through doIdleStuff.
+    bool tracksInIdle() const override { return true; }
     void doIdleStuff() override;
     uint32_t getTicks() override;
 

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Guards the LV2 bundle against failing in a real host: Debian's jalv loads it (from the folder
-# given, as installed) under a JACK server of the test's own on the dummy backend, a JACK client
-# plays it a note, and its output must be finite and not silent.
-#   lv2_jalv_test.sh BUNDLE_PARENT_DIR JACK_NOTE_PROBE
-# Exits 77 (skipped) when jackd or jalv is missing.
+# given, as installed) under a JACK server of the test's own on the dummy backend.
+#   lv2_jalv_test.sh play BUNDLE_PARENT_DIR JACK_NOTE_PROBE
+#     console jalv; a JACK client plays it a note, and its output must be finite and not silent.
+#   lv2_jalv_test.sh drag BUNDLE_PARENT_DIR JALV_DRAG_PROBE MAX_REPLY_MS
+#     jalv.gtk3 on a private Xvfb shows Corvex's window; a knob drag in it must leave the host's
+#     own window answering within MAX_REPLY_MS all along.
+# Exits 77 (skipped) when jackd, jalv or (for drag) Xvfb is missing.
 set -uo pipefail
-lv2_dir=$1
-probe=$2
+mode=$1
+lv2_dir=$2
+probe=$3
+max_reply_ms=${4:-}
+here=$(cd "$(dirname "$0")" && pwd)
 command -v jackd >/dev/null && command -v jalv >/dev/null || exit 77
+[[ $mode == play ]] || { command -v jalv.gtk3 >/dev/null && command -v Xvfb >/dev/null; } || exit 77
 
 # One fixed name: JACK keeps a handful of server slots per machine, and a name of its own per run
 # would use up one every time a server is stopped without unregistering (the runs take turns).
@@ -26,6 +33,7 @@ cleanup() {
     kill -9 "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
+  [[ -f "$work/xvfb/pid" ]] && "$here/xvfb.sh" stop "$work/xvfb" >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,6 +42,18 @@ jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/j
 pids+=($!)
 for _ in $(seq 50); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
 jack_lsp >/dev/null 2>&1 || { cat "$work/jackd.log"; echo "FAIL: jackd did not start"; exit 1; }
+
+if [[ $mode == drag ]]; then
+  "$here/xvfb.sh" start "$work/xvfb" >/dev/null || { echo "FAIL: no Xvfb"; exit 1; }
+  export DISPLAY=$(cat "$work/xvfb/display")
+  LV2_PATH="$lv2_dir:/usr/lib/lv2" jalv.gtk3 -x --jack-name corvex \
+    https://ondrel.example/plugins/corvex >"$work/jalv.log" 2>&1 </dev/null &
+  pids+=($!)
+  "$probe" --max-reply-ms "$max_reply_ms"
+  status=$?
+  ((status == 0)) || cat "$work/jalv.log"
+  exit $status
+fi
 
 # jalv's console reads commands from stdin: a FIFO this shell holds open keeps it idle, with no
 # writer process to outlive the test.

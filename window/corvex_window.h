@@ -69,6 +69,7 @@ public:
     void doIdleStuff() override { shell.doIdleStuff(); }
     uint32_t getTicks() override { return shell.getTicks(); }
     int32_t getKnobMode() const override { return shell.getKnobMode(); }
+    bool tracksInIdle() const override { return shell.tracksInIdle(); }
     void beginEdit(int32_t index) override { controller.beginGesture(index); }
     void endEdit(int32_t index) override { controller.endGesture(index); }
     bool sizeWindow(int32_t width, int32_t height) override {
