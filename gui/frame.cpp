@@ -81,6 +81,8 @@ CFrame::CFrame(const CRect& size, const CTopLevel& window, CFrameOwner* owner)
     o.height = size.height();
     o.minWidth = window.minWidth;
     o.minHeight = window.minHeight;
+    scale = platform::desktopScale(0);
+    o.scale = scale;
     o.className = gClassName;
     o.events = this;
     systemWindow = platform::createTopLevelWindow(o);
@@ -150,6 +152,9 @@ bool CFrame::initFrame(void* parent) {
     o.parent = asNative(parent);
     o.width = size.width();
     o.height = size.height();
+    // Taken when the window opens; the views keep their 1× layout, the platform maps it.
+    scale = platform::desktopScale(o.parent);
+    o.scale = scale;
     o.className = gClassName;
     o.events = this;
     systemWindow = platform::createChildWindow(o);
@@ -637,7 +642,7 @@ bool CFrame::close() {
 bool CFrame::setSize(int32_t width, int32_t height) {
     if (!openFlag || !systemWindow) return false;
     if (width == size.width() && height == size.height()) return false;
-    if (editor && editor->sizeWindow(width, height)) {
+    if (editor && editor->sizeWindow(width * scale, height * scale)) {
         platform::resizeWindow(systemWindow, width, height);
         return true;
     }
@@ -656,7 +661,7 @@ bool CFrame::setSize(int32_t width, int32_t height) {
             !platform::nativeScreenRect(systemWindow, p, &pr))
             break;
         if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
-        else platform::nativeResize(systemWindow, w, width + dx, height + dy);
+        else platform::nativeResize(systemWindow, w, width * scale + dx, height * scale + dy);
         ours = false;
         dx = (pr.right - pr.left) - (wr.right - wr.left);
         dy = (pr.bottom - pr.top) - (wr.bottom - wr.top);
@@ -665,7 +670,7 @@ bool CFrame::setSize(int32_t width, int32_t height) {
     }
     if (w) {
         if (ours) platform::resizeWindow(systemWindow, width + dx, height + dy);
-        else platform::nativeResize(systemWindow, w, width + dx, height + dy);
+        else platform::nativeResize(systemWindow, w, width * scale + dx, height * scale + dy);
     }
     return true;
 }

@@ -33,7 +33,8 @@ public:
     virtual bool tracksInIdle() const { return false; }
     virtual void beginEdit(int32_t /*index*/) {}
     virtual void endEdit(int32_t /*index*/) {}
-    // True when the host can size the window and did.
+    // True when the host can size the window and did (device pixels: the frame's size times its
+    // scale).
     virtual bool sizeWindow(int32_t /*width*/, int32_t /*height*/) { return false; }
     // The host's window for the record, or 0.
     virtual platform::NativeWindow openWindow(CWindowRecord& /*record*/) { return 0; }
@@ -138,6 +139,8 @@ public:
     bool getOpenFlag() const { return openFlag; }
     void setOpenFlag(bool flag) { openFlag = flag; }
     platform::Window* getSystemWindow() const { return systemWindow; }
+    // Device pixels per design unit of the frame's window (1, 2 or 3), fixed when it opened.
+    int32_t getScale() const { return scale; }
     void setParentSystemWindow(void* window) { parentWindow = window; }
     void* getParentSystemWindow() const { return parentWindow; }
     bool setDropActive(bool active);
@@ -208,6 +211,7 @@ private:
     platform::OptionalBlits blits;
     bool disposed = false;
     bool topLevel = false;
+    int32_t scale = 1;
     int32_t gesture = -1;                   // the parameter between beginEdit and endEdit
     CDrawContext* pressContext = nullptr;   // while a press is delivered
     CView* trackingView = nullptr;          // a drag going on in idle(), holding a reference

@@ -20,9 +20,10 @@ CorvexLv2Ui::~CorvexLv2Ui() { window.close(); }
 
 bool CorvexLv2Ui::open(void* parent) {
     if (!window.open(parent)) return false;
+    const int32_t scale = window.getFrame() ? window.getFrame()->getScale() : 1;
     if (resizeFeature && resizeFeature->ui_resize)
-        resizeFeature->ui_resize(resizeFeature->handle, CorvexWindow::kWidth,
-                                 CorvexWindow::kHeight);
+        resizeFeature->ui_resize(resizeFeature->handle, CorvexWindow::kWidth * scale,
+                                 CorvexWindow::kHeight * scale);
     return true;
 }
 

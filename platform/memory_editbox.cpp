@@ -2,6 +2,7 @@
 // and input that the test gives through editBoxKey and the memory controls.
 #include "platform/editbox_model.h"
 #include "platform/memory_window.h"
+#include "window_dispatch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -68,7 +69,7 @@ EditBox* createEditBox(Window* window, const EditBoxOptions& options) {
     if (!window || !windowAlive(window)) return nullptr;
     auto* box = new EditBox;
     box->window = window;
-    box->options = options;
+    box->options = deviceEditBox(options, windowScale(window));
     box->face = options.font.face ? options.font.face : "";
     box->options.font.face = box->face.c_str();
     box->options.text = nullptr;

@@ -1,10 +1,12 @@
 // The in-memory window system used by the unit tests: child windows are bitmaps, events are
 // queued by the test, and time only passes when the test or a sleep says so.
 #include "platform/memory_window.h"
+#include "raster_internal.h"
 #include "raster_window.h"
 #include "window_dispatch.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
@@ -39,6 +41,7 @@ struct Window {
     bool topLevel = false;
     std::string title;
     Point minSize;
+    int32_t scale = 1;
 };
 
 namespace {
@@ -56,6 +59,7 @@ struct State {
     PointerState pointer;
     uint32_t ticks = 0;
     bool swappedSetting = false;
+    double dpi = 0;  // the desktop's, as Xft.dpi would give it
     bool swapped = false;
     int32_t classUses = 0;
     int32_t live = 0;
@@ -95,6 +99,7 @@ int32_t hostResizeCount(NativeWindow w) {
 }
 NativeWindow childParent(Window* w) { return w ? w->parent : 0; }
 void setPointer(Point screen) { state().pointer.screen = screen; }
+void setDesktopDpi(double dpi) { state().dpi = dpi; }
 void setState(uint32_t bits) { state().pointer.state = bits; }
 void setTicks(uint32_t ms) { state().ticks = ms; }
 void setSwappedButtonsSetting(bool swapped) { state().swappedSetting = swapped; }
@@ -163,20 +168,22 @@ Window* createChildWindow(const WindowOptions& o) {
     if (o.parent == 0 || parent == s.hosts.end()) return nullptr;
     if (o.width <= 0 || o.height <= 0) return nullptr;
     auto w = std::make_unique<Window>();
-    w->image = createBitmap(o.width, o.height);
+    w->image = createScaledBitmap(o.width, o.height, o.scale);
     if (!w->image) return nullptr;
+    w->scale = o.scale;
     w->handle = s.nextHandle++;
     w->parent = o.parent;
     w->events = o.events;
     w->dispatch.bind(o.events, &w->contexts);
+    w->dispatch.setScale(o.scale);
     // The child sits at the parent's top-left corner; the host table knows it too, so that
     // walking up from it works like walking up from any other window.
-    s.hosts[w->handle] =
-        Host{{parent->second.rect.left, parent->second.rect.top, parent->second.rect.left + o.width,
-              parent->second.rect.top + o.height},
-             o.parent,
-             false,
-             0};
+    s.hosts[w->handle] = Host{{parent->second.rect.left, parent->second.rect.top,
+                               parent->second.rect.left + o.width * o.scale,
+                               parent->second.rect.top + o.height * o.scale},
+                              o.parent,
+                              false,
+                              0};
     ++s.live;
     return w.release();
 }
@@ -186,16 +193,18 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
     if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
         return nullptr;
     auto w = std::make_unique<Window>();
-    w->image = createBitmap(o.width, o.height);
+    w->image = createScaledBitmap(o.width, o.height, o.scale);
     if (!w->image) return nullptr;
+    w->scale = o.scale;
     w->handle = s.nextHandle++;
     w->events = o.events;
     w->dispatch.bind(o.events, &w->contexts, w.get());
+    w->dispatch.setScale(o.scale);
     w->topLevel = true;
     w->title = windowTitleText(o.title);
     w->minSize = {o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width,
                   o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height};
-    s.hosts[w->handle] = Host{{0, 0, o.width, o.height}, 0, true, 0};
+    s.hosts[w->handle] = Host{{0, 0, o.width * o.scale, o.height * o.scale}, 0, true, 0};
     ++s.live;
     return w.release();
 }
@@ -306,15 +315,19 @@ void releaseWindowContext(Window* w, Context* c) {
     }
 }
 
-Rect windowScreenRect(Window* w) { return w ? memory::hostWindowRect(w->handle) : Rect{}; }
+Rect windowScreenRect(Window* w) {
+    return w ? designScreenRect(memory::hostWindowRect(w->handle), w->scale) : Rect{};
+}
+
+int32_t windowScale(Window* w) { return w ? w->scale : 1; }
 
 bool resizeWindow(Window* w, int32_t width, int32_t height) {
     if (!w || width <= 0 || height <= 0) return false;
-    Bitmap* b = createBitmap(width, height);
+    Bitmap* b = createScaledBitmap(width, height, w->scale);
     if (!b) return false;
     deleteBitmap(w->image);
     w->image = b;
-    return nativeResize(w, w->handle, width, height);
+    return nativeResize(w, w->handle, width * w->scale, height * w->scale);
 }
 
 NativeWindow nativeParent(Window*, NativeWindow w) {
@@ -348,9 +361,15 @@ bool queryPointer(Window* w, PointerState* out) {
         return false;
     }
     *out = state().pointer;
+    out->screen = designPointer(out->screen, memory::hostWindowRect(w->handle), w->scale);
     return true;
 }
 bool swappedMouseButtons() { return state().swapped; }
+
+int32_t desktopScale(NativeWindow) {
+    return pickScale(std::getenv("CORVEX_SCALE"), std::getenv("GDK_SCALE"),
+                     std::getenv("QT_SCALE_FACTOR"), state().dpi);
+}
 uint32_t ticks() { return state().ticks; }
 void sleepMs(uint32_t ms) { state().ticks += ms; }
 uint32_t doubleClickTime() { return 500; }

@@ -25,6 +25,13 @@ struct Font {
     cairo_scaled_font_t* scaled = nullptr;
     int32_t ascent = 0, descent = 0;
     double em = 12.0;
+    cairo_font_face_t* face = nullptr;  // kept by the process-wide face cache
+    // The same font for a surface at scale 2 and 3 (index scale - 2), made when first drawn
+    // there: em, cell and metrics grow with the scale, so text is set at that resolution.
+    struct Larger {
+        cairo_scaled_font_t* scaled = nullptr;
+        int32_t ascent = 0, descent = 0;
+    } larger[kMaxScale - 1];
 };
 // ---- Fonts -----------------------------------------------------------------------------------
 
@@ -122,6 +129,7 @@ bool fillFont(Font* f) {
     }
     if (em < 1.0) em = 1.0;
     f->em = em;
+    f->face = face;
     f->scaled = scaledFont(face, em);
     if (!f->scaled) return false;
     cairo_font_extents_t e;
@@ -131,6 +139,32 @@ bool fillFont(Font* f) {
     // A requested cell height is met exactly, whatever the rounding of its two parts.
     if (h > 0) f->descent = std::max(0, h - f->ascent);
     return true;
+}
+
+void releaseFont(Font* f) {
+    if (f->scaled) cairo_scaled_font_destroy(f->scaled);
+    for (Font::Larger& l : f->larger)
+        if (l.scaled) cairo_scaled_font_destroy(l.scaled);
+}
+
+// The font's face at scale s: its scaled font, ascent and descent; null font when none could be
+// made (the text is then not drawn).
+Font::Larger atScale(Font* f, int32_t s) {
+    if (s <= 1) return Font::Larger{f->scaled, f->ascent, f->descent};
+    // The stock font is shared by every context.
+    std::lock_guard<std::mutex> lock(gFaceMutex);
+    Font::Larger& l = f->larger[s - 2];
+    if (!l.scaled && f->face) {
+        l.scaled = scaledFont(f->face, f->em * s);
+        if (!l.scaled) return {};
+        cairo_font_extents_t e;
+        cairo_scaled_font_extents(l.scaled, &e);
+        l.ascent = static_cast<int32_t>(std::lround(e.ascent));
+        l.descent = static_cast<int32_t>(std::lround(e.descent));
+        const int32_t h = std::clamp(f->desc.height, -2048, 2048);
+        if (h > 0) l.descent = std::max(0, h * s - l.ascent);
+    }
+    return l;
 }
 
 }  // namespace
@@ -212,7 +246,7 @@ Font* createFont(const FontDesc& desc) {
     if (!f) return nullptr;
     f->desc = desc;
     if (!fillFont(f)) {
-        if (f->scaled) cairo_scaled_font_destroy(f->scaled);
+        releaseFont(f);
         delete f;
         return nullptr;
     }
@@ -222,7 +256,7 @@ Font* createFont(const FontDesc& desc) {
 
 void deleteFont(Font* font) {
     if (!font || font->stock) return;
-    if (font->scaled) cairo_scaled_font_destroy(font->scaled);
+    releaseFont(font);
     delete font;
 }
 
@@ -250,6 +284,9 @@ template <typename PathFn> void maskDraw(Context* c, Color color, bool useRop, P
     }
     cairo_t* cr = cairo_create(mask);
     cairo_translate(cr, -area.left, -area.top);
+    // Paths and pen widths are in design units: the shape is rendered at the surface's scale.
+    const int32_t scale = scaleOf(c);
+    if (scale > 1) cairo_scale(cr, scale, scale);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgba(cr, 0, 0, 0, 1);
     path(cr);
@@ -386,7 +423,7 @@ double paramForAngle(double a, double b, double phi) {
 // from parameter t0 over sweep (screen counter-clockwise when positive). The samples are dense
 // enough never to skip a pixel; corners that 8-connectivity makes redundant are dropped.
 void thinArc(Context* c, double cx, double cy, double a, double b, double t0, double sweep) {
-    const Rect area = drawArea(c);
+    const Rect area = designArea(c);
     if (emptyRect(area)) return;
     a = std::min(std::max(a, 0.0), 1.0e6);
     b = std::min(std::max(b, 0.0), 1.0e6);
@@ -424,7 +461,7 @@ void thinArc(Context* c, double cx, double cy, double a, double b, double t0, do
         touched.right = std::max(touched.right, p.x + 1);
         touched.bottom = std::max(touched.bottom, p.y + 1);
     }
-    if (!pts.empty()) addDamage(c->bitmap, intersect(touched, area));
+    if (!pts.empty()) addDamage(c->bitmap, intersect(up(touched, scaleOf(c)), drawArea(c)));
 }
 
 struct ArcGeometry {
@@ -560,10 +597,10 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
 // ---- Text ------------------------------------------------------------------------------------
 
 namespace {
-int32_t advance(Font* f, const std::string& utf8) {
-    if (!f->scaled || utf8.empty()) return 0;
+int32_t advance(cairo_scaled_font_t* font, const std::string& utf8) {
+    if (!font || utf8.empty()) return 0;
     cairo_text_extents_t e;
-    cairo_scaled_font_text_extents(f->scaled, utf8.c_str(), &e);
+    cairo_scaled_font_text_extents(font, utf8.c_str(), &e);
     return static_cast<int32_t>(std::lround(e.x_advance));
 }
 }  // namespace
@@ -571,15 +608,20 @@ int32_t advance(Font* f, const std::string& utf8) {
 Size textExtent(Context* c, const char* text) {
     if (!c || !text || !c->font) return {};
     const std::string s = toUtf8(text, c->font->symbol);
-    return {advance(c->font, s), c->font->ascent + c->font->descent};
+    return {advance(c->font->scaled, s), c->font->ascent + c->font->descent};
 }
 
-void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
+void drawText(Context* c, const char* text, const Rect& designRect, TextAlign align) {
     if (!validContext(c) || !text || !c->font || !c->font->scaled || c->bitmap->mono) return;
     Font* f = c->font;
+    // Set in device pixels with the font at the surface's scale.
+    const int32_t scale = scaleOf(c);
+    const Font::Larger metrics = atScale(f, scale);
+    if (!metrics.scaled) return;
+    const Rect rect = up(designRect, scale);
     const std::string s = toUtf8(text, f->symbol);
-    const int32_t width = advance(f, s);
-    const int32_t cell = f->ascent + f->descent;
+    const int32_t width = advance(metrics.scaled, s);
+    const int32_t cell = metrics.ascent + metrics.descent;
     int64_t x = rect.left;
     if (align == TextAlign::center) x = rect.left + (int64_t(rect.right) - rect.left - width) / 2;
     else if (align == TextAlign::right) x = int64_t(rect.right) - width;
@@ -587,19 +629,12 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     const Rect clip = intersect(drawArea(c), rect);
     if (emptyRect(clip)) return;
     if (c->bkMode == BkMode::opaque) {
-        Brush bk{c->bkColor, false, true};
         const Rect cellRect{
             static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
             static_cast<int32_t>(std::clamp<int64_t>(top, INT32_MIN, INT32_MAX)),
             static_cast<int32_t>(std::clamp<int64_t>(x + width, INT32_MIN, INT32_MAX)),
             static_cast<int32_t>(std::clamp<int64_t>(top + cell, INT32_MIN, INT32_MAX))};
-        const bool had = c->hasClip;
-        const Rect saved = c->clip;
-        c->hasClip = true;
-        c->clip = clip;
-        fillRect(c, cellRect, &bk);
-        c->hasClip = had;
-        c->clip = saved;
+        fillDevice(c, intersect(cellRect, clip), c->bkColor);
     }
     if (s.empty()) return;
     Bitmap* b = c->bitmap;
@@ -616,13 +651,13 @@ void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     const Color tc = c->textColor;
     cairo_set_source_rgb(cr, (tc & 0xFF) / 255.0, ((tc >> 8) & 0xFF) / 255.0,
                          ((tc >> 16) & 0xFF) / 255.0);
-    cairo_set_scaled_font(cr, f->scaled);
-    const double baseline = static_cast<double>(top + f->ascent);
+    cairo_set_scaled_font(cr, metrics.scaled);
+    const double baseline = static_cast<double>(top + metrics.ascent);
     cairo_move_to(cr, clampCoord(static_cast<double>(x)), clampCoord(baseline));
     cairo_show_text(cr, s.c_str());
     if (f->desc.underline) {
-        const double thick = std::max(1.0, std::round(f->em / 14.0));
-        const double y = baseline + std::max(1.0, std::round(f->em / 10.0));
+        const double thick = std::max(1.0, std::round(f->em * scale / 14.0));
+        const double y = baseline + std::max(1.0, std::round(f->em * scale / 10.0));
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
         cairo_rectangle(cr, clampCoord(static_cast<double>(x)), y, width, thick);
         cairo_fill(cr);

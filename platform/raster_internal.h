@@ -20,10 +20,22 @@ struct Bitmap {
     Rect damage{0, 0, 0, 0};
     Context* selectedBy = nullptr;
     bool deletePending = false;
+    // Device pixels per design unit, each way (1, 2 or 3): what a context drawing into it maps
+    // every coordinate, size and pen width by. width and height above are device pixels.
+    int32_t scale = 1;
 };
+
+// The largest scale a window or bitmap takes.
+constexpr int32_t kMaxScale = 3;
+
+// A colour bitmap of width × height design units at scale (a window's image); null when the
+// device size is out of range.
+Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale);
 
 // A colour bitmap over memory the caller owns (a window's shared image); freed with deleteBitmap,
 // which leaves the memory alone.
-Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride);
+// scale: as Bitmap::scale; width and height are device pixels.
+Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride,
+                   int32_t scale = 1);
 
 }  // namespace platform

@@ -56,20 +56,38 @@ Bitmap* createMonoBitmap(int32_t width, int32_t height) {
     return b;
 }
 
-Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride) {
-    if (!pixels || !sizeOk(width, height) || stride < width) return nullptr;
+Bitmap* wrapPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t stride, int32_t scale) {
+    if (!pixels || !sizeOk(width, height) || stride < width || scale < 1 || scale > kMaxScale)
+        return nullptr;
     auto* b = new (std::nothrow) Bitmap;
     if (!b) return nullptr;
     b->width = width;
     b->height = height;
     b->pixels = pixels;
     b->stride = stride;
+    b->scale = scale;
+    return b;
+}
+
+Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale) {
+    if (scale < 1 || scale > kMaxScale || !sizeOk(width, height) ||
+        width > kMaxBitmapSide / scale || height > kMaxBitmapSide / scale)
+        return nullptr;
+    Bitmap* b = createBitmap(width * scale, height * scale);
+    if (b) b->scale = scale;
     return b;
 }
 
 Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) {
-    if (context && context->bitmap && context->bitmap->mono) return createMonoBitmap(width, height);
-    return createBitmap(width, height);
+    // At the context's scale: what is drawn into it keeps its resolution when copied back.
+    const int32_t s = scaleOf(context);
+    if (!sizeOk(width, height) || width > kMaxBitmapSide / s || height > kMaxBitmapSide / s)
+        return nullptr;
+    Bitmap* b = context && context->bitmap && context->bitmap->mono
+                    ? createMonoBitmap(width * s, height * s)
+                    : createBitmap(width * s, height * s);
+    if (b) b->scale = s;
+    return b;
 }
 
 void deleteBitmap(Bitmap* bitmap) {
@@ -81,8 +99,8 @@ void deleteBitmap(Bitmap* bitmap) {
     delete bitmap;
 }
 
-int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width : 0; }
-int32_t bitmapHeight(const Bitmap* bitmap) { return bitmap ? bitmap->height : 0; }
+int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width / bitmap->scale : 0; }
+int32_t bitmapHeight(const Bitmap* bitmap) { return bitmap ? bitmap->height / bitmap->scale : 0; }
 bool bitmapIsMono(const Bitmap* bitmap) { return bitmap && bitmap->mono; }
 
 uint32_t* bitmapPixels(Bitmap* bitmap, int32_t* stride) {
@@ -234,7 +252,7 @@ StretchMode setStretchMode(Context* c, StretchMode mode) {
 void setClipRect(Context* c, const Rect* clip) {
     if (!c) return;
     c->hasClip = clip != nullptr;
-    if (clip) c->clip = *clip;
+    if (clip) c->clip = up(*clip, scaleOf(c));
 }
 
 // ---- Lines -----------------------------------------------------------------------------------
@@ -244,7 +262,7 @@ namespace pixels {
 // Pixels are computed in closed form along the major axis so that only the steps inside the
 // drawing area are visited, however long the line.
 void thinLine(Context* c, Point a, Point b, int64_t* phase) {
-    const Rect area = drawArea(c);
+    const Rect area = designArea(c);
     if (emptyRect(area)) return;
     const int64_t dx = int64_t(b.x) - a.x, dy = int64_t(b.y) - a.y;
     const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
@@ -281,6 +299,11 @@ void thinLine(Context* c, Point a, Point b, int64_t* phase) {
 
 void damageRect(Context* c, int64_t l, int64_t t, int64_t r, int64_t b) {
     const Rect area = drawArea(c);
+    const int32_t s = scaleOf(c);
+    l *= s;
+    t *= s;
+    r *= s;
+    b *= s;
     Rect rr{static_cast<int32_t>(std::clamp<int64_t>(l, INT32_MIN, INT32_MAX)),
             static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX)),
             static_cast<int32_t>(std::clamp<int64_t>(r, INT32_MIN, INT32_MAX)),
@@ -297,16 +320,20 @@ Point currentPosition(Context* c) { return c ? c->current : Point{}; }
 
 void fillRect(Context* c, const Rect& rect, Brush* brush) {
     if (!validContext(c) || !brush || brush->null) return;
+    fillDevice(c, up(rect, scaleOf(c)), brush->color);
+}
+
+void pixels::fillDevice(Context* c, const Rect& rect, Color color) {
     const Rect r = intersect(drawArea(c), rect);
     if (emptyRect(r)) return;
     Bitmap* b = c->bitmap;
     if (b->mono) {
-        const uint8_t bit = static_cast<uint8_t>(monoBit(brush->color));
+        const uint8_t bit = static_cast<uint8_t>(monoBit(color));
         for (int32_t y = r.top; y < r.bottom; ++y)
             std::fill_n(&b->bits[static_cast<size_t>(y) * b->width + r.left], r.right - r.left,
                         bit);
     } else {
-        const uint32_t p = toPixel(brush->color);
+        const uint32_t p = toPixel(color);
         for (int32_t y = r.top; y < r.bottom; ++y)
             std::fill_n(&b->pixels[static_cast<size_t>(y) * b->stride + r.left], r.right - r.left,
                         p);
@@ -316,19 +343,29 @@ void fillRect(Context* c, const Rect& rect, Brush* brush) {
 // ---- Pixels ----------------------------------------------------------------------------------
 
 Color setPixel(Context* c, Point p, Color color) {
-    if (!validContext(c) || !inside(drawArea(c), p.x, p.y)) return kInvalidColor;
-    storePixel(c->bitmap, p.x, p.y, toPixel(color));
-    addDamage(c->bitmap, {p.x, p.y, p.x + 1, p.y + 1});
+    if (!validContext(c)) return kInvalidColor;
+    const int32_t s = scaleOf(c);
+    const Rect block = intersect(drawArea(c), up(Rect{p.x, p.y, p.x + 1, p.y + 1}, s));
+    p = up(p, s);
+    if (emptyRect(block) || !inside(block, p.x, p.y)) return kInvalidColor;
+    for (int32_t y = block.top; y < block.bottom; ++y)
+        for (int32_t x = block.left; x < block.right; ++x)
+            storePixel(c->bitmap, x, y, toPixel(color));
+    addDamage(c->bitmap, block);
     return fromPixel(readPixel(c->bitmap, p.x, p.y));
 }
 
+// At a larger scale, the top-left device pixel of the design pixel's block.
 Color getPixel(Context* c, Point p) {
-    if (!validContext(c) || !inside(drawArea(c), p.x, p.y)) return kInvalidColor;
+    if (!validContext(c)) return kInvalidColor;
+    p = up(p, scaleOf(c));
+    if (!inside(drawArea(c), p.x, p.y)) return kInvalidColor;
     return fromPixel(readPixel(c->bitmap, p.x, p.y));
 }
 
 void floodFillSurface(Context* c, Point p) {
     if (!validContext(c) || c->brush->null) return;
+    p = up(p, scaleOf(c));
     const Rect area = drawArea(c);
     if (!inside(area, p.x, p.y)) return;
     Bitmap* b = c->bitmap;
@@ -441,8 +478,10 @@ void writeRaw(Bitmap* b, int32_t x, int32_t y, uint32_t v) {
 
 }  // namespace
 
-void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
-            int32_t sy, BlitOp op) {
+namespace {
+
+void bitBltDevice(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
+                  int32_t sx, int32_t sy, BlitOp op) {
     if (!clipBlit(dst, x, y, w, h, src, sx, sy)) return;
     Bitmap* db = dst->bitmap;
     // Overlapping copies within one bitmap read from a snapshot.
@@ -467,8 +506,6 @@ void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* s
     }
     addDamage(db, {x, y, x + w, y + h});
 }
-
-namespace {
 
 // Maps each destination pixel of a stretched copy to its source pixel (nearest sample), or does
 // a plain per-pixel copy when the sizes agree; fn(dx, dy, sourcePixelInDstTerms).
@@ -509,13 +546,11 @@ Span spanFor(double s0, double s1) {
     return sp;
 }
 
-}  // namespace
-
-void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
-                int32_t sy, int32_t sw, int32_t sh) {
+void stretchBltDevice(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
+                      int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
     if (!validContext(dst) || !validContext(src) || w <= 0 || h <= 0 || sw <= 0 || sh <= 0) return;
     if (w == sw && h == sh) {
-        bitBlt(dst, x, y, w, h, src, sx, sy, BlitOp::srcCopy);
+        bitBltDevice(dst, x, y, w, h, src, sx, sy, BlitOp::srcCopy);
         return;
     }
     const bool colour = !dst->bitmap->mono && !src->bitmap->mono;
@@ -568,14 +603,53 @@ void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Contex
     addDamage(dst->bitmap, target);
 }
 
+// Each side's rectangle in its own bitmap's device pixels.
+struct Mapped {
+    int32_t x, y, w, h, sx, sy, sw, sh;
+};
+Mapped mapBlit(const Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, const Context* src,
+               int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+    const int32_t ds = scaleOf(dst), ss = scaleOf(src);
+    return Mapped{up(x, ds),  up(y, ds),  up(w, ds),  up(h, ds),
+                  up(sx, ss), up(sy, ss), up(sw, ss), up(sh, ss)};
+}
+
+}  // namespace
+
+void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+            int32_t sy, BlitOp op) {
+    const Mapped m = mapBlit(dst, x, y, w, h, src, sx, sy, w, h);
+    if (scaleOf(dst) == scaleOf(src)) {
+        bitBltDevice(dst, m.x, m.y, m.w, m.h, src, m.sx, m.sy, op);
+        return;
+    }
+    // Between scales: each destination pixel takes its nearest source pixel, through the op.
+    forEachMapped(dst, m.x, m.y, m.w, m.h, src, m.sx, m.sy, m.sw, m.sh,
+                  [&](int32_t px, int32_t py, uint32_t s) {
+                      const uint32_t d = readRaw(dst->bitmap, px, py);
+                      uint32_t r = s;
+                      if (op == BlitOp::srcInvert) r = d ^ s;
+                      else if (op == BlitOp::srcAnd) r = d & s;
+                      writeRaw(dst->bitmap, px, py, r);
+                  });
+}
+
+void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
+                int32_t sy, int32_t sw, int32_t sh) {
+    const Mapped m = mapBlit(dst, x, y, w, h, src, sx, sy, sw, sh);
+    stretchBltDevice(dst, m.x, m.y, m.w, m.h, src, m.sx, m.sy, m.sw, m.sh);
+}
+
 bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
                     int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key) {
     if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono)
         return false;
     const uint32_t keyPixel = toPixel(key);
-    forEachMapped(dst, x, y, w, h, src, sx, sy, sw, sh, [&](int32_t px, int32_t py, uint32_t s) {
-        if (s != keyPixel) writeRaw(dst->bitmap, px, py, s);
-    });
+    const Mapped m = mapBlit(dst, x, y, w, h, src, sx, sy, sw, sh);
+    forEachMapped(dst, m.x, m.y, m.w, m.h, src, m.sx, m.sy, m.sw, m.sh,
+                  [&](int32_t px, int32_t py, uint32_t s) {
+                      if (s != keyPixel) writeRaw(dst->bitmap, px, py, s);
+                  });
     return true;
 }
 
@@ -584,15 +658,17 @@ bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Contex
     if (!validContext(dst) || !validContext(src) || dst->bitmap->mono || src->bitmap->mono)
         return false;
     const uint32_t a = alpha, na = 255u - alpha;
-    forEachMapped(dst, x, y, w, h, src, sx, sy, sw, sh, [&](int32_t px, int32_t py, uint32_t s) {
-        const uint32_t d = readRaw(dst->bitmap, px, py);
-        uint32_t out = 0;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            const uint32_t sc = (s >> shift) & 0xFF, dc = (d >> shift) & 0xFF;
-            out |= ((sc * a + dc * na + 127) / 255) << shift;
-        }
-        writeRaw(dst->bitmap, px, py, out);
-    });
+    const Mapped m = mapBlit(dst, x, y, w, h, src, sx, sy, sw, sh);
+    forEachMapped(dst, m.x, m.y, m.w, m.h, src, m.sx, m.sy, m.sw, m.sh,
+                  [&](int32_t px, int32_t py, uint32_t s) {
+                      const uint32_t d = readRaw(dst->bitmap, px, py);
+                      uint32_t out = 0;
+                      for (int shift = 0; shift <= 16; shift += 8) {
+                          const uint32_t sc = (s >> shift) & 0xFF, dc = (d >> shift) & 0xFF;
+                          out |= ((sc * a + dc * na + 127) / 255) << shift;
+                      }
+                      writeRaw(dst->bitmap, px, py, out);
+                  });
     return true;
 }
 

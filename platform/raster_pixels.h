@@ -60,6 +60,25 @@ inline Rect intersect(const Rect& a, const Rect& b) {
 }
 inline bool emptyRect(const Rect& r) { return r.left >= r.right || r.top >= r.bottom; }
 
+// Design units to device pixels: coordinates far out saturate instead of wrapping.
+inline int32_t scaleOf(const Context* c);
+inline int32_t up(int64_t v, int32_t s) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v * s, INT32_MIN, INT32_MAX));
+}
+inline Point up(Point p, int32_t s) { return Point{up(p.x, s), up(p.y, s)}; }
+inline Rect up(const Rect& r, int32_t s) {
+    return Rect{up(r.left, s), up(r.top, s), up(r.right, s), up(r.bottom, s)};
+}
+// Device pixels to the design units that cover them (outwards).
+inline int32_t downFloor(int32_t v, int32_t s) {
+    return static_cast<int32_t>(v >= 0 ? v / s : -((-int64_t(v) + s - 1) / s));
+}
+inline int32_t downCeil(int32_t v, int32_t s) { return -downFloor(-v, s); }
+inline Rect downOut(const Rect& r, int32_t s) {
+    return Rect{downFloor(r.left, s), downFloor(r.top, s), downCeil(r.right, s),
+                downCeil(r.bottom, s)};
+}
+
 inline void addDamage(Bitmap* b, const Rect& r) {
     if (emptyRect(r)) return;
     if (emptyRect(b->damage)) {
@@ -118,6 +137,7 @@ inline bool inside(const Rect& r, int32_t x, int32_t y) {
 }
 
 inline bool validContext(const Context* c) { return c && c->bitmap; }
+inline int32_t scaleOf(const Context* c) { return c && c->bitmap ? c->bitmap->scale : 1; }
 
 inline bool sizeOk(int32_t w, int32_t h) {
     return w > 0 && h > 0 && w <= kMaxBitmapSide && h <= kMaxBitmapSide;
@@ -125,17 +145,39 @@ inline bool sizeOk(int32_t w, int32_t h) {
 
 inline bool thinPen(const Pen* p) { return p->desc.width <= 1; }
 
+// Where thin-pen rules step: the drawing area in design units (covering every device pixel of
+// it at a larger scale).
+inline Rect designArea(const Context* c) {
+    const int32_t s = scaleOf(c);
+    return s > 1 ? downOut(drawArea(c), s) : drawArea(c);
+}
+
 // The dotted pattern: three pixels on, three off. Gaps take the background colour when the
-// background mode is opaque.
+// background mode is opaque. x and y are design units inside designArea(c): at a larger scale
+// the pixel is a block of scale × scale device pixels, each clipped to the drawing area.
 inline void plotStyled(Context* c, const Rect& area, int32_t x, int32_t y, int64_t step) {
     if (!inside(area, x, y)) return;
     const Pen* p = c->pen;
+    Color color = p->desc.color;
     if (p->desc.style == PenStyle::dotted && (step % 6) >= 3) {
-        if (c->bkMode == BkMode::opaque) plotRop(c, x, y, c->bkColor);
+        if (c->bkMode != BkMode::opaque) return;
+        color = c->bkColor;
+    }
+    const int32_t s = scaleOf(c);
+    if (s == 1) {
+        plotRop(c, x, y, color);
         return;
     }
-    plotRop(c, x, y, p->desc.color);
+    const Rect device = drawArea(c);
+    for (int32_t dy = 0; dy < s; ++dy)
+        for (int32_t dx = 0; dx < s; ++dx) {
+            const int64_t px = int64_t(x) * s + dx, py = int64_t(y) * s + dy;
+            if (px >= device.left && px < device.right && py >= device.top && py < device.bottom)
+                plotRop(c, static_cast<int32_t>(px), static_cast<int32_t>(py), color);
+        }
 }
+// Fills a rectangle given in device pixels (clipped to the drawing area) with a colour.
+void fillDevice(Context* c, const Rect& rect, Color color);
 // One-pixel line from a to b, end pixel excluded; phase carries the dot pattern across segments.
 void thinLine(Context* c, Point a, Point b, int64_t* phase);
 // Adds the part of a rectangle (right and bottom exclusive) inside the drawing area to the damage.

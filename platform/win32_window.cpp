@@ -81,6 +81,9 @@ int32_t unregisterWindowClass() {
 int32_t windowClassUseCount() { return gClassUses; }
 bool swappedMouseButtons() { return gSwapped; }
 
+// Windows draws at the system's 1× for now: the DPI-aware path is still to come.
+int32_t desktopScale(NativeWindow) { return 1; }
+
 uint32_t ticks() { return GetTickCount(); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
 uint32_t doubleClickTime() { return GetDoubleClickTime(); }
@@ -467,6 +470,7 @@ void destroyWindow(Window* w) {
 }
 
 NativeWindow nativeHandle(Window* w) { return w ? reinterpret_cast<NativeWindow>(w->hwnd) : 0; }
+int32_t windowScale(Window*) { return 1; }
 bool windowAlive(Window* w) { return w && w->hwnd && w->dispatch.alive(); }
 
 void pumpEvents(Window* w, bool /*paintOnly*/) {

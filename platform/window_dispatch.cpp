@@ -5,6 +5,8 @@
 #include "platform/editbox_model.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -21,7 +23,83 @@ EventDispatch::Pass::~Pass() {
     if (--d.nesting == 0 && !d.held.empty()) d.deliverHeld();
 }
 
-void EventDispatch::addDamage(const Rect& r) {
+int32_t toDesign(int32_t v, int32_t s) {
+    if (s <= 1) return v;
+    return static_cast<int32_t>(v >= 0 ? v / s : -((-int64_t(v) + s - 1) / s));
+}
+
+Rect toDesignOutwards(const Rect& d, int32_t s) {
+    if (s <= 1) return d;
+    return Rect{toDesign(d.left, s), toDesign(d.top, s), -toDesign(-d.right, s),
+                -toDesign(-d.bottom, s)};
+}
+
+EditBoxOptions deviceEditBox(const EditBoxOptions& o, int32_t s) {
+    EditBoxOptions d = o;
+    if (s <= 1) return d;
+    auto up = [s](int32_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(int64_t(v) * s, INT32_MIN, INT32_MAX));
+    };
+    d.rect = {up(o.rect.left), up(o.rect.top), up(o.rect.right), up(o.rect.bottom)};
+    // 0 means the default height: scaled as that height.
+    d.font.height = up(o.font.height == 0 ? -12 : std::clamp(o.font.height, -2048, 2048));
+    return d;
+}
+
+Rect designScreenRect(const Rect& d, int32_t s) {
+    if (s <= 1) return d;
+    return Rect{d.left, d.top, d.left + (d.right - d.left) / s, d.top + (d.bottom - d.top) / s};
+}
+
+Point designPointer(Point screen, const Rect& d, int32_t s) {
+    if (s <= 1) return screen;
+    return Point{d.left + toDesign(screen.x - d.left, s), d.top + toDesign(screen.y - d.top, s)};
+}
+
+namespace {
+// A positive number at the start of text ("2", "1.5", " 2 "); 0 for anything else.
+double leadingNumber(const char* text) {
+    if (!text) return 0;
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || !std::isfinite(v) || v <= 0) return 0;
+    return v;
+}
+}  // namespace
+
+double xftDpi(const char* resources) {
+    if (!resources) return 0;
+    const char* line = resources;
+    // Bounded: a resource string is the server's, and may be anything.
+    for (int lines = 0; *line && lines < 100000; ++lines) {
+        const char* end = std::strchr(line, '\n');
+        const std::size_t length = end ? static_cast<std::size_t>(end - line) : std::strlen(line);
+        if (length > 8 && std::strncmp(line, "Xft.dpi:", 8) == 0) {
+            const std::string value(line + 8, length - 8);
+            return leadingNumber(value.c_str());
+        }
+        if (!end) break;
+        line = end + 1;
+    }
+    return 0;
+}
+
+int32_t pickScale(const char* corvexScale, const char* gdkScale, const char* qtScaleFactor,
+                  double dpi) {
+    auto clampScale = [](double v) {
+        return static_cast<int32_t>(std::clamp(std::floor(v), 1.0, 3.0));
+    };
+    // Our own setting is taken only as one of the scales we draw at.
+    const double own = leadingNumber(corvexScale);
+    if (own == 1 || own == 2 || own == 3) return static_cast<int32_t>(own);
+    if (const double gdk = leadingNumber(gdkScale); gdk > 0) return clampScale(gdk);
+    if (const double qt = leadingNumber(qtScaleFactor); qt > 0) return clampScale(qt);
+    if (std::isfinite(dpi) && dpi > 0) return clampScale(dpi / 96.0);
+    return 1;
+}
+
+void EventDispatch::addDamage(const Rect& device) {
+    const Rect r = toDesignOutwards(device, scale);
     if (r.left >= r.right || r.top >= r.bottom) return;
     if (!damaged) {
         damage = r;
@@ -80,7 +158,7 @@ void EventDispatch::buttonDown(Point where, int button, uint32_t state) {
     if (!isAlive || !events) return;
     Held e;
     e.kind = Held::press;
-    e.where = where;
+    e.where = {toDesign(where.x, scale), toDesign(where.y, scale)};
     e.button = button;
     e.state = state;
     if (inPaintOnlyPass()) held.push_back(std::move(e));
@@ -91,7 +169,7 @@ void EventDispatch::wheel(Point where, float distance) {
     if (!isAlive || !events) return;
     Held e;
     e.kind = Held::wheelTurn;
-    e.where = where;
+    e.where = {toDesign(where.x, scale), toDesign(where.y, scale)};
     e.distance = distance;
     if (inPaintOnlyPass()) held.push_back(std::move(e));
     else deliver(e);
@@ -102,6 +180,7 @@ bool EventDispatch::canDrop() { return isAlive && events && events->canDrop(); }
 bool EventDispatch::drop(DropKind kind, const char* const* items, int32_t count, std::size_t size,
                          Point where) {
     if (!isAlive || !events || !items || count < 0) return false;
+    where = {toDesign(where.x, scale), toDesign(where.y, scale)};
     if (!inPaintOnlyPass())
         return events->canDrop() && events->onDrop(kind, items, count, size, where);
     Held e;

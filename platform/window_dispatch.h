@@ -54,6 +54,20 @@ bool editKeyFor(const KeyEvent& key, EditKeyInput* input, char (&utf8)[5]);
 // A title as every backend shows it (see setWindowTitle).
 std::string windowTitleText(const char* utf8);
 
+// A window's size as it is reported at scale s: the device rectangle's corner stays, its size is
+// divided (design units).
+Rect designScreenRect(const Rect& device, int32_t s);
+// A screen position relative to that corner, in design units (rounded towards minus infinity).
+Point designPointer(Point screen, const Rect& device, int32_t s);
+// The Xft.dpi entry of an X resource string (the root window's RESOURCE_MANAGER, as xrdb leaves
+// it: "name:\tvalue" lines); 0 when absent or not a positive number.
+double xftDpi(const char* resources);
+// An edit box's options in device pixels at scale s: its rectangle and font height.
+EditBoxOptions deviceEditBox(const EditBoxOptions& options, int32_t s);
+// Device pixels to the design units that cover them.
+int32_t toDesign(int32_t v, int32_t s);
+Rect toDesignOutwards(const Rect& device, int32_t s);
+
 class EventDispatch {
 public:
     EventDispatch() = default;
@@ -65,6 +79,9 @@ public:
         window = contexts;
         boxOwner = owner;
     }
+    // The window's scale: positions and damage arrive in device pixels and are delivered in
+    // design units.
+    void setScale(int32_t s) { scale = s < 1 ? 1 : s; }
     EventDispatch(const EventDispatch&) = delete;
     EventDispatch& operator=(const EventDispatch&) = delete;
 
@@ -114,6 +131,7 @@ public:
     std::size_t heldBack() const { return held.size(); }
 
 private:
+    int32_t scale = 1;
     struct Held {
         enum Kind {
             press,

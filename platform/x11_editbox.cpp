@@ -337,8 +337,10 @@ bool releaseFocus(EditBox* b) {
 
 }  // namespace
 
-EditBox* createEditBox(Window* w, const EditBoxOptions& o) {
+EditBox* createEditBox(Window* w, const EditBoxOptions& designOptions) {
     if (!w || !w->alive || w->editBox) return nullptr;
+    // The box lives in device pixels: its own image, font and pointer positions.
+    const EditBoxOptions o = deviceEditBox(designOptions, windowScale(w));
     const int32_t width = o.rect.right - o.rect.left, height = o.rect.bottom - o.rect.top;
     if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
         return nullptr;

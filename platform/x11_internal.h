@@ -47,7 +47,8 @@ struct Window {
     Visual* visual = nullptr;
     Colormap colormap = 0;
     GC gc = nullptr;
-    int32_t width = 0, height = 0;
+    int32_t width = 0, height = 0;  // device pixels
+    int32_t scale = 1;
     Bitmap* image = nullptr;
     XImage* ximage = nullptr;
     XShmSegmentInfo shm{};

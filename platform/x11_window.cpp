@@ -17,6 +17,7 @@
 #include <sys/shm.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -93,6 +94,22 @@ int32_t unregisterWindowClass() {
 int32_t windowClassUseCount() { return gClassUses; }
 bool swappedMouseButtons() { return gSwapped; }
 
+int32_t desktopScale(NativeWindow) {
+    const char* own = std::getenv("CORVEX_SCALE");
+    const char* gdk = std::getenv("GDK_SCALE");
+    const char* qt = std::getenv("QT_SCALE_FACTOR");
+    // The variables decide when the desktop's dpi could not change the answer.
+    const int32_t byVariables = pickScale(own, gdk, qt, 0);
+    if (byVariables == pickScale(own, gdk, qt, 96.0 * kMaxScale)) return byVariables;
+    // Only when no variable decided: a connection of its own, for as long as the read takes.
+    double dpi = 0;
+    if (Display* d = XOpenDisplay(nullptr)) {
+        dpi = xftDpi(XResourceManagerString(d));
+        XCloseDisplay(d);
+    }
+    return pickScale(nullptr, nullptr, nullptr, dpi);
+}
+
 // ---- Time ------------------------------------------------------------------------------------
 
 uint32_t ticks() {
@@ -156,8 +173,8 @@ bool createImage(Window* w, int32_t width, int32_t height) {
                     if (attached) {
                         w->ximage = img;
                         w->useShm = true;
-                        w->image =
-                            wrapPixels(reinterpret_cast<uint32_t*>(addr), width, height, width);
+                        w->image = wrapPixels(reinterpret_cast<uint32_t*>(addr), width, height,
+                                              width, w->scale);
                         if (w->image) return true;
                         destroyImage(w);
                         return false;
@@ -176,6 +193,7 @@ bool createImage(Window* w, int32_t width, int32_t height) {
     }
     w->image = createBitmap(width, height);
     if (!w->image) return false;
+    w->image->scale = w->scale;
     w->ximage = XCreateImage(
         w->display, w->visual, 24, ZPixmap, 0, reinterpret_cast<char*>(w->image->pixels),
         static_cast<unsigned>(width), static_cast<unsigned>(height), 32, width * 4);
@@ -260,8 +278,8 @@ Window* finishWindow(std::unique_ptr<Window> w, ErrorTrap& trap, bool ok) {
 }  // namespace
 
 Window* createChildWindow(const WindowOptions& o) {
-    if (o.parent == 0 || o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide ||
-        o.height > kMaxBitmapSide)
+    if (o.parent == 0 || o.width <= 0 || o.height <= 0 || o.scale < 1 || o.scale > kMaxScale ||
+        o.width > kMaxBitmapSide / o.scale || o.height > kMaxBitmapSide / o.scale)
         return nullptr;
     Display* d = XOpenDisplay(nullptr);
     if (!d) return nullptr;
@@ -270,8 +288,10 @@ Window* createChildWindow(const WindowOptions& o) {
     w->parent = static_cast<::Window>(o.parent);
     w->events = o.events;
     w->dispatch.bind(o.events, &w->contexts);
-    w->width = o.width;
-    w->height = o.height;
+    w->dispatch.setScale(o.scale);
+    w->scale = o.scale;
+    w->width = o.width * o.scale;
+    w->height = o.height * o.scale;
     w->atoms.init(d);
     ErrorTrap trap(d);
     XWindowAttributes pa{};
@@ -287,7 +307,7 @@ Window* createChildWindow(const WindowOptions& o) {
         const long info[2] = {0, 1};
         XChangeProperty(d, w->window, w->atoms.xembedInfo, w->atoms.xembedInfo, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(info), 2);
-        ok = trap.sync() && createImage(w.get(), o.width, o.height);
+        ok = trap.sync() && createImage(w.get(), w->width, w->height);
     }
     return finishWindow(std::move(w), trap, ok);
 }
@@ -318,7 +338,8 @@ void setTitle(Window* w, const std::string& utf8) {
 }  // namespace
 
 Window* createTopLevelWindow(const TopLevelOptions& o) {
-    if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+    if (o.width <= 0 || o.height <= 0 || o.scale < 1 || o.scale > kMaxScale ||
+        o.width > kMaxBitmapSide / o.scale || o.height > kMaxBitmapSide / o.scale)
         return nullptr;
     Display* d = XOpenDisplay(nullptr);
     if (!d) return nullptr;
@@ -327,8 +348,10 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
     w->topLevel = true;
     w->events = o.events;
     w->dispatch.bind(o.events, &w->contexts, w.get());
-    w->width = o.width;
-    w->height = o.height;
+    w->dispatch.setScale(o.scale);
+    w->scale = o.scale;
+    w->width = o.width * o.scale;
+    w->height = o.height * o.scale;
     w->atoms.init(d);
     w->atoms.initTopLevel(d);
     ErrorTrap trap(d);
@@ -343,8 +366,10 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
         XSetWMProtocols(d, w->window, &w->atoms.wmDeleteWindow, 1);
         if (XSizeHints* size = XAllocSizeHints()) {
             size->flags = PMinSize;
-            size->min_width = o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width;
-            size->min_height = o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height;
+            size->min_width =
+                (o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width) * o.scale;
+            size->min_height =
+                (o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height) * o.scale;
             XSetWMNormalHints(d, w->window, size);
             XFree(size);
         }
@@ -361,7 +386,7 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
         // without it are handled when the events arrive.
         Bool detectable = False;
         XkbSetDetectableAutoRepeat(d, True, &detectable);
-        ok = trap.sync() && createImage(w.get(), o.width, o.height);
+        ok = trap.sync() && createImage(w.get(), w->width, w->height);
     }
     return finishWindow(std::move(w), trap, ok);
 }
@@ -572,12 +597,16 @@ Rect windowScreenRect(Window* w) {
     ::Window child = 0;
     if (!XTranslateCoordinates(w->display, w->window, w->root, 0, 0, &x, &y, &child)) return {};
     if (!trap.sync()) return {};
-    return {x, y, x + w->width, y + w->height};
+    return designScreenRect({x, y, x + w->width, y + w->height}, w->scale);
 }
 
-bool resizeWindow(Window* w, int32_t width, int32_t height) {
-    if (!w || width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+int32_t windowScale(Window* w) { return w ? w->scale : 1; }
+
+bool resizeWindow(Window* w, int32_t designWidth, int32_t designHeight) {
+    if (!w || designWidth <= 0 || designHeight <= 0 || designWidth > kMaxBitmapSide / w->scale ||
+        designHeight > kMaxBitmapSide / w->scale)
         return false;
+    const int32_t width = designWidth * w->scale, height = designHeight * w->scale;
     ErrorTrap trap(w->display);
     destroyImage(w);
     if (!createImage(w, width, height)) return false;
@@ -656,6 +685,12 @@ bool queryPointer(Window* w, PointerState* out) {
     // Asked of the root window, which exists even when ours is already gone.
     if (!XQueryPointer(w->display, w->root, &root, &child, &rx, &ry, &wx, &wy, &mask)) return false;
     out->screen = {rx, ry};
+    if (w->scale > 1 && w->alive) {
+        int x = 0, y = 0;
+        ::Window ignored = 0;
+        if (XTranslateCoordinates(w->display, w->window, w->root, 0, 0, &x, &y, &ignored))
+            out->screen = designPointer(out->screen, {x, y, x + w->width, y + w->height}, w->scale);
+    }
     uint32_t s = 0;
     if (mask & Button1Mask) s |= kButtonLeft;
     if (mask & Button2Mask) s |= kButtonMiddle;

@@ -2,6 +2,7 @@
 #include "vst2/corvex_editor.h"
 
 #include "host/audioeffect.h"
+#include "platform/window.h"
 
 CorvexEditor::CorvexEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
     rect.top = 0;
@@ -15,6 +16,15 @@ CorvexEditor::CorvexEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
 // any other way, so that no window or window-system connection outlives it. close() here is
 // this class's own, as intended: the window was opened by this class.
 CorvexEditor::~CorvexEditor() { CorvexEditor::close(); }
+
+int32_t CorvexEditor::getRect(ERect** out) {
+    // The host sizes its window by this before, during and after open: the desktop's scale until
+    // the window has taken one, then the window's.
+    const int32_t scale = frame ? frame->getScale() : platform::desktopScale(0);
+    rect.right = static_cast<int16_t>(kWidth * scale);
+    rect.bottom = static_cast<int16_t>(kHeight * scale);
+    return AEffGUIEditor::getRect(out);
+}
 
 int32_t CorvexEditor::open(void* ptr) {
     // A second open without a close gets a fresh window in the parent it names.

@@ -32,6 +32,7 @@ public:
     // Builds the window inside parent and shows the current values: 1; 0 when no window could be
     // made in parent (the editor stays closed). An open window is closed first. Changes nothing
     // in the effect.
+    int32_t getRect(ERect** rect) override;
     int32_t open(void* ptr) override;
     // Ends the window; the editor may be opened again.
     void close() override;

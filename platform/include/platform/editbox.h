@@ -32,7 +32,9 @@ public:
 };
 
 struct EditBoxOptions {
-    Rect rect;              // in the window's coordinates, right and bottom exclusive
+    // In the window's coordinates (design units), right and bottom exclusive. On a window at a
+    // larger scale, the box and its font are that many times larger in device pixels.
+    Rect rect;
     const char* text = "";  // UTF-8; cut at a character boundary to limit bytes
     FontDesc font;
     TextAlign align = TextAlign::left;

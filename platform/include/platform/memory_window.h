@@ -24,6 +24,7 @@ void setPointer(Point screen);
 void setState(uint32_t buttonsAndModifiers);  // kButton* | kMod* bits
 void setTicks(uint32_t ms);                   // sleepMs advances this clock, it never blocks
 void setSwappedButtonsSetting(bool swapped);  // read when the window class is first registered
+void setDesktopDpi(double dpi);               // what desktopScale reads besides the variables
 
 void postPaint(Window* window, Rect damaged);
 void postButtonDown(Window* window, Point where, int button);

@@ -127,9 +127,25 @@ int32_t registerWindowClass();
 int32_t unregisterWindowClass();
 int32_t windowClassUseCount();
 
+// The scale a window of ours takes on this desktop: 1, 2 or 3 device pixels per design unit each
+// way. In order: the CORVEX_SCALE environment variable (1, 2 or 3), the desktop's own setting
+// (GDK_SCALE, QT_SCALE_FACTOR, on X11 the Xft.dpi resource ÷ 96; on Windows the DPI of parent,
+// or of the system, ÷ 96), else 1. Fractional settings round down. parent may be 0.
+int32_t desktopScale(NativeWindow parent);
+// The rule itself, for any system: the three variables' texts (null when unset) and the
+// desktop's dots per inch (0 when unknown).
+int32_t pickScale(const char* corvexScale, const char* gdkScale, const char* qtScaleFactor,
+                  double dpi);
+
+// Windows at a scale other than 1: sizes, positions, damage and pointer positions in every call
+// and event are in design units; the window and its image are scale times larger in device
+// pixels, and drawing into it is mapped by the raster (raster.h keeps its device-pixel wording for
+// scale 1). A window's screen rectangle keeps its top-left corner in device pixels, so that a
+// pointer position minus that corner is the position in the window in design units.
 struct WindowOptions {
     NativeWindow parent = 0;
     int32_t width = 0, height = 0;
+    int32_t scale = 1;
     const char* className = "Plugin";  // shown to the window system (WM_CLASS on X11)
     WindowEvents* events = nullptr;
 };
@@ -142,6 +158,7 @@ struct TopLevelOptions {
     int32_t width = 0, height = 0;  // the client area
     // The smallest client size the user may resize to; 0 (or more than the size): the size.
     int32_t minWidth = 0, minHeight = 0;
+    int32_t scale = 1;
     const char* className = "Plugin";  // WM_CLASS on X11
     WindowEvents* events = nullptr;
 };
@@ -161,6 +178,8 @@ constexpr std::size_t kMaxTitleBytes = 1024;
 // connection go when the outermost handler has returned.
 void destroyWindow(Window* window);
 NativeWindow nativeHandle(Window* window);
+// The window's scale (1 for null).
+int32_t windowScale(Window* window);
 bool windowAlive(Window* window);
 
 // Dispatches what is pending for this window: exposes are coalesced into one onPaint, button
