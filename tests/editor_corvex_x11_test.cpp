@@ -4,8 +4,10 @@
 // by begin and end of edit, a field that does not follow the drag, a real click and typed value
 // that miss the effect, host automation from a second thread that never shows, X errors or leaks
 // over many opens and with the parent destroyed first; X connections and windows left behind by
-// effects closed with their window open or opened twice, quick clicks lost between two idles, and
-// a host that closes the window from its idle answer in the middle of a drag.
+// effects closed with their window open or opened twice, quick clicks lost between two idles, a
+// host that closes the window from its idle answer in the middle of a drag, and a window at twice
+// the size (by CORVEX_SCALE or the server's Xft.dpi) that asks the host for the wrong size or
+// maps the pointer wrongly.
 #include "support/x11_environment.h"
 
 #include "hostkit/plugin.h"
@@ -17,6 +19,8 @@
 #include "platform/raster.h"
 #include "testkit/x11_host.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -26,6 +30,7 @@
 #include <cmath>
 #include <functional>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -469,4 +474,116 @@ TEST_F(CorvexX11, AHostClosingTheWindowFromItsIdleAnswerMidDragIsSafe) {
     EXPECT_EQ(testkit::x11host::childCount(testkit::x11host::handle(host)), 0);
     openEditor();
     EXPECT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
+}
+
+namespace {
+
+// Sets (or, with null, removes) the X resources the server hands every client, as xrdb does.
+void setServerResources(const char* text) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    const Atom manager = XInternAtom(d, "RESOURCE_MANAGER", False);
+    if (text)
+        XChangeProperty(d, DefaultRootWindow(d), manager, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(text),
+                        static_cast<int>(std::strlen(text)));
+    else XDeleteProperty(d, DefaultRootWindow(d), manager);
+    XCloseDisplay(d);
+}
+
+// A drag on "LFO Amount" along the same path in design units: half a turn over the top.
+float dragLfoAmount(const platform::Rect& r, int32_t s,
+                    const std::function<bool(const std::function<bool()>&)>& idleUntil,
+                    const std::function<float()>& value) {
+    const int32_t cx = 419, cy = 175;
+    const pid_t pid = inChildProcess([&] {
+        testkit::x11host::movePointer(r.left + (cx - 25) * s, r.top + cy * s);
+        sleepMs(100);
+        testkit::x11host::button(1, true);
+        for (int step = 0; step <= 36; ++step) {
+            const double a = 3.141592653589793 * (1.0 - step / 36.0);
+            testkit::x11host::movePointer(
+                r.left + (cx + static_cast<int32_t>(25 * std::cos(a))) * s,
+                r.top + (cy - static_cast<int32_t>(25 * std::sin(a))) * s);
+            sleepMs(16);
+        }
+        sleepMs(300);
+        testkit::x11host::button(1, false);
+    });
+    if (pid <= 0 || !idleUntil([&] { return finished(pid); })) return -1.0f;
+    return value();
+}
+
+}  // namespace
+
+TEST_F(CorvexX11, TheWindowAtTwiceTheSizeByVariableOrDpiDragsAndTypesAsAtOnce) {
+    // At 1× first: the value the same drag gives there.
+    openEditor();
+    ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
+    auto idleFor = [&](const std::function<bool()>& pred) { return idleUntil(pred, 200); };
+    const float atOnce = dragLfoAmount(testkit::x11host::screenRect(editorWindow), 1, idleFor,
+                                       [&] { return parameter(6); });
+    EXPECT_NEAR(atOnce, 5.0f / 6.0f, 0.02f);
+    dispatch(effect, effEditClose);
+    dispatch(effect, effClose);
+    effect = nullptr;
+    testkit::x11host::destroy(host);
+    host = nullptr;
+
+    for (const char* how : {"CORVEX_SCALE=2", "Xft.dpi: 192"}) {
+        SCOPED_TRACE(how);
+        const bool variable = how[0] == 'C';
+        // Whatever happens below, the next test finds the server and the variables as they were.
+        struct Restore {
+            ~Restore() {
+                unsetenv("CORVEX_SCALE");
+                setServerResources(nullptr);
+            }
+        } restore;
+        if (variable) setenv("CORVEX_SCALE", "2", 1);
+        else setServerResources("Xft.antialias:\t1\nXft.dpi:\t192\nXft.hinting:\t1\n");
+        effect = plugin.entry()(&hostCallback);
+        ASSERT_NE(effect, nullptr);
+        dispatch(effect, effOpen);
+        ERect* rect = nullptr;
+        ASSERT_EQ(dispatch(effect, effEditGetRect, 0, 0, &rect), 1);
+        EXPECT_EQ(rect->right, 1200) << "the host sizes its window by this before open";
+        EXPECT_EQ(rect->bottom, 700);
+        host = testkit::x11host::create(1200, 700, "corvex test host");
+        ASSERT_NE(host, nullptr);
+        openEditor();
+        ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(20, 20) == 0x00008Cu; }));
+        EXPECT_EQ(width, 1200);
+        EXPECT_EQ(height, 700);
+        ASSERT_EQ(dispatch(effect, effEditGetRect, 0, 0, &rect), 1);
+        EXPECT_EQ(rect->right, 1200);
+        // The panel's edge is two device pixels wide; the panel starts inside it.
+        EXPECT_EQ(pixel(12, 100), 0u);
+        EXPECT_EQ(pixel(13, 100), 0u);
+        EXPECT_EQ(pixel(14, 100), 0x00008Cu);
+
+        const float atTwice = dragLfoAmount(testkit::x11host::screenRect(editorWindow), 2, idleFor,
+                                            [&] { return parameter(6); });
+        EXPECT_EQ(atTwice, atOnce);
+
+        // A click on "Decay"'s field at its doubled place, then typing.
+        const platform::Rect r = testkit::x11host::screenRect(editorWindow);
+        ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240 * 2, r.top + 313 * 2));
+        ASSERT_TRUE(testkit::x11host::button(1, true));
+        const bool opened = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; });
+        ASSERT_TRUE(testkit::x11host::button(1, false));
+        ASSERT_TRUE(opened);
+        for (const char* key : {"0", "period", "2", "5", "Return"}) {
+            ASSERT_TRUE(testkit::x11host::key(key, true));
+            ASSERT_TRUE(testkit::x11host::key(key, false));
+            idleOnce();
+        }
+        EXPECT_TRUE(idleUntil([&] { return parameter(9) == 0.25f; }));
+
+        dispatch(effect, effEditClose);
+        dispatch(effect, effClose);
+        effect = nullptr;
+        testkit::x11host::destroy(host);
+        host = nullptr;
+    }
 }
