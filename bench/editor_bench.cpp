@@ -1,6 +1,7 @@
 // The editor's costs on the in-memory window system (the same drawing code as on X11, without a
 // server's round trips): opening to the first complete paint, a full repaint, one arc knob drawn
-// from scratch, an idle with nothing to do (and the pixels it drew), and one step of a knob drag.
+// from scratch, an idle with nothing to do (and the pixels it drew), and one step of a knob drag;
+// each at the window's scales 1, 2 and 3 (the argument).
 #include "vst2/corvex_editor.h"
 #include "window/knob_arc.h"
 #include "gui/drawcontext.h"
@@ -11,6 +12,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace {
 
 intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
@@ -19,25 +23,30 @@ intptr_t hostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
 
 // A Corvex instance from the plug-in's own factory and a host window to open it in.
 struct Session {
-    Session() {
+    explicit Session(int64_t scale) : scale(static_cast<int32_t>(scale)) {
+        setenv("CORVEX_SCALE", std::to_string(scale).c_str(), 1);
         platform::memory::reset();
-        host = platform::memory::createHostWindow({0, 0, 800, 600});
+        host = platform::memory::createHostWindow({0, 0, 2000, 1200});
         effect = createEffectInstance(&hostCallback);
         record = effect->getAeffect();
         editor = static_cast<CorvexEditor*>(effect->getEditor());
     }
-    ~Session() { record->dispatcher(record, effClose, 0, 0, nullptr, 0); }
+    ~Session() {
+        record->dispatcher(record, effClose, 0, 0, nullptr, 0);
+        unsetenv("CORVEX_SCALE");
+    }
     intptr_t dispatch(int32_t op, void* ptr = nullptr) {
         return record->dispatcher(record, op, 0, 0, ptr, 0);
     }
     // Opens and paints everything once, as a host's first expose does.
     void openAndPaint() {
         dispatch(effEditOpen, reinterpret_cast<void*>(host));
-        platform::memory::postPaint(window(), {0, 0, 600, 350});
+        platform::memory::postPaint(window(), {0, 0, 600 * scale, 350 * scale});
         dispatch(effEditIdle);
     }
     platform::Window* window() { return editor->getFrame()->getSystemWindow(); }
 
+    int32_t scale;
     platform::NativeWindow host = 0;
     AudioEffect* effect = nullptr;
     AEffect* record = nullptr;
@@ -45,7 +54,7 @@ struct Session {
 };
 
 void BM_EditorOpenToFirstPaint(benchmark::State& state) {
-    Session s;
+    Session s(state.range(0));
     for (auto _ : state) {
         s.openAndPaint();
         state.PauseTiming();
@@ -53,21 +62,22 @@ void BM_EditorOpenToFirstPaint(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_EditorOpenToFirstPaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditorOpenToFirstPaint)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
 
 void BM_EditorFullRepaint(benchmark::State& state) {
-    Session s;
+    Session s(state.range(0));
     s.openAndPaint();
     for (auto _ : state) s.editor->draw(nullptr);
     s.dispatch(effEditClose);
 }
-BENCHMARK(BM_EditorFullRepaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditorFullRepaint)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
 
 void BM_ArcKnobRedraw(benchmark::State& state) {
-    platform::Bitmap* bitmap = platform::createBitmap(100, 100);
-    platform::Context* dc = platform::createContext(nullptr);
-    platform::selectBitmap(dc, bitmap);
-    gui::CDrawContext context(nullptr, dc, nullptr);
+    // Drawn into the open window: the surface it makes is at the window's scale.
+    Session s(state.range(0));
+    s.openAndPaint();
+    platform::Context* dc = platform::getWindowContext(s.window());
+    gui::CDrawContext context(s.editor->getFrame(), dc, s.window());
     CKnobArc knob(gui::CRect(20, 20, 80, 80), nullptr, 0, 0x8C0000, 0xFAF000, gui::CPoint(0, 0));
     float v = 0.0f;
     for (auto _ : state) {
@@ -75,13 +85,13 @@ void BM_ArcKnobRedraw(benchmark::State& state) {
         knob.draw(&context);
         v = v >= 1.0f ? 0.0f : v + 0.01f;
     }
-    platform::deleteContext(dc);
-    platform::deleteBitmap(bitmap);
+    platform::releaseWindowContext(s.window(), dc);
+    s.dispatch(effEditClose);
 }
-BENCHMARK(BM_ArcKnobRedraw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ArcKnobRedraw)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
 
 void BM_EditorIdleNothingChanged(benchmark::State& state) {
-    Session s;
+    Session s(state.range(0));
     s.openAndPaint();
     s.dispatch(effEditIdle);  // the labels' first update after the full paint
     const int32_t presents = platform::memory::presentCount(s.window());
@@ -93,12 +103,12 @@ void BM_EditorIdleNothingChanged(benchmark::State& state) {
         drawn == 0 ? 0.0 : static_cast<double>(last.right - last.left) * (last.bottom - last.top);
     s.dispatch(effEditClose);
 }
-BENCHMARK(BM_EditorIdleNothingChanged)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EditorIdleNothingChanged)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
 
 // One pointer step of a drag on "LFO Amount": the knob's new value through the editor to its field
 // and the effect, then the idle that draws both.
 void BM_KnobDragStep(benchmark::State& state) {
-    Session s;
+    Session s(state.range(0));
     s.openAndPaint();
     s.dispatch(effEditIdle);
     CKnobArc* knob = s.editor->getKnob(6);
@@ -111,6 +121,6 @@ void BM_KnobDragStep(benchmark::State& state) {
     }
     s.dispatch(effEditClose);
 }
-BENCHMARK(BM_KnobDragStep)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KnobDragStep)->DenseRange(1, 3)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
