@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -266,6 +267,17 @@ TEST_F(Lv2UiX11, ARealDragOnLfoAmountWritesPort6InsideATouchGrab) {
     for (size_t i = 1; i < gLog.writes.size(); ++i)
         EXPECT_GE(gLog.writes[i].second, gLog.writes[i - 1].second);
     EXPECT_NEAR(gLog.writes.back().second, 5.0f / 6.0f, 0.02f);
+}
+
+TEST_F(Lv2UiX11, AtTwiceTheScaleItTellsTheHostTheScaledSize) {
+    setenv("CORVEX_SCALE", "2", 1);
+    openUi();
+    unsetenv("CORVEX_SCALE");
+    ASSERT_EQ(gLog.sizes.size(), 1u);
+    EXPECT_EQ(gLog.sizes[0], std::make_pair(1200, 700));
+    EXPECT_EQ(testkit::x11host::screenRect(uiWindow).right -
+                  testkit::x11host::screenRect(uiWindow).left,
+              1200);
 }
 
 TEST_F(Lv2UiX11, APortEventShowsAtTheNextIdleAndBadOnesAreIgnored) {
