@@ -34,9 +34,10 @@ else()
                 "a new cmake run\")")
 endif()
 
-# Debian's names: the licence is the package's copyright file.
+# Debian's names: the copyright file in Debian's machine-readable format, which points to the
+# licence text every Debian system has.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/corvex)
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/corvex RENAME copyright)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/corvex)
 
 # ---- The Debian package and the tarball of the same tree ----
 set(CPACK_GENERATOR DEB TGZ)
