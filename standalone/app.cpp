@@ -171,16 +171,17 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "corvex: %s\n", error.c_str());
         return 1;
     }
-    if (options.connect)
-        for (const std::string& failed : engine.connectPhysical())
-            std::fprintf(stderr, "corvex: warning: could not connect %s\n", failed.c_str());
+    JackEngine::Connected connected;
+    if (options.connect) connected = engine.connectPhysical();
+    for (const std::string& failed : connected.failed)
+        std::fprintf(stderr, "corvex: warning: could not connect %s\n", failed.c_str());
 
     std::printf("corvex: %s at %u Hz, %u frames a period, program %d\n", engine.clientName(),
                 engine.sampleRate(), engine.bufferSize(), static_cast<int>(synth->getProgram()));
-    const std::vector<std::string> connections = engine.connections();
-    if (connections.empty())
+    if (connected.made.empty())
         std::printf("corvex: no connections%s\n", options.connect ? "" : " (--no-connect)");
-    for (const std::string& line : connections) std::printf("corvex: connected %s\n", line.c_str());
+    for (const std::string& line : connected.made)
+        std::printf("corvex: connected %s\n", line.c_str());
     std::fflush(stdout);
 
     int status = 0;

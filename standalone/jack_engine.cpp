@@ -101,38 +101,24 @@ bool JackEngine::activate(std::string& error) {
 
 const char* JackEngine::clientName() const { return client ? jack_get_client_name(client) : ""; }
 
-std::vector<std::string> JackEngine::connectPhysical() {
-    std::vector<std::string> failed;
-    if (!client) return failed;
+JackEngine::Connected JackEngine::connectPhysical() {
+    Connected result;
+    if (!client) return result;
+    const auto connect = [&](const char* from, const char* to) {
+        const std::string line = std::string(from) + " -> " + to;
+        (jack_connect(client, from, to) == 0 ? result.made : result.failed).push_back(line);
+    };
     if (const char** playback = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE,
                                                JackPortIsPhysical | JackPortIsInput)) {
-        for (int i = 0; i < 2 && playback[i]; ++i)
-            if (jack_connect(client, jack_port_name(outputs[i]), playback[i]) != 0)
-                failed.push_back(std::string(jack_port_name(outputs[i])) + " -> " + playback[i]);
+        for (int i = 0; i < 2 && playback[i]; ++i) connect(jack_port_name(outputs[i]), playback[i]);
         jack_free(playback);
     }
     if (const char** sources = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                               JackPortIsPhysical | JackPortIsOutput)) {
-        for (int i = 0; sources[i]; ++i)
-            if (jack_connect(client, sources[i], jack_port_name(midiIn)) != 0)
-                failed.push_back(std::string(sources[i]) + " -> " + jack_port_name(midiIn));
+        for (int i = 0; sources[i]; ++i) connect(sources[i], jack_port_name(midiIn));
         jack_free(sources);
     }
-    return failed;
-}
-
-std::vector<std::string> JackEngine::connections() const {
-    std::vector<std::string> lines;
-    if (!client || serverGone()) return lines;
-    for (jack_port_t* port : {outputs[0], outputs[1], midiIn}) {
-        const char** peers = jack_port_get_all_connections(client, port);
-        if (!peers) continue;
-        for (int i = 0; peers[i]; ++i)
-            lines.push_back(port == midiIn ? std::string(peers[i]) + " -> " + jack_port_name(port)
-                                           : std::string(jack_port_name(port)) + " -> " + peers[i]);
-        jack_free(peers);
-    }
-    return lines;
+    return result;
 }
 
 void JackEngine::close() {

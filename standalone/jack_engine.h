@@ -4,7 +4,7 @@
 // whole period, exactly as a plug-in host drives the synth with blocks of the period's size.
 //
 // Threads:
-// - main thread: open, activate, connectPhysical, connections, close, sendNote, takeProgramChange,
+// - main thread: open, activate, connectPhysical, close, sendNote, takeProgramChange,
 //   every getter. One main thread.
 // - JACK's process thread: the process callback only. It takes no lock, allocates nothing and
 //   makes no system call: notes come in and program changes go out through single-producer
@@ -42,10 +42,11 @@ public:
     OpenResult open(const char* name, std::string& error);
     bool activate(std::string& error);
     // The first two physical playback ports to the outputs, every physical MIDI output to the
-    // input. Returns what could not be connected (empty when all went well or there was nothing).
-    std::vector<std::string> connectPhysical();
-    // Every connection of our ports, as "Corvex:out_left -> system:playback_1".
-    std::vector<std::string> connections() const;
+    // input; each connection as "Corvex:out_left -> system:playback_1".
+    struct Connected {
+        std::vector<std::string> made, failed;
+    };
+    Connected connectPhysical();
     // Deactivates and leaves the server; after the server went away, only forgets the client
     // (talking to a dead server can block).
     void close();
