@@ -214,6 +214,8 @@ int JackEngine::process(jack_nframes_t frames) {
             if (!std::isfinite(left[i]) || (right && !std::isfinite(right[i])))
                 nonFinite.store(true, std::memory_order_relaxed);
         const uint64_t took = nowNs() - start;
+        const uint64_t budget = serverRate ? uint64_t{frames} * 1000000000ull / serverRate : 0;
+        if (took > budget) overrunCount.fetch_add(1, std::memory_order_relaxed);
         if (took > worstNs.load(std::memory_order_relaxed)) {
             worstNs.store(took, std::memory_order_relaxed);
             worstFrames.store(frames, std::memory_order_relaxed);

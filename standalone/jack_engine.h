@@ -76,6 +76,8 @@ public:
     void measureTimes(bool on) { timing.store(on, std::memory_order_relaxed); }
     uint64_t worstProcessNs() const { return worstNs.load(std::memory_order_relaxed); }
     uint32_t worstPeriod() const { return worstFrames.load(std::memory_order_relaxed); }
+    // Callbacks that took longer than their period lasts: the xruns corvex itself would cause.
+    uint32_t overruns() const { return overrunCount.load(std::memory_order_relaxed); }
 
     const char* clientName() const;
 
@@ -108,6 +110,7 @@ private:
     std::atomic<bool> timing{false};
     std::atomic<uint64_t> worstNs{0};
     std::atomic<uint32_t> worstFrames{0};
+    std::atomic<uint32_t> overrunCount{0};
     std::atomic<bool> gone{false};
     char reason[256] = {};
 };

@@ -4,7 +4,8 @@
 # block size (jack-corvex-probe compares bit for bit), also across a period change from 64 to
 # 1024 frames and on a server restarted at 96 kHz; it quits cleanly on SIGINT and SIGTERM, says
 # what it is connected to, remembers its sound (and survives a corrupt memory of it), and when the
-# server is killed under it, or there is none, it says so and exits 1 within two seconds.
+# server is killed under it, or there is none, it says so and exits 1 within two seconds; without
+# a display or with an unknown program it says what to do instead.
 #   standalone_jack_test.sh CORVEX JACK_CORVEX_PROBE
 # Exits 77 (skipped) when jackd is missing.
 set -uo pipefail
@@ -106,6 +107,19 @@ elapsed=$((($(date +%s%N) - start) / 1000000))
 check "no server: exit 1 (got $rc) within 2 s (took $elapsed ms)" "[[ $rc -eq 1 && $elapsed -lt 2000 ]]"
 check "no server: one line naming jackd and PipeWire" \
   "[[ \$(wc -l <'$work/corvex.err') -eq 1 ]] && grep -q jackd '$work/corvex.err' && grep -q PipeWire '$work/corvex.err'"
+
+# ---- Bad start: no display without --headless; an unknown program.
+"$corvex" >"$work/corvex.out" 2>"$work/corvex.err"
+rc=$?
+check "no display: exit 1 (got $rc), says so and suggests --headless" \
+  "[[ $rc -eq 1 ]] && grep -q 'no X display' '$work/corvex.err' && grep -q -- '--headless' '$work/corvex.err'"
+"$corvex" --headless --program rian >"$work/corvex.out" 2>"$work/corvex.err"
+rc=$?
+check "unknown program: exit 1 (got $rc), names the near one" \
+  "[[ $rc -eq 1 ]] && grep -q \"no program 'rian'\" '$work/corvex.err' && grep -q 'Rain' '$work/corvex.err'"
+"$corvex" --bogus >"$work/corvex.out" 2>"$work/corvex.err"
+rc=$?
+check "unknown option: exit 2 (got $rc) with the usage" "[[ $rc -eq 2 ]] && grep -q usage '$work/corvex.err'"
 
 # ---- Bit for bit against the core at 48 kHz, 64 frames: three programs, one across 64 -> 1024.
 start_server 48000 64
