@@ -6,7 +6,8 @@
 // Reported: the server's xruns, the callbacks that took longer than their period (the xruns
 // corvex itself would cause), the worst callback time against the period, and whether any sample
 // was not finite (which fails the run: exit status 1).
-//   CORVEX_STRESS_SECONDS=20 [CORVEX_STRESS_SERVER=name] corvex-standalone-bench
+//   CORVEX_STRESS_SECONDS=20 [CORVEX_STRESS_SERVER=name] [CORVEX_STRESS_REALTIME=1]
+//   corvex-standalone-bench
 #include "core/synth.h"
 #include "standalone/app_window.h"
 #include "standalone/jack_engine.h"
@@ -54,8 +55,12 @@ pid_t startServer() {
         freopen("/dev/null", "w", stdout);
         freopen("/dev/null", "w", stderr);
         const std::string period = std::to_string(kPeriod);
-        execlp("jackd", "jackd", "--no-realtime", "-n", serverName(), "-d", "dummy", "-r", "48000",
-               "-p", period.c_str(), static_cast<char*>(nullptr));
+        // Real-time scheduling where the machine grants it (CORVEX_STRESS_REALTIME=1), as a
+        // musician's system runs JACK; without it, any busy process can delay a period.
+        const char* realtime = std::getenv("CORVEX_STRESS_REALTIME");
+        const char* mode = realtime && std::atoi(realtime) ? "--realtime" : "--no-realtime";
+        execlp("jackd", "jackd", mode, "-n", serverName(), "-d", "dummy", "-r", "48000", "-p",
+               period.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     return pid;
