@@ -193,9 +193,14 @@ left=()
 while read -r path; do
   [[ $path == /. ]] && continue
   if [[ -d $path && ! -L $path ]]; then
-    [[ -z $(ls -A "$path") ]] && left+=("$path (empty folder)")
-    dpkg -S "$path" >/dev/null 2>&1 || [[ -z $(ls -A "$path") ]] ||
-      left+=("$path (folder no package owns)")
+    # A folder another package owns stays, even empty (hicolor-icon-theme's icon folders).
+    if ! dpkg -S "$path" >/dev/null 2>&1; then
+      if [[ -z $(ls -A "$path") ]]; then
+        left+=("$path (empty folder)")
+      else
+        left+=("$path (folder no package owns)")
+      fi
+    fi
   elif [[ -e $path || -L $path ]]; then
     left+=("$path")
   fi
