@@ -275,34 +275,33 @@ void StandaloneWindow::doIdleStuff() {
 uint32_t StandaloneWindow::getTicks() { return platform::ticks(); }
 
 bool StandaloneWindow::onKey(const gui::CKeyCode& key, bool down) {
+    const bool physical = key.scancode != 0 && key.scancode <= 255;
+    // A release ends the note its key started, whatever happened since the press (a modifier
+    // pressed, the list opened, the octave changed): no note is ever left hanging.
+    if (!down && physical && held[key.scancode] >= 0) {
+        notes.playNote({0x80, static_cast<uint8_t>(held[key.scancode]), 0});
+        held[key.scancode] = -1;
+        return true;
+    }
     if (list) {
         if (down && key.key == gui::CKey::escape) hideProgramList(-1);
         return true;
     }
-    if (key.scancode == 0 || key.scancode > 255 ||
-        (key.modifiers & (gui::kKeyControl | gui::kKeyAlt)))
-        return false;
+    // Shortcuts with Control or Alt are the system's.
+    if (!physical || (key.modifiers & (gui::kKeyControl | gui::kKeyAlt))) return false;
     if (key.scancode == kOctaveDownKey || key.scancode == kOctaveUpKey) {
         if (down && !key.repeat)
             octave = std::clamp(octave + (key.scancode == kOctaveUpKey ? 1 : -1), -kMaxOctaveShift,
                                 kMaxOctaveShift);
         return true;
     }
+    const int32_t note = noteForKey(key.scancode, octave);
     int16_t& playing = held[key.scancode];
-    if (down) {
-        // A held key's auto-repeat (or a second press without its release) plays nothing new.
-        if (key.repeat || playing >= 0)
-            return noteForKey(key.scancode, octave) >= 0 || playing >= 0;
-        const int32_t note = noteForKey(key.scancode, octave);
-        if (note < 0) return false;
-        playing = static_cast<int16_t>(note);
-        notes.playNote({0x90, static_cast<uint8_t>(note), kKeyboardVelocity});
-        return true;
-    }
-    if (playing < 0) return noteForKey(key.scancode, octave) >= 0;
-    // The note this key started, whatever the octave is now.
-    notes.playNote({0x80, static_cast<uint8_t>(playing), 0});
-    playing = -1;
+    // A held key's auto-repeat (or a second press without its release) plays nothing new.
+    if (!down || key.repeat || playing >= 0) return note >= 0 || playing >= 0;
+    if (note < 0) return false;
+    playing = static_cast<int16_t>(note);
+    notes.playNote({0x90, static_cast<uint8_t>(note), kKeyboardVelocity});
     return true;
 }
 

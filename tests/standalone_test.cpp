@@ -414,6 +414,23 @@ TEST_F(StandaloneWindowTest, KeyboardPlaysWithoutRetriggersAndReleasesOnFocusLos
     EXPECT_EQ(notes.log.size(), 4u) << "a release after the focus came back plays nothing";
 }
 
+TEST_F(StandaloneWindowTest, AReleaseAlwaysEndsItsNote) {
+    // Control pressed while Z is held: Z's release still ends C3.
+    key(44, true);
+    platform::KeyEvent z;
+    z.scancode = 44;
+    z.modifiers = platform::kModControl;
+    platform::memory::postKey(system, z, false);
+    window.idle(0);
+    // The list opened (by the mouse) while S is held: S's release still ends C#3.
+    key(31, true);
+    click(name);
+    ASSERT_NE(window.editor().getFrame()->getModalView(), nullptr);
+    key(31, false);
+    key(44, true);  // the list takes presses
+    EXPECT_EQ(notes.log, (std::vector<std::string>{"on 48", "off 48", "on 49", "off 49"}));
+}
+
 TEST_F(StandaloneWindowTest, NoNotesWhileAValueIsTypedAndCloseAsksToQuit) {
     // Click the first value field: its edit box takes the keys.
     click({240, 313});
