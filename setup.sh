@@ -20,11 +20,13 @@ packages=(
   # Third-party hosts whose plug-in scanners load ours.
   qtractor ardour
   # The LV2 face: its headers and schemas, the lilv test host, lv2info and sord_validate, and
-  # jalv under a JACK server with the dummy backend as a real host.
+  # jalv under a JACK server with the dummy backend as a real host. The standalone corvex is a
+  # JACK client too (libjack), tested on the same server.
   lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev
   # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
-  # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use.
-  pandoc dpkg-dev file man-db unzip
+  # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use (the desktop
+  # entry's validator among them).
+  pandoc dpkg-dev file man-db unzip desktop-file-utils
 )
 
 windows=0

@@ -8,29 +8,35 @@ if(TARGET corvex-validate)
   install(TARGETS corvex-validate RUNTIME DESTINATION bin)
 endif()
 
-# corvex-render(1), made from README.md's corvex-render section by pandoc, so the manual is
-# written once. Compressed without a name or time stamp: the same sources give the same bytes.
+# corvex-render(1) and corvex(1), each made from README.md's section about it by pandoc, so each
+# manual is written once. Compressed without a name or time stamp: the same sources give the same
+# bytes.
 find_program(CORVEX_PANDOC pandoc)
 find_program(CORVEX_GZIP gzip)
-set(CORVEX_MAN_PAGE ${CMAKE_BINARY_DIR}/corvex-render.1)
 if(CORVEX_PANDOC AND CORVEX_GZIP)
-  add_custom_command(OUTPUT ${CORVEX_MAN_PAGE}.gz
-    COMMAND ${CORVEX_PANDOC} -f markdown-smart -t man -s
-            --lua-filter ${CMAKE_SOURCE_DIR}/packaging/manpage.lua
-            -M title=CORVEX-RENDER -M section=1 -M header=Corvex
-            "-M" "footer=corvex-render ${PROJECT_VERSION}"
-            -o ${CORVEX_MAN_PAGE} ${CMAKE_SOURCE_DIR}/README.md
-    COMMAND ${CORVEX_GZIP} -9 -n -f ${CORVEX_MAN_PAGE}
-    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/manpage.lua
-    COMMENT "Writing the corvex-render(1) manual page from README.md"
-    VERBATIM)
-  add_custom_target(corvex-man-page ALL DEPENDS ${CORVEX_MAN_PAGE}.gz)
-  install(FILES ${CORVEX_MAN_PAGE}.gz DESTINATION share/man/man1)
+  set(CORVEX_MAN_PAGES "")
+  foreach(program corvex-render corvex)
+    string(TOUPPER ${program} title)
+    set(page ${CMAKE_BINARY_DIR}/${program}.1)
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${CORVEX_PANDOC} -f markdown-smart -t man -s
+              --lua-filter ${CMAKE_SOURCE_DIR}/packaging/manpage.lua
+              -M program=${program} -M title=${title} -M section=1 -M header=Corvex
+              "-M" "footer=${program} ${PROJECT_VERSION}"
+              -o ${page} ${CMAKE_SOURCE_DIR}/README.md
+      COMMAND ${CORVEX_GZIP} -9 -n -f ${page}
+      DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/manpage.lua
+      COMMENT "Writing the ${program}(1) manual page from README.md"
+      VERBATIM)
+    list(APPEND CORVEX_MAN_PAGES ${page}.gz)
+  endforeach()
+  add_custom_target(corvex-man-page ALL DEPENDS ${CORVEX_MAN_PAGES})
+  install(FILES ${CORVEX_MAN_PAGES} DESTINATION share/man/man1)
 else()
-  # The plug-in and the tools build without it; an installation or package would lack the page.
-  message(WARNING "pandoc or gzip not found (./setup.sh installs them): no corvex-render(1) "
-                  "manual page, and installing or packaging stops")
-  install(CODE "message(FATAL_ERROR \"The manual page needs pandoc and gzip (./setup.sh), then "
+  # The plug-in and the tools build without them; an installation or package would lack the pages.
+  message(WARNING "pandoc or gzip not found (./setup.sh installs them): no corvex-render(1) or "
+                  "corvex(1) manual page, and installing or packaging stops")
+  install(CODE "message(FATAL_ERROR \"The manual pages need pandoc and gzip (./setup.sh), then "
                 "a new cmake run\")")
 endif()
 
@@ -45,7 +51,7 @@ set(CPACK_PACKAGE_NAME corvex)
 set(CPACK_PACKAGE_VENDOR Ondrel)
 set(CPACK_PACKAGE_CONTACT "Ondrel")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "texture synthesizer (VST2 and LV2 instrument plug-in)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "texture synthesizer (VST2 and LV2 plug-in, JACK instrument)")
 # One string, lines under 80 columns as Debian's tools show them.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Corvex is a monophonic texture synthesizer: thirty partials of one wave, each\n"
@@ -55,8 +61,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "\n"
   "This package holds the VST2 plug-in for Linux hosts (Ardour, Bitwig Studio,\n"
   "Qtractor, REAPER, Carla and others), the same synth as an LV2 plug-in with its\n"
-  "programs as presets, and corvex-render, which plays notes and MIDI files\n"
-  "through a VST2 instrument into audio files.")
+  "programs as presets, corvex, the synth as an instrument of its own on JACK\n"
+  "(PipeWire's JACK too) with its window or headless, and corvex-render, which\n"
+  "plays notes and MIDI files through a VST2 instrument into audio files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The tarball unpacks to usr/... so that `tar -xzf ... -C /` (or -C any prefix) places it.

@@ -70,7 +70,9 @@ tar -tvzf "$tgz" | awk '{print $1, $3, $6}' | sed -E 's#/$##' | sort >"$work/tgz
 check "the tarball holds the package's files" diff "$work/deb.list" "$work/tgz.list"
 
 for path in usr/lib/vst/corvex.so usr/bin/corvex-render usr/share/man/man1/corvex-render.1.gz \
-  usr/share/doc/corvex/README.md usr/share/doc/corvex/copyright \
+  usr/bin/corvex usr/share/man/man1/corvex.1.gz usr/share/applications/corvex.desktop \
+  usr/share/icons/hicolor/48x48/apps/corvex.png usr/share/icons/hicolor/128x128/apps/corvex.png \
+  usr/share/icons/hicolor/256x256/apps/corvex.png usr/share/doc/corvex/README.md usr/share/doc/corvex/copyright \
   usr/lib/lv2/corvex.lv2/manifest.ttl usr/lib/lv2/corvex.lv2/corvex.ttl \
   usr/lib/lv2/corvex.lv2/presets.ttl usr/lib/lv2/corvex.lv2/corvex_ui.ttl \
   usr/lib/lv2/corvex.lv2/corvex_dsp.so usr/lib/lv2/corvex.lv2/corvex_ui.so; do
@@ -139,6 +141,28 @@ check "man -w corvex-render finds the installed page" \
 check "the installed page renders with its options" \
   bash -c 'MANWIDTH=80 man corvex-render 2>/dev/null | grep -q -- "--all-programs DIR"'
 
+# The standalone: its version, its page, its menu entry and icons, and a clear word without a
+# JACK server (none runs here).
+check "/usr/bin/corvex --version says $version" \
+  bash -c '[[ $(/usr/bin/corvex --version) == "corvex $1" ]]' _ "$version"
+check "man -w corvex finds the installed page" \
+  bash -c '[[ $(man -w corvex) == /usr/share/man/man1/corvex.1.gz ]]'
+check "the corvex page renders with its options and keys" \
+  bash -c 'MANWIDTH=80 man corvex 2>/dev/null | grep -q -- "--headless" &&
+    MANWIDTH=80 man corvex 2>/dev/null | grep -q "pw-jack"'
+if command -v desktop-file-validate >/dev/null; then
+  check "the desktop entry is valid" desktop-file-validate /usr/share/applications/corvex.desktop
+fi
+check "the desktop entry starts corvex with its icon" \
+  bash -c 'grep -qx "Exec=corvex" /usr/share/applications/corvex.desktop &&
+    grep -qx "Icon=corvex" /usr/share/applications/corvex.desktop'
+check "the icons are PNG images of their sizes" \
+  bash -c 'for s in 48 128 256; do file /usr/share/icons/hicolor/${s}x${s}/apps/corvex.png |
+    grep -q "PNG image data, $s x $s" || exit 1; done'
+check "corvex without a JACK server says how to start one and exits 1" \
+  bash -c 'out=$(env JACK_DEFAULT_SERVER=corvex-package-check HOME="$1" /usr/bin/corvex --headless 2>&1)
+    [[ $? -eq 1 && $out == *jackd* && $out == *PipeWire* ]]' _ "$work/home"
+
 # Without --plugin, from a folder of its own and with no user folders: the installed plug-in.
 mkdir -p "$work/home"
 (cd "$work" && env LXVST_PATH= HOME="$work/home" /usr/bin/corvex-render --list) >"$work/list.txt" 2>&1
@@ -169,9 +193,14 @@ left=()
 while read -r path; do
   [[ $path == /. ]] && continue
   if [[ -d $path && ! -L $path ]]; then
-    [[ -z $(ls -A "$path") ]] && left+=("$path (empty folder)")
-    dpkg -S "$path" >/dev/null 2>&1 || [[ -z $(ls -A "$path") ]] ||
-      left+=("$path (folder no package owns)")
+    # A folder another package owns stays, even empty (hicolor-icon-theme's icon folders).
+    if ! dpkg -S "$path" >/dev/null 2>&1; then
+      if [[ -z $(ls -A "$path") ]]; then
+        left+=("$path (empty folder)")
+      else
+        left+=("$path (folder no package owns)")
+      fi
+    fi
   elif [[ -e $path || -L $path ]]; then
     left+=("$path")
   fi

@@ -1,12 +1,11 @@
--- Makes the corvex-render(1) manual page out of README.md's corvex-render section, so the manual
--- is written once: the section's title becomes NAME, its subsections the page's sections, its
--- tables definition lists (terminal pages read better that way) and its links plain text.
+-- Makes a program's manual page out of README.md's section about it ("## PROGRAM: ..."), so the
+-- manual is written once: the section's title becomes NAME, its subsections the page's sections,
+-- its tables definition lists (terminal pages read better that way) and its links plain text.
+-- The program is named by the metadata field "program" (corvex-render when not given).
 --
---   pandoc -f markdown-smart -t man -s --lua-filter packaging/manpage.lua README.md
+--   pandoc -f markdown-smart -t man -s --lua-filter packaging/manpage.lua -M program=corvex README.md
 --
 -- Fails when the section is missing, rather than writing an empty page.
-
-local heading = "^corvex%-render: "
 
 local function definitions(tbl)
   local simple = pandoc.utils.to_simple_table(tbl)
@@ -33,6 +32,8 @@ local plain = {
 }
 
 function Pandoc(doc)
+  local program = doc.meta.program and pandoc.utils.stringify(doc.meta.program) or "corvex-render"
+  local heading = "^" .. program:gsub("%p", "%%%0") .. ": "
   local blocks = {}
   local inside = false
   for _, block in ipairs(doc.blocks) do
@@ -42,7 +43,7 @@ function Pandoc(doc)
       if block.level == 2 and text:find(heading) then
         inside = true
         table.insert(blocks, pandoc.Header(1, "NAME"))
-        table.insert(blocks, pandoc.Para(pandoc.Str("corvex-render - " .. text:gsub(heading, ""))))
+        table.insert(blocks, pandoc.Para(pandoc.Str(program .. " - " .. text:gsub(heading, ""))))
       end
     elseif inside then
       if block.t == "Header" then
@@ -56,7 +57,7 @@ function Pandoc(doc)
     end
   end
   if #blocks == 0 then
-    error("README.md has no section headed \"corvex-render: ...\"")
+    error("README.md has no section headed \"" .. program .. ": ...\"")
   end
   return pandoc.Pandoc(pandoc.walk_block(pandoc.Div(blocks), plain).content, doc.meta)
 end

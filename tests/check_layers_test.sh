@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Guards the layer check itself: a tree that follows the arrows passes, and an include from the
-# core into the host interface, from the window into a face, or from the core into the window
-# fails with the offending line named. Runs .ci/check-layers on small trees of its own.
+# core into the host interface, from the window into a face, from the core into the window, or
+# from the standalone face into the VST2 one fails with the offending line named. Runs
+# .ci/check-layers on small trees of its own.
 #   check_layers_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$1
@@ -60,5 +61,21 @@ make_tree "$work/core-window"
 echo '#include "window/corvex_window.h"' >>"$work/core-window/core/synth.cpp"
 git -C "$work/core-window" add -A
 expect "the core including the window" 1 "$work/core-window" 'core must not include'
+
+# The standalone face: the window, toolkit, platform and core, never another face's code.
+make_tree "$work/standalone-ok"
+mkdir -p "$work/standalone-ok/standalone"
+echo '#include "window/corvex_window.h"
+#include "core/params.h"' >"$work/standalone-ok/standalone/app.cpp"
+git -C "$work/standalone-ok" add -A
+expect "the standalone including the window and the core" 0 "$work/standalone-ok"
+
+make_tree "$work/standalone-vst2"
+mkdir -p "$work/standalone-vst2/standalone"
+echo '#include "vst2/corvex.h"' >"$work/standalone-vst2/standalone/app.cpp"
+echo '' >"$work/standalone-vst2/vst2/corvex.h"
+git -C "$work/standalone-vst2" add -A
+expect "the standalone including the VST2 face" 1 "$work/standalone-vst2" \
+  'standalone/app.cpp:1: standalone must not include "vst2/corvex.h"'
 
 exit $((failures > 0))

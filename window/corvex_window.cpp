@@ -92,10 +92,14 @@ bool CorvexWindow::open(void* ptr) {
     return build([&](const CRect& size) { return new gui::CFrame(size, ptr, this); });
 }
 
-bool CorvexWindow::openTopLevel(const char* title) {
+bool CorvexWindow::openTopLevel(const char* title, int32_t extraHeight) {
     gui::CTopLevel window;
     window.title = title;
-    return build([&](const CRect& size) { return new gui::CFrame(size, window, this); });
+    extraRows = extraHeight > 0 && extraHeight <= 1000 ? extraHeight : 0;
+    const bool opened =
+        build([&](const CRect& size) { return new gui::CFrame(size, window, this); });
+    extraRows = 0;
+    return opened;
 }
 
 bool CorvexWindow::setTitle(const char* utf8) { return frame && frame->setTitle(utf8); }
@@ -109,7 +113,8 @@ template <typename MakeFrame> bool CorvexWindow::build(MakeFrame&& makeFrame) {
     auto* background = new gui::CBitmap(kBackgroundBitmap);
     const int32_t width = background->isLoaded() ? background->getWidth() : kWidth;
     const int32_t height = background->isLoaded() ? background->getHeight() : kHeight;
-    const CRect frameSize(0, 0, width, height);
+    builtHeight = height;
+    const CRect frameSize(0, 0, width, height + extraRows);
     frame = makeFrame(frameSize);
     frame->setBackground(background);
     background->forget();

@@ -47,8 +47,12 @@ public:
     // window is closed first.
     bool open(void* parent);
     // The same in a top-level window of its own (a standalone's), titled title (UTF-8), whose
-    // close requests, keys and loss of focus go to the shell.
-    bool openTopLevel(const char* title);
+    // close requests, keys and loss of focus go to the shell. extraHeight (0-1000) rows are added
+    // below the editor for the shell's own views; the editor's own area is drawn as in any other
+    // window.
+    bool openTopLevel(const char* title, int32_t extraHeight = 0);
+    // The editor's own height (the background's), without the rows added below it.
+    int32_t editorHeight() const { return builtHeight; }
     // A top-level window's title; false otherwise.
     bool setTitle(const char* utf8);
     // Ends the frame and every view (safely from inside the window's own event handling).
@@ -102,6 +106,8 @@ private:
     EditController& controller;
     gui::CFrameOwner& shell;
     gui::CFrame* frame = nullptr;
+    int32_t builtHeight = kHeight;
+    int32_t extraRows = 0;
     CKnobArc* knobs[kNumParams] = {};
     CLabel* labels[kNumParams] = {};
     gui::CTextEdit* textFields[kNumParams] = {};

@@ -1,0 +1,4 @@
+// corvex: the synth as an instrument of its own, played through JACK.
+#include "standalone/app.h"
+
+int main(int argc, char** argv) { return corvex_standalone::run(argc, argv); }
