@@ -188,8 +188,9 @@ int run(int argc, char** argv) {
     bool running = true;
     while (running) {
         pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {engine.shutdownFd(), POLLIN, 0}};
-        // The window is idled about 50 times a second; headless, only MIDI program changes wait.
-        const int ready = poll(fds, 2, window ? 20 : 50);
+        // The window is idled about 50 times a second (a hundred while a knob is dragged, which
+        // follows these idles); headless, only MIDI program changes wait.
+        const int ready = poll(fds, 2, !window ? 50 : window->tracking() ? 10 : 20);
         if (ready > 0 && (fds[1].revents & POLLIN || engine.serverGone())) {
             const std::string reason = engine.shutdownReason();
             std::fprintf(stderr, "corvex: the JACK server went away%s%s; quitting\n",

@@ -46,6 +46,10 @@ public:
     bool isOpen() const { return window.getFrame() != nullptr; }
     // The user closed the window (its close button or the window manager).
     bool quitRequested() const { return quit; }
+    // A knob is being dragged: the loop idles the window more often meanwhile.
+    bool tracking() const {
+        return window.getFrame() && window.getFrame()->getTrackingView() != nullptr;
+    }
 
     // The window's events and drawing, the values changed elsewhere, the MIDI light (midiCount:
     // the events the engine has seen so far).
@@ -73,7 +77,9 @@ private:
     void endGesture(int32_t) override {}
     void resendValues() override;
 
-    // gui::CFrameOwner.
+    // gui::CFrameOwner. A knob drag goes on one step per idle, so that MIDI program changes and
+    // a server that went away are still seen while it lasts; doIdleStuff serves any other loop.
+    bool tracksInIdle() const override { return true; }
     void doIdleStuff() override;
     uint32_t getTicks() override;
     void onCloseRequest() override { quit = true; }
