@@ -16,9 +16,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 command -v jackd >/dev/null && command -v jalv >/dev/null || exit 77
 [[ $mode == play ]] || { command -v jalv.gtk3 >/dev/null && command -v Xvfb >/dev/null; } || exit 77
 
-# One fixed name: JACK keeps a handful of server slots per machine, and a name of its own per run
-# would use up one every time a server is stopped without unregistering (the runs take turns).
-export JACK_DEFAULT_SERVER=corvex-test
+# One name per build tree (the build passes it): JACK keeps a handful of server slots per machine,
+# and a name of its own per run would use up one every time a server is stopped without
+# unregistering (the runs take turns).
+export JACK_DEFAULT_SERVER=${CORVEX_JACK_SERVER:-corvex-test}
 export JACK_NO_AUDIO_RESERVATION=1
 work=$(mktemp -d)
 pids=()

@@ -13,9 +13,9 @@ corvex=$1
 probe=$2
 command -v jackd >/dev/null || exit 77
 
-# One fixed name, shared with the other JACK tests (which never run at the same time): JACK
-# keeps a handful of server slots per machine.
-export JACK_DEFAULT_SERVER=corvex-test
+# The build tree's server name, shared with its other JACK tests (which never run at the same
+# time): JACK keeps a handful of server slots per machine.
+export JACK_DEFAULT_SERVER=${CORVEX_JACK_SERVER:-corvex-test}
 export JACK_NO_AUDIO_RESERVATION=1
 work=$(mktemp -d)
 export XDG_STATE_HOME=$work/state

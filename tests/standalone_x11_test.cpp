@@ -35,7 +35,7 @@ namespace x11host = testkit::x11host;
 
 namespace {
 
-constexpr const char* kServer = "corvex-test";
+constexpr const char* kServer = CORVEX_JACK_SERVER;
 
 void sleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
@@ -239,7 +239,7 @@ protected:
     static void TearDownTestSuite() {
         stop(server);
         server = 0;
-        std::system("rm -f /dev/shm/jack_sem.*_corvex-test_* 2>/dev/null");
+        std::system("rm -f /dev/shm/jack_sem.*_" CORVEX_JACK_SERVER "_* 2>/dev/null");
     }
     void SetUp() override {
         if (server <= 0) GTEST_SKIP() << "no jackd";
