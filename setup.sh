@@ -25,8 +25,8 @@ packages=(
   lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev
   # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
   # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use (the desktop
-  # entry's validator among them).
-  pandoc dpkg-dev file man-db unzip desktop-file-utils
+  # entry's validator among them), and lintian, which judges the package as Debian would.
+  pandoc dpkg-dev file man-db unzip desktop-file-utils lintian
 )
 
 windows=0

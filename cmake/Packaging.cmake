@@ -8,20 +8,25 @@ if(TARGET corvex-validate)
   install(TARGETS corvex-validate RUNTIME DESTINATION bin)
 endif()
 
-# corvex-render(1) and corvex(1), each made from README.md's section about it by pandoc, so each
-# manual is written once. Compressed without a name or time stamp: the same sources give the same
-# bytes.
+# corvex(1), corvex-render(1) and corvex-validate(1), each made from README.md's section about it
+# by pandoc, so each manual is written once; each names the others under SEE ALSO. Compressed
+# without a name or time stamp: the same sources give the same bytes.
 find_program(CORVEX_PANDOC pandoc)
 find_program(CORVEX_GZIP gzip)
 if(CORVEX_PANDOC AND CORVEX_GZIP)
   set(CORVEX_MAN_PAGES "")
-  foreach(program corvex-render corvex)
+  set(pages corvex corvex-render corvex-validate)
+  foreach(program IN LISTS pages)
     string(TOUPPER ${program} title)
+    set(others ${pages})
+    list(REMOVE_ITEM others ${program})
+    list(JOIN others "," others)
     set(page ${CMAKE_BINARY_DIR}/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CORVEX_PANDOC} -f markdown-smart -t man -s
               --lua-filter ${CMAKE_SOURCE_DIR}/packaging/manpage.lua
               -M program=${program} -M title=${title} -M section=1 -M header=Corvex
+              -M seealso=${others}
               "-M" "footer=${program} ${PROJECT_VERSION}"
               -o ${page} ${CMAKE_SOURCE_DIR}/README.md
       COMMAND ${CORVEX_GZIP} -9 -n -f ${page}
@@ -34,22 +39,40 @@ if(CORVEX_PANDOC AND CORVEX_GZIP)
   install(FILES ${CORVEX_MAN_PAGES} DESTINATION share/man/man1)
 else()
   # The plug-in and the tools build without them; an installation or package would lack the pages.
-  message(WARNING "pandoc or gzip not found (./setup.sh installs them): no corvex-render(1) or "
-                  "corvex(1) manual page, and installing or packaging stops")
+  message(WARNING "pandoc or gzip not found (./setup.sh installs them): no corvex(1), "
+                  "corvex-render(1) or corvex-validate(1) manual page, and installing or "
+                  "packaging stops")
   install(CODE "message(FATAL_ERROR \"The manual pages need pandoc and gzip (./setup.sh), then "
                 "a new cmake run\")")
 endif()
 
 # Debian's names: the copyright file in Debian's machine-readable format, which points to the
-# licence text every Debian system has.
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/corvex)
+# licence text every Debian system has; the changelog in Debian's format, beside the project's
+# own. Documents are compressed, as Debian's policy asks, without a name or time stamp.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+set(CORVEX_DOCS "")
+if(CORVEX_GZIP)
+  foreach(doc ${CMAKE_BINARY_DIR}/doc/changelog ${CMAKE_SOURCE_DIR}/README.md
+              ${CMAKE_SOURCE_DIR}/CHANGELOG.md)
+    get_filename_component(name ${doc} NAME)
+    set(staged ${CMAKE_BINARY_DIR}/doc/compressed/${name})
+    set(out ${staged}.gz)
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -E copy ${doc} ${staged}
+      COMMAND ${CORVEX_GZIP} -9 -n -f ${staged}
+      DEPENDS ${doc} VERBATIM)
+    list(APPEND CORVEX_DOCS ${out})
+  endforeach()
+  add_custom_target(corvex-docs ALL DEPENDS ${CORVEX_DOCS})
+  install(FILES ${CORVEX_DOCS} DESTINATION share/doc/corvex)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/corvex)
 
 # ---- The Debian package and the tarball of the same tree ----
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGE_NAME corvex)
 set(CPACK_PACKAGE_VENDOR Ondrel)
-set(CPACK_PACKAGE_CONTACT "Ondrel")
+set(CPACK_PACKAGE_CONTACT "Ondrel <corvex@ondrel.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "texture synthesizer (VST2 and LV2 plug-in, JACK instrument)")
 # One string, lines under 80 columns as Debian's tools show them.
@@ -79,6 +102,10 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_SOURCE_GENERATOR "")
+# CPack calls ldconfig from generated maintainer scripts whenever a shared object sits below
+# /usr/lib, and corvex.so does (/usr/lib/vst). No library of ours is in the linker's path, so the
+# package is rewritten without them.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/deb-fixup.cmake)
 include(CPack)
 
 # ---- The Windows zip, from tools/windows-ci.sh's two builds ----

@@ -64,15 +64,31 @@ check "the package is named $deb" test -f "$deb"
 check "the tarball is named $tgz" test -f "$tgz"
 [[ -f $deb && -f $tgz ]] || finish
 
+# Debian's own judge: no error and no warning (an override would carry its reason in the tree).
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1
+  lintian_status=$?
+  grep -E '^[EW]: ' "$work/lintian.txt"
+  check "lintian finds no error or warning in the package" test "$lintian_status" -eq 0
+fi
+# Every binary shipped is hardened as Debian's build flags make it.
+mkdir -p "$work/unpacked"
+dpkg-deb -x "$deb" "$work/unpacked"
+check "the shipped binaries are hardened (PIE, relro, now, stack protector, fortify)" \
+  packaging/hardening-check.sh "$work/unpacked"
+
 # The tarball holds the package's tree: the same files, the same sizes and modes.
 dpkg-deb -c "$deb" | awk '{print $1, $3, $6}' | sed -E 's# \./# #; s#/$##' | sort >"$work/deb.list"
 tar -tvzf "$tgz" | awk '{print $1, $3, $6}' | sed -E 's#/$##' | sort >"$work/tgz.list"
 check "the tarball holds the package's files" diff "$work/deb.list" "$work/tgz.list"
 
 for path in usr/lib/vst/corvex.so usr/bin/corvex-render usr/share/man/man1/corvex-render.1.gz \
+  usr/bin/corvex-validate usr/share/man/man1/corvex-validate.1.gz \
+  usr/share/doc/corvex/changelog.gz \
   usr/bin/corvex usr/share/man/man1/corvex.1.gz usr/share/applications/corvex.desktop \
   usr/share/icons/hicolor/48x48/apps/corvex.png usr/share/icons/hicolor/128x128/apps/corvex.png \
-  usr/share/icons/hicolor/256x256/apps/corvex.png usr/share/doc/corvex/README.md usr/share/doc/corvex/copyright \
+  usr/share/icons/hicolor/256x256/apps/corvex.png usr/share/doc/corvex/README.md.gz usr/share/doc/corvex/copyright \
+  usr/share/doc/corvex/CHANGELOG.md.gz \
   usr/lib/lv2/corvex.lv2/manifest.ttl usr/lib/lv2/corvex.lv2/corvex.ttl \
   usr/lib/lv2/corvex.lv2/presets.ttl usr/lib/lv2/corvex.lv2/corvex_ui.ttl \
   usr/lib/lv2/corvex.lv2/corvex_dsp.so usr/lib/lv2/corvex.lv2/corvex_ui.so; do
@@ -127,7 +143,7 @@ fi
 # A real host plays the installed bundle: jalv under a JACK server of the test's own.
 if [[ -x build/tests/jack-note-probe ]]; then
   check "jalv plays a note through /usr/lib/lv2/corvex.lv2" \
-    bash tests/lv2_jalv_test.sh /usr/lib/lv2 build/tests/jack-note-probe
+    bash tests/lv2_jalv_test.sh play /usr/lib/lv2 build/tests/jack-note-probe
 fi
 
 check "/usr/bin/corvex-render --version says $version" \
@@ -140,6 +156,9 @@ check "man -w corvex-render finds the installed page" \
   bash -c '[[ $(man -w corvex-render) == /usr/share/man/man1/corvex-render.1.gz ]]'
 check "the installed page renders with its options" \
   bash -c 'MANWIDTH=80 man corvex-render 2>/dev/null | grep -q -- "--all-programs DIR"'
+check "man corvex-validate renders its options and points to the other pages" \
+  bash -c 'MANWIDTH=80 man corvex-validate 2>/dev/null | grep -q -- "--strictness N" &&
+    MANWIDTH=80 man corvex-validate 2>/dev/null | grep -q "corvex-render(1)"'
 
 # The standalone: its version, its page, its menu entry and icons, and a clear word without a
 # JACK server (none runs here).

@@ -1,7 +1,9 @@
 -- Makes a program's manual page out of README.md's section about it ("## PROGRAM: ..."), so the
 -- manual is written once: the section's title becomes NAME, its subsections the page's sections,
 -- its tables definition lists (terminal pages read better that way) and its links plain text.
--- The program is named by the metadata field "program" (corvex-render when not given).
+-- The program is named by the metadata field "program" (corvex-render when not given); the
+-- metadata field "seealso" (comma-separated page names) becomes the SEE ALSO section, each page
+-- in section 1.
 --
 --   pandoc -f markdown-smart -t man -s --lua-filter packaging/manpage.lua -M program=corvex README.md
 --
@@ -58,6 +60,17 @@ function Pandoc(doc)
   end
   if #blocks == 0 then
     error("README.md has no section headed \"" .. program .. ": ...\"")
+  end
+  local seealso = doc.meta.seealso and pandoc.utils.stringify(doc.meta.seealso) or ""
+  if seealso ~= "" then
+    local refs = {}
+    for page in seealso:gmatch("[^,]+") do
+      if #refs > 0 then table.insert(refs, pandoc.Str(", ")) end
+      table.insert(refs, pandoc.Strong(pandoc.Str(page)))
+      table.insert(refs, pandoc.Str("(1)"))
+    end
+    table.insert(blocks, pandoc.Header(1, "SEE ALSO"))
+    table.insert(blocks, pandoc.Para(refs))
   end
   return pandoc.Pandoc(pandoc.walk_block(pandoc.Div(blocks), plain).content, doc.meta)
 end

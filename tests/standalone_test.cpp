@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +45,10 @@ struct TempDir {
         char pattern[] = "/tmp/corvex-standalone-XXXXXX";
         path = mkdtemp(pattern);
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::vector<std::string> entries(const std::string& sub) const {
         std::vector<std::string> names;
         if (DIR* d = opendir((path + "/" + sub).c_str())) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -26,6 +27,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -48,7 +50,8 @@ pid_t spawn(const std::vector<std::string>& args) {
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         // Quiet: the test reads what it needs from the state file and the X server.
-        freopen("/dev/null", "w", stdout);
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) dup2(quiet, STDOUT_FILENO);
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -239,7 +242,14 @@ protected:
     static void TearDownTestSuite() {
         stop(server);
         server = 0;
-        std::system("rm -f /dev/shm/jack_sem.*_" CORVEX_JACK_SERVER "_* 2>/dev/null");
+        // The semaphores a killed server leaves behind.
+        std::error_code ignored;
+        const std::string marker = std::string("_") + CORVEX_JACK_SERVER + "_";
+        for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("jack_sem.", 0) == 0 && name.find(marker) != std::string::npos)
+                std::filesystem::remove(e.path(), ignored);
+        }
     }
     void SetUp() override {
         if (server <= 0) GTEST_SKIP() << "no jackd";
@@ -249,7 +259,8 @@ protected:
     }
     void TearDown() override {
         stop(corvex);
-        std::system(("rm -rf '" + stateHome + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(stateHome, ignored);
     }
     // Starts corvex and waits for its window and its ports.
     void start(std::vector<std::string> args) {
@@ -352,7 +363,7 @@ TEST_F(StandaloneX11, ComputerKeysPlayNotesAndAutoRepeatDoesNotRetrigger) {
         if (i == kRelease) v = 0.02f;
         text += std::string(kParamInfo[i].symbol) + " " + std::to_string(v) + "\n";
     }
-    std::system(("mkdir -p '" + stateHome + "/corvex'").c_str());
+    std::filesystem::create_directories(stateHome + "/corvex");
     std::ofstream(stateHome + "/corvex/state") << text;
     start({"--no-connect"});
     if (HasFatalFailure()) return;
