@@ -3,6 +3,7 @@
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
 #include "bmp_layout.h"
+#include "utf8.h"
 #include "win32_internal.h"
 
 #include <algorithm>
@@ -712,32 +713,11 @@ void floodFillSurface(Context* c, Point p) {
 
 // ---- Text ------------------------------------------------------------------------------------
 
-namespace {
-bool validUtf8(const unsigned char* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        const std::size_t len = c < 0x80         ? 1
-                                : (c >> 5) == 6  ? 2
-                                : (c >> 4) == 14 ? 3
-                                : (c >> 3) == 30 ? 4
-                                                 : 0;
-        if (len == 0 || i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-}  // namespace
-
 std::wstring widen(const char* text) {
     if (!text) return {};
-    const std::size_t n = strnlen(text, kMaxTextBytes);
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
     std::wstring out;
-    if (n == 0) return out;
-    if (validUtf8(s, n)) {
+    if (const std::size_t n = utf8::boundedLength(text, kMaxTextBytes);
+        n > 0 && utf8::valid(text, n)) {
         const int len = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0);
         if (len > 0) {
             out.resize(static_cast<size_t>(len));
@@ -745,6 +725,9 @@ std::wstring widen(const char* text) {
             return out;
         }
     }
+    // Latin-1 is the first 256 code points of UTF-16.
+    const std::size_t n = strnlen(text, kMaxTextBytes);
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(s[i]));
     return out;
