@@ -2,6 +2,7 @@
 // interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
+#include "bitmap_selection.h"
 #include "bmp_layout.h"
 #include "utf8.h"
 #include "win32_internal.h"
@@ -83,13 +84,9 @@ void touchPoints(Context* c, const POINT* pts, int32_t n, int32_t reach) {
     touch(c, l - reach, t - reach, r + reach + 1, b + reach + 1);
 }
 
-void releaseSelection(Bitmap* b) {
-    if (!b) return;
-    b->selectedBy = nullptr;
-    if (b->deletePending) {
-        DeleteObject(b->handle);
-        delete b;
-    }
+void freeBitmap(Bitmap* b) {
+    DeleteObject(b->handle);
+    delete b;
 }
 
 Bitmap* newDibSection(int32_t width, int32_t height) {
@@ -153,13 +150,8 @@ Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) 
 }
 
 void deleteBitmap(Bitmap* bitmap) {
-    if (!bitmap) return;
-    if (bitmap->selectedBy || bitmap->windowContexts > 0) {
-        bitmap->deletePending = true;
-        return;
-    }
-    DeleteObject(bitmap->handle);
-    delete bitmap;
+    // A window's image also waits for the last context drawing on it.
+    if (bitmap && selection::mayFreeNow(bitmap, bitmap->windowContexts > 0)) freeBitmap(bitmap);
 }
 
 int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width : 0; }
@@ -357,18 +349,15 @@ void deleteContext(Context* context) {
         if (--image->windowContexts == 0) {
             DeleteDC(image->windowDC);
             image->windowDC = nullptr;
-            if (image->deletePending) {
-                DeleteObject(image->handle);
-                delete image;
-            }
+            if (image->deletePending) freeBitmap(image);
         }
         return;
     }
     if (context->window) return;  // window contexts go back to their window
-    Bitmap* held = context->bitmap;
-    if (held != &context->stockBitmap) SelectObject(context->dc, context->stockBitmap.handle);
+    if (context->bitmap != &context->stockBitmap)
+        SelectObject(context->dc, context->stockBitmap.handle);
     DeleteDC(context->dc);
-    if (held != &context->stockBitmap) releaseSelection(held);
+    selection::release(context, &context->stockBitmap, freeBitmap);
     delete context;
 }
 
@@ -389,22 +378,10 @@ void releaseForeignContext(Context* context) { delete context; }
 
 Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
     if (!valid(context) || !bitmap || context->window || context->windowImage) return nullptr;
-    if (bitmap->windowContexts > 0) return nullptr;
-    if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
-    Bitmap* old = context->bitmap;
-    if (old == bitmap) return old;
+    if (bitmap->windowContexts > 0 || !selection::maySelect(context, bitmap)) return nullptr;
+    if (context->bitmap == bitmap) return bitmap;
     if (!SelectObject(context->dc, bitmap->handle)) return nullptr;
-    context->bitmap = bitmap;
-    bitmap->selectedBy = context;
-    if (old == &context->stockBitmap) return old;
-    if (old) {
-        old->selectedBy = nullptr;
-        if (old->deletePending) {
-            releaseSelection(old);
-            return nullptr;
-        }
-    }
-    return old;
+    return selection::swap(context, bitmap, &context->stockBitmap, freeBitmap);
 }
 
 Bitmap* selectedBitmap(Context* context) { return context ? context->bitmap : nullptr; }
