@@ -3,7 +3,6 @@
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
 #include "bitmap_selection.h"
-#include "bmp_layout.h"
 #include "utf8.h"
 #include "win32_internal.h"
 
@@ -89,6 +88,8 @@ void freeBitmap(Bitmap* b) {
     delete b;
 }
 
+}  // namespace
+
 Bitmap* newDibSection(int32_t width, int32_t height) {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -111,8 +112,6 @@ Bitmap* newDibSection(int32_t width, int32_t height) {
     b->bits = static_cast<uint32_t*>(bits);
     return b;
 }
-
-}  // namespace
 
 // ---- Bitmaps ---------------------------------------------------------------------------------
 
@@ -170,120 +169,6 @@ Rect takeDamage(Bitmap* bitmap) {
     const Rect r = bitmap->damage;
     bitmap->damage = {};
     return r;
-}
-
-// ---- Bitmap files ----------------------------------------------------------------------------
-
-Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
-    // Every size and offset is checked here; GDI then converts the validated pixels.
-    bmp::Layout l;
-    if (!bmp::parse(data, size, kMaxBitmapSide, &l)) return nullptr;
-    const int64_t width = l.width, height = l.height;
-
-    // A fresh header in the classic layout, followed by the palette (as RGBQUADs) or the masks.
-    std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
-    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
-    h->biSize = sizeof(BITMAPINFOHEADER);
-    h->biWidth = static_cast<LONG>(width);
-    h->biHeight = static_cast<LONG>(l.topDown ? -height : height);
-    h->biPlanes = 1;
-    h->biBitCount = static_cast<WORD>(l.bpp);
-    h->biCompression = l.bitfields ? BI_BITFIELDS : BI_RGB;
-    h->biClrUsed = static_cast<DWORD>(l.paletteCount);
-    auto* table = reinterpret_cast<RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
-    for (std::size_t i = 0; i < l.paletteCount; ++i) {
-        const uint8_t* e = data + l.paletteStart + i * l.paletteEntrySize;
-        table[i] = RGBQUAD{e[0], e[1], e[2], 0};
-    }
-    if (l.bitfields) std::memcpy(table, data + l.masksOffset, 12);
-    Bitmap* b = newDibSection(static_cast<int32_t>(width), static_cast<int32_t>(height));
-    if (!b) return nullptr;
-    HDC screen = GetDC(nullptr);
-    const int lines =
-        SetDIBits(screen, b->handle, 0, static_cast<UINT>(height), data + l.pixelOffset,
-                  reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    if (lines != height) {
-        deleteBitmap(b);
-        return nullptr;
-    }
-    GdiFlush();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i)
-        b->bits[i] &= kRgbMask;
-    return b;
-}
-
-// ---- PNG files -------------------------------------------------------------------------------
-
-namespace {
-uint32_t crc32Of(const uint8_t* p, std::size_t n, uint32_t crc = 0xFFFFFFFFu) {
-    for (std::size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-void putBe32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
-}
-void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
-    putBe32(out, static_cast<uint32_t>(body.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), body.begin(), body.end());
-    putBe32(out, crc32Of(out.data() + start, out.size() - start) ^ 0xFFFFFFFFu);
-}
-}  // namespace
-
-bool writePng(Bitmap* bitmap, const char* path) {
-    // Stored (uncompressed) deflate blocks: pictures for people and tests, not for size.
-    if (!bitmap || !path) return false;
-    Context* c = createContext(nullptr);
-    if (!c) return false;
-    Bitmap* old = selectBitmap(c, bitmap);
-    std::vector<uint8_t> raw;
-    raw.reserve(static_cast<std::size_t>(bitmap->width * 3 + 1) * bitmap->height);
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        raw.push_back(0);
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            const Color p = getPixel(c, {x, y});
-            raw.push_back(static_cast<uint8_t>(p));
-            raw.push_back(static_cast<uint8_t>(p >> 8));
-            raw.push_back(static_cast<uint8_t>(p >> 16));
-        }
-    }
-    if (old) selectBitmap(c, old);
-    deleteContext(c);
-    std::vector<uint8_t> z{0x78, 0x01};
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    for (std::size_t off = 0; off < raw.size() || off == 0; off += 65535) {
-        const std::size_t n = std::min<std::size_t>(65535, raw.size() - off);
-        z.push_back(off + n >= raw.size() ? 1 : 0);
-        z.push_back(static_cast<uint8_t>(n));
-        z.push_back(static_cast<uint8_t>(n >> 8));
-        z.push_back(static_cast<uint8_t>(~n));
-        z.push_back(static_cast<uint8_t>(~n >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(off),
-                 raw.begin() + static_cast<std::ptrdiff_t>(off + n));
-        if (raw.empty()) break;
-    }
-    putBe32(z, b << 16 | a);
-    std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    putBe32(ihdr, static_cast<uint32_t>(bitmap->width));
-    putBe32(ihdr, static_cast<uint32_t>(bitmap->height));
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-    chunk(out, "IHDR", ihdr);
-    chunk(out, "IDAT", z);
-    chunk(out, "IEND", {});
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 // ---- Contexts --------------------------------------------------------------------------------
