@@ -5,7 +5,7 @@
 // through the host stand-in.
 #include "census.h"
 #include "platform/window.h"
-#include "testkit/x11_host.h"
+#include "hostkit/x11_host_window.h"
 #include "validate.h"
 
 #include <algorithm>
@@ -17,7 +17,7 @@ namespace validate {
 
 namespace {
 
-namespace x11 = testkit::x11host;
+namespace x11 = hostkit::x11;
 using hostkit::Plugin;
 
 bool hasEditor(Context& ctx, Instance& i) {
