@@ -222,7 +222,7 @@ TEST(ListCommand, ShowsProgramsAndCurrentDisplayTexts) {
     EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(AllPrograms, WritesOneSafelyNamedFilePerProgram) {
+TEST(AllProgramsOption, WritesOneSafelyNamedFilePerProgram) {
     TempDir dir;
     const RunResult r = runRenderer(
         {"--all-programs", "bank", "--length", "0.02", "--tail", "0.01", "--rate", "22050"},
