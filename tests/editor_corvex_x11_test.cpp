@@ -19,6 +19,7 @@
 #include "platform/raster.h"
 #include "testkit/x11_host.h"
 #include "support/field_pixels.h"
+#include "support/knob_gesture.h"
 #include "support/process_probe.h"
 
 #include <X11/Xatom.h>
@@ -204,20 +205,7 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
     };
     const platform::Rect r = testkit::x11host::screenRect(editorWindow);
     const int32_t cx = r.left + 419, cy = r.top + 175;
-    const pid_t pid = inChildProcess([&] {
-        testkit::x11host::movePointer(cx - 25, cy);
-        sleepMs(100);
-        testkit::x11host::button(1, true);
-        // Half a turn clockwise over the top, about a step per 60 Hz frame.
-        for (int step = 0; step <= 36; ++step) {
-            const double a = 3.141592653589793 * (1.0 - step / 36.0);
-            testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
-                                          cy - static_cast<int32_t>(25 * std::sin(a)));
-            sleepMs(16);
-        }
-        sleepMs(300);
-        testkit::x11host::button(1, false);
-    });
+    const pid_t pid = testsupport::dragKnobHalfTurn(cx, cy);
     ASSERT_GT(pid, 0);
     const bool done = idleUntil([&] { return finished(pid); }, 200);
     idleUntil([] { return false; }, 5);

@@ -13,6 +13,7 @@
 #include "support/record_calls.h"
 #include "testkit/x11_host.h"
 #include "support/field_pixels.h"
+#include "support/knob_gesture.h"
 #include "support/process_probe.h"
 
 #include <lv2/ui/ui.h>
@@ -35,7 +36,6 @@ namespace {
 
 using testsupport::fieldInMemory;
 using testsupport::finished;
-using testsupport::inChildProcess;
 using testsupport::openFds;
 using testsupport::sleepMs;
 using testsupport::valueText;
@@ -198,19 +198,7 @@ TEST_F(Lv2UiX11, ARealDragOnLfoAmountWritesPort6InsideATouchGrab) {
         idleUntil([&] { return readWindow(&pixels) && pixels[10 * 600 + 10] == 0x00008Cu; }));
     const platform::Rect r = testkit::x11host::screenRect(uiWindow);
     const int32_t cx = r.left + 419, cy = r.top + 175;
-    const pid_t pid = inChildProcess([&] {
-        testkit::x11host::movePointer(cx - 25, cy);
-        sleepMs(100);
-        testkit::x11host::button(1, true);
-        for (int step = 0; step <= 36; ++step) {
-            const double a = 3.141592653589793 * (1.0 - step / 36.0);
-            testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
-                                          cy - static_cast<int32_t>(25 * std::sin(a)));
-            sleepMs(16);
-        }
-        sleepMs(300);
-        testkit::x11host::button(1, false);
-    });
+    const pid_t pid = testsupport::dragKnobHalfTurn(cx, cy);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(idleUntil([&] { return finished(pid); }, 200));
     idleUntil([] { return false; }, 5);
