@@ -120,6 +120,11 @@ Bitmap* createBitmap(int32_t width, int32_t height) {
     return newDibSection(width, height);  // the system hands out DIB sections zeroed: black
 }
 
+// GDI draws at one device pixel per design unit: windows on Windows stay at scale 1.
+Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale) {
+    return scale == 1 ? createBitmap(width, height) : nullptr;
+}
+
 Bitmap* createMonoBitmap(int32_t width, int32_t height) {
     if (!sizeOk(width, height)) return nullptr;
     // CreateBitmap leaves the contents undefined without bits: hand it zeroed ones.
