@@ -303,8 +303,52 @@ struct MidiKeyName;
 
 constexpr int kNumPlugCanDos = 26;
 constexpr int kNumHostCanDos = 17;
-extern const char* const plugCanDos[kNumPlugCanDos];
-extern const char* const hostCanDos[kNumHostCanDos];
+// The capabilities an effCanDo or audioMasterCanDo may ask about, one list for plug-ins, hosts
+// and the tools that probe them.
+inline constexpr const char* plugCanDos[kNumPlugCanDos] = {"sendVstEvents",
+                                                           "sendVstMidiEvent",
+                                                           "sendVstTimeInfo",
+                                                           "receiveVstEvents",
+                                                           "receiveVstMidiEvent",
+                                                           "receiveVstTimeInfo",
+                                                           "offline",
+                                                           "plugAsChannelInsert",
+                                                           "plugAsSend",
+                                                           "mixDryWet",
+                                                           "noRealTime",
+                                                           "multipass",
+                                                           "metapass",
+                                                           "1in1out",
+                                                           "1in2out",
+                                                           "2in1out",
+                                                           "2in2out",
+                                                           "2in4out",
+                                                           "4in2out",
+                                                           "4in4out",
+                                                           "4in8out",
+                                                           "8in4out",
+                                                           "8in8out",
+                                                           "midiProgramNames",
+                                                           "conformsToWindowRules",
+                                                           "bypass"};
+
+inline constexpr const char* hostCanDos[kNumHostCanDos] = {"sendVstEvents",
+                                                           "sendVstMidiEvent",
+                                                           "sendVstTimeInfo",
+                                                           "receiveVstEvents",
+                                                           "receiveVstMidiEvent",
+                                                           "receiveVstTimeInfo",
+                                                           "reportConnectionChanges",
+                                                           "acceptIOChanges",
+                                                           "sizeWindow",
+                                                           "asyncProcessing",
+                                                           "offline",
+                                                           "supplyIdle",
+                                                           "supportShell",
+                                                           "openFileSelector",
+                                                           "editFile",
+                                                           "closeFileSelector",
+                                                           "startStopProcess"};
 
 // ---- Layout pins -----------------------------------------------------------------------------
 static_assert(sizeof(VstMidiEvent) == 32);

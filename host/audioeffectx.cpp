@@ -7,51 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-const char* const plugCanDos[kNumPlugCanDos] = {"sendVstEvents",
-                                                "sendVstMidiEvent",
-                                                "sendVstTimeInfo",
-                                                "receiveVstEvents",
-                                                "receiveVstMidiEvent",
-                                                "receiveVstTimeInfo",
-                                                "offline",
-                                                "plugAsChannelInsert",
-                                                "plugAsSend",
-                                                "mixDryWet",
-                                                "noRealTime",
-                                                "multipass",
-                                                "metapass",
-                                                "1in1out",
-                                                "1in2out",
-                                                "2in1out",
-                                                "2in2out",
-                                                "2in4out",
-                                                "4in2out",
-                                                "4in4out",
-                                                "4in8out",
-                                                "8in4out",
-                                                "8in8out",
-                                                "midiProgramNames",
-                                                "conformsToWindowRules",
-                                                "bypass"};
-
-const char* const hostCanDos[kNumHostCanDos] = {"sendVstEvents",
-                                                "sendVstMidiEvent",
-                                                "sendVstTimeInfo",
-                                                "receiveVstEvents",
-                                                "receiveVstMidiEvent",
-                                                "receiveVstTimeInfo",
-                                                "reportConnectionChanges",
-                                                "acceptIOChanges",
-                                                "sizeWindow",
-                                                "asyncProcessing",
-                                                "offline",
-                                                "supplyIdle",
-                                                "supportShell",
-                                                "openFileSelector",
-                                                "editFile",
-                                                "closeFileSelector",
-                                                "startStopProcess"};
-
 namespace {
 
 // The low 8 bits of a host float's integer part; defined for every input.

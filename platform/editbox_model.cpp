@@ -1,60 +1,24 @@
 // The edit box's behaviour, shared by the backends: caret, selection, limit and the commands.
 #include "platform/editbox_model.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 
 namespace platform {
 
 namespace {
 
-bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-size_t sequenceLength(const std::string& s, size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80             ? 1
-               : (c & 0xE0) == 0xC0 ? 2
-               : (c & 0xF0) == 0xE0 ? 3
-               : (c & 0xF8) == 0xF0 ? 4
-                                    : 0;
-    if (n == 0 || (n == 2 && c < 0xC2) || (n == 4 && c > 0xF4) || i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k)
-        if (!continuation(static_cast<unsigned char>(s[i + k]))) return 0;
-    return n;
-}
+bool continuation(unsigned char c) { return utf8::continuation(c); }
 
 }  // namespace
-
-std::string cleanUtf8(const std::string& in) {
-    std::string out;
-    for (size_t i = 0; i < in.size();) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        const size_t n = sequenceLength(in, i);
-        if (n == 0) {
-            // A stray byte: taken as Latin-1, as the text drawing does.
-            if (c >= 0xA0) {
-                out += static_cast<char>(0xC0 | (c >> 6));
-                out += static_cast<char>(0x80 | (c & 0x3F));
-            }
-            ++i;
-            continue;
-        }
-        if (!(n == 1 && (c < 0x20 || c == 0x7F))) out.append(in, i, n);
-        i += n;
-    }
-    return out;
-}
 
 void EditModel::reset(const char* text, int32_t limit) {
     maxBytes = std::max<int32_t>(0, limit);
     content.clear();
     if (text) {
-        const std::string clean = cleanUtf8(text);
-        size_t cut = std::min(clean.size(), static_cast<size_t>(maxBytes));
-        while (cut > 0 && cut < clean.size() &&
-               continuation(static_cast<unsigned char>(clean[cut])))
-            --cut;
-        content.assign(clean, 0, cut);
+        const std::string clean = utf8::clean(text);
+        content.assign(clean, 0, utf8::boundaryAtOrBefore(clean, static_cast<size_t>(maxBytes)));
     }
     selectAll();
 }
@@ -105,14 +69,12 @@ void EditModel::deleteSelection() {
     caretPos = anchorPos = from;
 }
 
-EditModel::Result EditModel::insert(const std::string& utf8) {
-    const std::string clean = cleanUtf8(utf8);
+EditModel::Result EditModel::insert(const std::string& text) {
+    const std::string clean = utf8::clean(text);
     if (clean.empty()) return Result::none;
     const int32_t selectedBytes = std::abs(caretPos - anchorPos);
     const int32_t room = maxBytes - (static_cast<int32_t>(content.size()) - selectedBytes);
-    size_t take = std::min(clean.size(), static_cast<size_t>(std::max(room, 0)));
-    while (take > 0 && take < clean.size() && continuation(static_cast<unsigned char>(clean[take])))
-        --take;
+    const size_t take = utf8::boundaryAtOrBefore(clean, static_cast<size_t>(std::max(room, 0)));
     if (take == 0) return Result::refused;
     deleteSelection();
     content.insert(static_cast<size_t>(caretPos), clean, 0, take);

@@ -1,7 +1,6 @@
 // The in-memory window system used by the unit tests: child windows are bitmaps, events are
 // queued by the test, and time only passes when the test or a sleep says so.
 #include "platform/memory_window.h"
-#include "raster_internal.h"
 #include "raster_window.h"
 #include "window_dispatch.h"
 

@@ -2,6 +2,7 @@
 // coverage masks (wide pens, polygons, ellipses and arcs) that are then applied with our own
 // pixel rules. One-pixel outlines are drawn by raster_pixels.cpp's line code.
 #include "raster_pixels.h"
+#include "utf8.h"
 
 #include <cairo-ft.h>
 #include <cairo.h>
@@ -197,44 +198,19 @@ const char* symbolGreek(unsigned char ch) {
     return nullptr;
 }
 
-bool validUtf8(const unsigned char* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        std::size_t len = c < 0x80         ? 1
-                          : (c >> 5) == 6  ? 2
-                          : (c >> 4) == 14 ? 3
-                          : (c >> 3) == 30 ? 4
-                                           : 0;
-        if (len == 0 || i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-
 std::string toUtf8(const char* text, bool symbol) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    if (!symbol) {
+        const std::size_t n = utf8::boundedLength(text, kMaxTextBytes);
+        if (utf8::valid(text, n)) return std::string(text, n);
+        return utf8::fromLatin1(text, strnlen(text, kMaxTextBytes));
+    }
     const std::size_t n = strnlen(text, kMaxTextBytes);
     std::string out;
     out.reserve(n * 2);
-    const bool utf8 = !symbol && validUtf8(s, n);
-    if (utf8) return std::string(text, n);
     for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char c = s[i];
-        if (symbol) {
-            if (const char* g = symbolGreek(c)) {
-                out += g;
-                continue;
-            }
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (const char* g = symbolGreek(c)) out += g;
+        else utf8::appendLatin1(out, c);
     }
     return out;
 }

@@ -25,13 +25,6 @@ struct Bitmap {
     int32_t scale = 1;
 };
 
-// The largest scale a window or bitmap takes.
-constexpr int32_t kMaxScale = 3;
-
-// A colour bitmap of width × height design units at scale (a window's image); null when the
-// device size is out of range.
-Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale);
-
 // A colour bitmap over memory the caller owns (a window's shared image); freed with deleteBitmap,
 // which leaves the memory alone.
 // scale: as Bitmap::scale; width and height are device pixels.

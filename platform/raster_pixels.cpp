@@ -3,6 +3,8 @@
 // blended). Our own code throughout: no cairo call, so every rule here is ours to state.
 #include "raster_pixels.h"
 
+#include "bitmap_selection.h"
+
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -91,12 +93,7 @@ Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) 
 }
 
 void deleteBitmap(Bitmap* bitmap) {
-    if (!bitmap) return;
-    if (bitmap->selectedBy) {
-        bitmap->deletePending = true;
-        return;
-    }
-    delete bitmap;
+    if (bitmap && selection::mayFreeNow(bitmap)) delete bitmap;
 }
 
 int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width / bitmap->scale : 0; }
@@ -119,12 +116,7 @@ Rect takeDamage(Bitmap* bitmap) {
 // ---- Contexts --------------------------------------------------------------------------------
 
 namespace {
-
-void releaseSelection(Bitmap* b) {
-    if (!b) return;
-    b->selectedBy = nullptr;
-    if (b->deletePending) delete b;
-}
+void freeBitmap(Bitmap* b) { delete b; }
 }  // namespace
 
 Context* createContext(Context* /*compatible*/) {
@@ -152,26 +144,15 @@ Context* createWindowContext(Bitmap* windowImage) {
 
 void deleteContext(Context* context) {
     if (!context) return;
-    if (context->bitmap != context->stockBitmap && context->bitmap->selectedBy == context)
-        releaseSelection(context->bitmap);
+    selection::release(context, context->stockBitmap, freeBitmap);
     delete context->stockBitmap;
     delete context;
 }
 
 Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
-    if (!context || !bitmap) return nullptr;
-    // A bitmap lives in one context at a time.
-    if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
-    Bitmap* old = context->bitmap;
-    if (old == bitmap) return old;
-    if (old && old->selectedBy == context) old->selectedBy = nullptr;
-    context->bitmap = bitmap;
-    bitmap->selectedBy = context;
-    if (old && old->deletePending) {
-        delete old;
-        return nullptr;
-    }
-    return old;
+    if (!context || !bitmap || !selection::maySelect(context, bitmap)) return nullptr;
+    if (context->bitmap == bitmap) return bitmap;
+    return selection::swap(context, bitmap, context->stockBitmap, freeBitmap);
 }
 
 Bitmap* selectedBitmap(Context* context) { return context ? context->bitmap : nullptr; }

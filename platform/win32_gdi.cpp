@@ -2,7 +2,8 @@
 // interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
-#include "bmp_layout.h"
+#include "bitmap_selection.h"
+#include "utf8.h"
 #include "win32_internal.h"
 
 #include <algorithm>
@@ -82,14 +83,12 @@ void touchPoints(Context* c, const POINT* pts, int32_t n, int32_t reach) {
     touch(c, l - reach, t - reach, r + reach + 1, b + reach + 1);
 }
 
-void releaseSelection(Bitmap* b) {
-    if (!b) return;
-    b->selectedBy = nullptr;
-    if (b->deletePending) {
-        DeleteObject(b->handle);
-        delete b;
-    }
+void freeBitmap(Bitmap* b) {
+    DeleteObject(b->handle);
+    delete b;
 }
+
+}  // namespace
 
 Bitmap* newDibSection(int32_t width, int32_t height) {
     BITMAPINFO bi{};
@@ -114,13 +113,16 @@ Bitmap* newDibSection(int32_t width, int32_t height) {
     return b;
 }
 
-}  // namespace
-
 // ---- Bitmaps ---------------------------------------------------------------------------------
 
 Bitmap* createBitmap(int32_t width, int32_t height) {
     if (!sizeOk(width, height)) return nullptr;
     return newDibSection(width, height);  // the system hands out DIB sections zeroed: black
+}
+
+// GDI draws at one device pixel per design unit: windows on Windows stay at scale 1.
+Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale) {
+    return scale == 1 ? createBitmap(width, height) : nullptr;
 }
 
 Bitmap* createMonoBitmap(int32_t width, int32_t height) {
@@ -152,13 +154,8 @@ Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) 
 }
 
 void deleteBitmap(Bitmap* bitmap) {
-    if (!bitmap) return;
-    if (bitmap->selectedBy || bitmap->windowContexts > 0) {
-        bitmap->deletePending = true;
-        return;
-    }
-    DeleteObject(bitmap->handle);
-    delete bitmap;
+    // A window's image also waits for the last context drawing on it.
+    if (bitmap && selection::mayFreeNow(bitmap, bitmap->windowContexts > 0)) freeBitmap(bitmap);
 }
 
 int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width : 0; }
@@ -177,120 +174,6 @@ Rect takeDamage(Bitmap* bitmap) {
     const Rect r = bitmap->damage;
     bitmap->damage = {};
     return r;
-}
-
-// ---- Bitmap files ----------------------------------------------------------------------------
-
-Bitmap* decodeBmp(const uint8_t* data, std::size_t size) {
-    // Every size and offset is checked here; GDI then converts the validated pixels.
-    bmp::Layout l;
-    if (!bmp::parse(data, size, kMaxBitmapSide, &l)) return nullptr;
-    const int64_t width = l.width, height = l.height;
-
-    // A fresh header in the classic layout, followed by the palette (as RGBQUADs) or the masks.
-    std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
-    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
-    h->biSize = sizeof(BITMAPINFOHEADER);
-    h->biWidth = static_cast<LONG>(width);
-    h->biHeight = static_cast<LONG>(l.topDown ? -height : height);
-    h->biPlanes = 1;
-    h->biBitCount = static_cast<WORD>(l.bpp);
-    h->biCompression = l.bitfields ? BI_BITFIELDS : BI_RGB;
-    h->biClrUsed = static_cast<DWORD>(l.paletteCount);
-    auto* table = reinterpret_cast<RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
-    for (std::size_t i = 0; i < l.paletteCount; ++i) {
-        const uint8_t* e = data + l.paletteStart + i * l.paletteEntrySize;
-        table[i] = RGBQUAD{e[0], e[1], e[2], 0};
-    }
-    if (l.bitfields) std::memcpy(table, data + l.masksOffset, 12);
-    Bitmap* b = newDibSection(static_cast<int32_t>(width), static_cast<int32_t>(height));
-    if (!b) return nullptr;
-    HDC screen = GetDC(nullptr);
-    const int lines =
-        SetDIBits(screen, b->handle, 0, static_cast<UINT>(height), data + l.pixelOffset,
-                  reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    if (lines != height) {
-        deleteBitmap(b);
-        return nullptr;
-    }
-    GdiFlush();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i)
-        b->bits[i] &= kRgbMask;
-    return b;
-}
-
-// ---- PNG files -------------------------------------------------------------------------------
-
-namespace {
-uint32_t crc32Of(const uint8_t* p, std::size_t n, uint32_t crc = 0xFFFFFFFFu) {
-    for (std::size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-void putBe32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
-}
-void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
-    putBe32(out, static_cast<uint32_t>(body.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), body.begin(), body.end());
-    putBe32(out, crc32Of(out.data() + start, out.size() - start) ^ 0xFFFFFFFFu);
-}
-}  // namespace
-
-bool writePng(Bitmap* bitmap, const char* path) {
-    // Stored (uncompressed) deflate blocks: pictures for people and tests, not for size.
-    if (!bitmap || !path) return false;
-    Context* c = createContext(nullptr);
-    if (!c) return false;
-    Bitmap* old = selectBitmap(c, bitmap);
-    std::vector<uint8_t> raw;
-    raw.reserve(static_cast<std::size_t>(bitmap->width * 3 + 1) * bitmap->height);
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        raw.push_back(0);
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            const Color p = getPixel(c, {x, y});
-            raw.push_back(static_cast<uint8_t>(p));
-            raw.push_back(static_cast<uint8_t>(p >> 8));
-            raw.push_back(static_cast<uint8_t>(p >> 16));
-        }
-    }
-    if (old) selectBitmap(c, old);
-    deleteContext(c);
-    std::vector<uint8_t> z{0x78, 0x01};
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    for (std::size_t off = 0; off < raw.size() || off == 0; off += 65535) {
-        const std::size_t n = std::min<std::size_t>(65535, raw.size() - off);
-        z.push_back(off + n >= raw.size() ? 1 : 0);
-        z.push_back(static_cast<uint8_t>(n));
-        z.push_back(static_cast<uint8_t>(n >> 8));
-        z.push_back(static_cast<uint8_t>(~n));
-        z.push_back(static_cast<uint8_t>(~n >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(off),
-                 raw.begin() + static_cast<std::ptrdiff_t>(off + n));
-        if (raw.empty()) break;
-    }
-    putBe32(z, b << 16 | a);
-    std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    putBe32(ihdr, static_cast<uint32_t>(bitmap->width));
-    putBe32(ihdr, static_cast<uint32_t>(bitmap->height));
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-    chunk(out, "IHDR", ihdr);
-    chunk(out, "IDAT", z);
-    chunk(out, "IEND", {});
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 // ---- Contexts --------------------------------------------------------------------------------
@@ -356,18 +239,15 @@ void deleteContext(Context* context) {
         if (--image->windowContexts == 0) {
             DeleteDC(image->windowDC);
             image->windowDC = nullptr;
-            if (image->deletePending) {
-                DeleteObject(image->handle);
-                delete image;
-            }
+            if (image->deletePending) freeBitmap(image);
         }
         return;
     }
     if (context->window) return;  // window contexts go back to their window
-    Bitmap* held = context->bitmap;
-    if (held != &context->stockBitmap) SelectObject(context->dc, context->stockBitmap.handle);
+    if (context->bitmap != &context->stockBitmap)
+        SelectObject(context->dc, context->stockBitmap.handle);
     DeleteDC(context->dc);
-    if (held != &context->stockBitmap) releaseSelection(held);
+    selection::release(context, &context->stockBitmap, freeBitmap);
     delete context;
 }
 
@@ -388,22 +268,10 @@ void releaseForeignContext(Context* context) { delete context; }
 
 Bitmap* selectBitmap(Context* context, Bitmap* bitmap) {
     if (!valid(context) || !bitmap || context->window || context->windowImage) return nullptr;
-    if (bitmap->windowContexts > 0) return nullptr;
-    if (bitmap->selectedBy && bitmap->selectedBy != context) return nullptr;
-    Bitmap* old = context->bitmap;
-    if (old == bitmap) return old;
+    if (bitmap->windowContexts > 0 || !selection::maySelect(context, bitmap)) return nullptr;
+    if (context->bitmap == bitmap) return bitmap;
     if (!SelectObject(context->dc, bitmap->handle)) return nullptr;
-    context->bitmap = bitmap;
-    bitmap->selectedBy = context;
-    if (old == &context->stockBitmap) return old;
-    if (old) {
-        old->selectedBy = nullptr;
-        if (old->deletePending) {
-            releaseSelection(old);
-            return nullptr;
-        }
-    }
-    return old;
+    return selection::swap(context, bitmap, &context->stockBitmap, freeBitmap);
 }
 
 Bitmap* selectedBitmap(Context* context) { return context ? context->bitmap : nullptr; }
@@ -712,32 +580,11 @@ void floodFillSurface(Context* c, Point p) {
 
 // ---- Text ------------------------------------------------------------------------------------
 
-namespace {
-bool validUtf8(const unsigned char* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        const std::size_t len = c < 0x80         ? 1
-                                : (c >> 5) == 6  ? 2
-                                : (c >> 4) == 14 ? 3
-                                : (c >> 3) == 30 ? 4
-                                                 : 0;
-        if (len == 0 || i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-}  // namespace
-
 std::wstring widen(const char* text) {
     if (!text) return {};
-    const std::size_t n = strnlen(text, kMaxTextBytes);
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
     std::wstring out;
-    if (n == 0) return out;
-    if (validUtf8(s, n)) {
+    if (const std::size_t n = utf8::boundedLength(text, kMaxTextBytes);
+        n > 0 && utf8::valid(text, n)) {
         const int len = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0);
         if (len > 0) {
             out.resize(static_cast<size_t>(len));
@@ -745,6 +592,9 @@ std::wstring widen(const char* text) {
             return out;
         }
     }
+    // Latin-1 is the first 256 code points of UTF-16.
+    const std::size_t n = strnlen(text, kMaxTextBytes);
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(s[i]));
     return out;

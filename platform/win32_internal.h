@@ -37,6 +37,10 @@ struct Context {
     Bitmap stockBitmap;             // the 1 x 1 monochrome bitmap a fresh memory context holds
 };
 
+// A colour bitmap as a top-down 32-bit DIB section (zeroed: black); null when the system refuses.
+// Sizes are the caller's to check.
+Bitmap* newDibSection(int32_t width, int32_t height);
+
 // A context over a device context the caller owns (a window's, or the paint message's): the
 // drawing state the raster expects of a fresh context is set on it. Freed with
 // releaseForeignContext, which leaves the device context to its owner.

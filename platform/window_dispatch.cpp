@@ -3,6 +3,7 @@
 #include "window_dispatch.h"
 
 #include "platform/editbox_model.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -355,12 +356,8 @@ bool editKeyFor(const KeyEvent& k, EditKeyInput* in, char (&utf8)[5]) {
 std::string windowTitleText(const char* utf8) {
     if (!utf8) return {};
     // Bounded before cleaning: a title is one line of a title bar, not a document.
-    std::string t = cleanUtf8(std::string(utf8, strnlen(utf8, kMaxTitleBytes * 4)));
-    if (t.size() > kMaxTitleBytes) {
-        std::size_t n = kMaxTitleBytes;
-        while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
-        t.resize(n);
-    }
+    std::string t = utf8::clean(std::string(utf8, strnlen(utf8, kMaxTitleBytes * 4)));
+    t.resize(utf8::boundaryAtOrBefore(t, kMaxTitleBytes));
     return t;
 }
 

@@ -5,6 +5,7 @@
 // The editing itself is the shared EditModel; this file only translates events and draws.
 #include "platform/editbox_model.h"
 #include "raster_internal.h"
+#include "utf8.h"
 #include "x11_internal.h"
 
 #include <X11/Xatom.h>
@@ -274,7 +275,7 @@ void selectionNotify(EditBox* b, XSelectionEvent& e) {
                            &count, &after, &data) == Success &&
         data && format == 8 && type != b->owner->atoms.incr) {
         std::string text(reinterpret_cast<char*>(data), count);
-        if (type == XA_STRING) text = cleanUtf8(text);  // Latin-1 bytes become characters
+        if (type == XA_STRING) text = utf8::fromLatin1(text.data(), text.size());
         // One line only: a pasted line break ends the text.
         text = text.substr(0, text.find_first_of("\r\n"));
         const EditModel::Result r = b->model.insert(text);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace session {
@@ -206,27 +207,10 @@ void recordIdentity(PluginMain pluginMain, Transcript& t) {
     t.push_back({"identity/vendor-version", plugin.text(effGetVendorVersion)});
     t.push_back({"identity/vst-version", plugin.text(effGetVstVersion)});
     t.push_back({"identity/category", plugin.text(effGetPlugCategory)});
-    static const char* const kCanDos[] = {"receiveVstMidiEvent",
-                                          "receiveVstEvents",
-                                          "sendVstEvents",
-                                          "sendVstMidiEvent",
-                                          "receiveVstTimeInfo",
-                                          "offline",
-                                          "plugAsChannelInsert",
-                                          "plugAsSend",
-                                          "mixDryWet",
-                                          "noRealTime",
-                                          "multipass",
-                                          "metapass",
-                                          "1in1out",
-                                          "1in2out",
-                                          "2in2out",
-                                          "midiProgramNames",
-                                          "bypass",
-                                          "",
-                                          "receiveVstMidiEvents",
-                                          "RECEIVEVSTEVENTS"};
-    for (const char* text : kCanDos) {
+    // Every capability a plug-in may be asked about, then near misses that must not match one.
+    std::vector<const char*> probes(std::begin(plugCanDos), std::end(plugCanDos));
+    probes.insert(probes.end(), {"", "receiveVstMidiEvents", "RECEIVEVSTEVENTS"});
+    for (const char* text : probes) {
         char buffer[kBufferSize] = {};
         std::snprintf(buffer, sizeof buffer, "%s", text);
         t.push_back({"identity/can-do " + std::string(text),

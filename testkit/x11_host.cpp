@@ -1,7 +1,9 @@
-// Host-side X11 helpers for the harness and the tests: a top-level window, pixel read-back,
-// XTest input and a minimal XDND drag source. Each helper call uses a connection of its own.
+// Host-side X11 helpers for the tests: pixel read-back, XTest input, the clipboard and a minimal
+// XDND drag source (the host window itself is hostkit's). Each helper call uses a connection of
+// its own.
 #include "testkit/x11_host.h"
 
+#include "hostkit/x11_connection.h"
 #include "platform/raster.h"
 
 #include <X11/Xatom.h>
@@ -16,97 +18,7 @@ namespace testkit::x11host {
 
 using namespace platform;
 
-namespace {
-int quietHandler(Display*, XErrorEvent*) { return 0; }
-
-// A short-lived connection whose errors are ignored: these helpers probe windows that may be gone.
-// Xlib's error handler belongs to the whole process, so the input helpers, which tests call from a
-// second thread while the first is inside the plug-in's own error traps, leave it alone (quiet =
-// false): swapping it there would undo the plug-in's trap or lose the host's handler.
-struct Connection {
-    explicit Connection(bool quiet = true) : d(XOpenDisplay(nullptr)), quiet(quiet) {
-        if (d && quiet) previous = XSetErrorHandler(&quietHandler);
-    }
-    ~Connection() {
-        if (!d) return;
-        XSync(d, False);
-        if (quiet) XSetErrorHandler(previous);
-        XCloseDisplay(d);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    Display* d;
-    bool quiet;
-    XErrorHandler previous = nullptr;
-};
-}  // namespace
-
-struct HostWindow {
-    Display* d = nullptr;
-    ::Window w = 0;
-    Atom deleteWindow = 0;
-    bool open = true;
-};
-
-HostWindow* create(int32_t width, int32_t height, const char* title) {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return nullptr;
-    auto* h = new HostWindow;
-    h->d = d;
-    const int screen = DefaultScreen(d);
-    h->w = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, static_cast<unsigned>(width),
-                               static_cast<unsigned>(height), 0, BlackPixel(d, screen),
-                               BlackPixel(d, screen));
-    XStoreName(d, h->w, title ? title : "host");
-    h->deleteWindow = XInternAtom(d, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(d, h->w, &h->deleteWindow, 1);
-    XSelectInput(d, h->w, StructureNotifyMask);
-    XMapWindow(d, h->w);
-    // Wait until it is mapped, so that children become viewable at once.
-    for (int i = 0; i < 200; ++i) {
-        XEvent e;
-        if (XCheckTypedWindowEvent(d, h->w, MapNotify, &e)) break;
-        XSync(d, False);
-        sleepMs(5);
-    }
-    XSync(d, False);
-    return h;
-}
-
-NativeWindow handle(HostWindow* h) { return h ? static_cast<NativeWindow>(h->w) : 0; }
-
-bool resize(HostWindow* h, int32_t width, int32_t height) {
-    if (!h || !h->w || width <= 0 || height <= 0) return false;
-    XResizeWindow(h->d, h->w, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    XSync(h->d, False);
-    return true;
-}
-
-bool pump(HostWindow* h) {
-    if (!h || !h->d) return false;
-    while (XPending(h->d) > 0) {
-        XEvent e;
-        XNextEvent(h->d, &e);
-        if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == h->deleteWindow)
-            h->open = false;
-        if (e.type == DestroyNotify && e.xdestroywindow.window == h->w) h->open = false;
-    }
-    return h->open;
-}
-
-void destroyWindowOnly(HostWindow* h) {
-    if (!h || !h->w) return;
-    XDestroyWindow(h->d, h->w);
-    XSync(h->d, False);
-    h->w = 0;
-}
-
-void destroy(HostWindow* h) {
-    if (!h) return;
-    destroyWindowOnly(h);
-    XCloseDisplay(h->d);
-    delete h;
-}
+using hostkit::x11::Connection;
 
 bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width,
                 int32_t* height) {
@@ -145,16 +57,6 @@ bool screenshot(NativeWindow window, const char* path) {
     return ok;
 }
 
-int32_t childCount(NativeWindow window) {
-    Connection c;
-    if (!c.d) return -1;
-    ::Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(c.d, static_cast<::Window>(window), &root, &parent, &children, &n)) return -1;
-    if (children) XFree(children);
-    return static_cast<int32_t>(n);
-}
-
 bool hasProperty(NativeWindow window, const char* name) {
     Connection c;
     if (!c.d) return false;
@@ -186,22 +88,6 @@ Rect screenRect(NativeWindow window) {
     XTranslateCoordinates(c.d, static_cast<::Window>(window), a.root, 0, 0, &x, &y, &child);
     return {x, y, x + a.width, y + a.height};
 }
-
-namespace {
-int gHostErrors = 0;
-XErrorHandler gBeforeHost = nullptr;
-int countingHandler(Display*, XErrorEvent*) {
-    ++gHostErrors;
-    return 0;
-}
-}  // namespace
-
-void installHostErrorHandler() {
-    gHostErrors = 0;
-    gBeforeHost = XSetErrorHandler(&countingHandler);
-}
-int32_t hostErrorCount() { return gHostErrors; }
-bool uninstallHostErrorHandler() { return XSetErrorHandler(gBeforeHost) == &countingHandler; }
 
 bool movePointer(int32_t x, int32_t y) {
     Connection c(false);

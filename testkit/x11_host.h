@@ -1,8 +1,10 @@
-// A stand-in for a host's side of X11, for our tools and tests: a top-level window to embed
-// into, reading pixels back from the server, and pointer input through XTest. Test support, not
-// part of the plug-in: it talks to the X server directly, beside the platform layer.
+// A stand-in for a host's side of X11, for our tests and development tools: the host window of
+// hostkit/x11_host_window.h, reading pixels back from the server, pointer and key input through
+// XTest, the clipboard and drags. Test support, not part of the plug-in or of a shipped tool: it
+// talks to the X server directly, beside the platform layer.
 #pragma once
 
+#include "hostkit/x11_host_window.h"
 #include "platform/window.h"
 
 #include <string>
@@ -14,32 +16,27 @@ using platform::NativeWindow;
 using platform::Point;
 using platform::Rect;
 
-struct HostWindow;
-
-// A mapped top-level window of its own connection; null without a display.
-HostWindow* create(int32_t width, int32_t height, const char* title);
-NativeWindow handle(HostWindow* host);
-bool resize(HostWindow* host, int32_t width, int32_t height);
-// Handles the window's events; false once the user asked to close it.
-bool pump(HostWindow* host);
-// Destroys the window (and with it, server-side, every window inside it).
-void destroy(HostWindow* host);
-void destroyWindowOnly(HostWindow* host);  // keeps the connection: a host killing its window first
+// The host window and the host's error handler.
+using hostkit::x11::childCount;
+using hostkit::x11::create;
+using hostkit::x11::destroy;
+using hostkit::x11::destroyWindowOnly;
+using hostkit::x11::handle;
+using hostkit::x11::hostErrorCount;
+using hostkit::x11::HostWindow;
+using hostkit::x11::installHostErrorHandler;
+using hostkit::x11::pump;
+using hostkit::x11::resize;
+using hostkit::x11::uninstallHostErrorHandler;
+static_assert(sizeof(hostkit::x11::WindowId) == sizeof(NativeWindow));
 
 // Reads the window's pixels from the server (0x00RRGGBB, row-major). False on any failure.
 bool readPixels(NativeWindow window, std::vector<uint32_t>* pixels, int32_t* width,
                 int32_t* height);
 bool screenshot(NativeWindow window, const char* pngPath);
-int32_t childCount(NativeWindow window);
 bool hasProperty(NativeWindow window, const char* name);
 bool windowExists(NativeWindow window);
 Rect screenRect(NativeWindow window);
-
-// A host's own X error handler, counting what it is given. uninstall puts the previous handler
-// back and tells whether the counting one was still installed (nobody left theirs behind).
-void installHostErrorHandler();
-int32_t hostErrorCount();
-bool uninstallHostErrorHandler();
 
 // XTest: move the pointer to screen coordinates, press or release a button (1 left ... 3 right),
 // press or release a key by name ("Control_L"). Safe from a second thread: they never touch the

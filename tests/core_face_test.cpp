@@ -21,10 +21,7 @@ constexpr int kTotal = kRate;        // one second
 constexpr int kRelease = kRate / 2;  // note off half-way
 constexpr int kBlocks[] = {1, 63, 256, 1000};
 
-struct Message {
-    int32_t at;  // absolute frame
-    uint8_t status, data1, data2;
-};
+using Message = ScoreMessage;
 // The same score for both: a note, a bend, the release.
 const std::vector<Message> kScore = {
     {0, 0x90, 60, 100}, {7000, 0xE0, 0x00, 0x50}, {kRelease + 17, 0x80, 60, 0}};
@@ -40,7 +37,8 @@ std::vector<float> throughCore(int program) {
     for (int pos = 0, n = 0; pos < kTotal; ++n) {
         const int len = std::min(blockAt(n), kTotal - pos);
         for (const Message& m : kScore)
-            if (m.at >= pos && m.at < pos + len) synth.midi(m.status, m.data1, m.data2, m.at - pos);
+            if (m.at >= pos && m.at < pos + len)
+                synth.midi(m.status, m.data1, m.data2, static_cast<int32_t>(m.at - pos));
         synth.render(left.data() + pos, right.data() + pos, len);
         pos += len;
     }
@@ -55,35 +53,7 @@ std::vector<float> throughFace(const hostkit::Library& plugin, int program) {
     dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
     dispatch(e, effMainsChanged, 0, 1);
     dispatch(e, effSetProgram, 0, program);
-    std::vector<float> left(kTotal), right(kTotal);
-    for (int pos = 0, n = 0; pos < kTotal; ++n) {
-        const int len = std::min(blockAt(n), kTotal - pos);
-        std::vector<VstMidiEvent> events;
-        for (const Message& m : kScore) {
-            if (m.at < pos || m.at >= pos + len) continue;
-            VstMidiEvent ev{};
-            ev.type = kVstMidiType;
-            ev.byteSize = sizeof ev;
-            ev.deltaFrames = m.at - pos;
-            ev.midiData[0] = static_cast<char>(m.status);
-            ev.midiData[1] = static_cast<char>(m.data1);
-            ev.midiData[2] = static_cast<char>(m.data2);
-            events.push_back(ev);
-        }
-        if (!events.empty()) {
-            std::vector<unsigned char> storage(sizeof(VstEvents) +
-                                               events.size() * sizeof(VstEvent*));
-            auto* list = reinterpret_cast<VstEvents*>(storage.data());
-            list->numEvents = static_cast<int32_t>(events.size());
-            VstEvent** slots = list->events;
-            for (size_t i = 0; i < events.size(); ++i)
-                slots[i] = reinterpret_cast<VstEvent*>(&events[i]);
-            dispatch(e, effProcessEvents, 0, 0, list);
-        }
-        float* outputs[2] = {left.data() + pos, right.data() + pos};
-        e->processReplacing(e, nullptr, outputs, len);
-        pos += len;
-    }
+    const std::vector<float> left = playScore(e, kScore, kTotal, blockAt);
     dispatch(e, effClose);
     return left;
 }

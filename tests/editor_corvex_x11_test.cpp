@@ -18,6 +18,9 @@
 
 #include "platform/raster.h"
 #include "testkit/x11_host.h"
+#include "support/field_pixels.h"
+#include "support/knob_gesture.h"
+#include "support/process_probe.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -36,6 +39,14 @@
 #include <vector>
 
 namespace {
+
+using testsupport::fieldInMemory;
+using testsupport::finished;
+using testsupport::inChildProcess;
+using testsupport::openFds;
+using testsupport::sleepMs;
+using testsupport::socketFds;
+using testsupport::valueText;
 
 // What the host saw, and what the test wants to look at during a drag (when the editor lets the
 // host idle from inside its tracking loop).
@@ -57,65 +68,6 @@ intptr_t hostCallback(AEffect*, int32_t opcode, int32_t index, intptr_t, void*, 
         return 0;
     default: return 0;
     }
-}
-
-int openFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-// Every socket this process holds, its X connections among them: each window of the editor has
-// a connection of its own, the host's window one more, which stays.
-int socketFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d)) {
-            char link[64] = {};
-            const std::string path = std::string("/proc/self/fd/") + e->d_name;
-            if (readlink(path.c_str(), link, sizeof link - 1) > 0 &&
-                std::string(link).rfind("socket:", 0) == 0)
-                ++n;
-        }
-        closedir(d);
-    }
-    return n;
-}
-
-// A real sleep: this program's platform layer is the in-memory one, whose clock only pretends.
-void sleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
-
-std::string format(float v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%0.6f", static_cast<double>(v));
-    return buffer;
-}
-
-// The value field of an 85 x 12 box, drawn on an in-memory surface with the editor's font and
-// colours: what the window must show for that text.
-std::vector<uint32_t> fieldInMemory(const std::string& text) {
-    platform::Bitmap* bitmap = platform::createBitmap(85, 12);
-    platform::Context* dc = platform::createContext(nullptr);
-    platform::selectBitmap(dc, bitmap);
-    {
-        gui::CDrawContext context(nullptr, dc, nullptr);
-        gui::CTextEdit field(gui::CRect(0, 0, 85, 12), nullptr, 0, text.c_str());
-        field.setFont(gui::kFontSmaller);
-        field.setFontColor(gui::kBlackCColor);
-        field.setBackColor(gui::CColor{160, 160, 160, 0});
-        field.draw(&context);
-    }
-    std::vector<uint32_t> pixels;
-    int32_t stride = 0;
-    const uint32_t* p = platform::bitmapPixels(bitmap, &stride);
-    for (int32_t y = 0; y < 12; ++y)
-        for (int32_t x = 0; x < 85; ++x) pixels.push_back(p[y * stride + x] & 0xFFFFFF);
-    platform::deleteContext(dc);
-    platform::deleteBitmap(bitmap);
-    return pixels;
 }
 
 struct FieldBox {
@@ -204,22 +156,6 @@ protected:
     int32_t width = 0, height = 0;
 };
 
-// Runs fn in a child process (our own thread is blocked in the editor's tracking loop while the
-// pointer moves) and returns its pid.
-template <typename Fn> pid_t inChildProcess(Fn fn) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        fn();
-        _exit(0);
-    }
-    return pid;
-}
-
-bool finished(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, WNOHANG) == pid;
-}
-
 }  // namespace
 
 TEST_F(CorvexX11, ThePanelAndEveryViewArePaintedWhereTheTablesPutThem) {
@@ -251,7 +187,7 @@ TEST_F(CorvexX11, ThePanelAndEveryViewArePaintedWhereTheTablesPutThem) {
     }
     for (int32_t i = 0; i < 14; ++i) {
         const float v = parameter(i);
-        EXPECT_TRUE(fieldShows(i, i == 5 && v == 1.0f ? "RANDOM" : format(v))) << i;
+        EXPECT_TRUE(fieldShows(i, i == 5 && v == 1.0f ? "RANDOM" : valueText(v))) << i;
     }
     EXPECT_EQ(pixel(80, 14), 0xA0A0A0u) << "title box";
     EXPECT_EQ(pixel(537, 316), 0xC8C8C8u) << "maker box";
@@ -264,25 +200,12 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
         const float v = parameter(6);
         if (gHost.dragValues.empty() || gHost.dragValues.back() != v) {
             gHost.dragValues.push_back(v);
-            gHost.fieldMatched.push_back(fieldShows(6, format(v)));
+            gHost.fieldMatched.push_back(fieldShows(6, valueText(v)));
         }
     };
     const platform::Rect r = testkit::x11host::screenRect(editorWindow);
     const int32_t cx = r.left + 419, cy = r.top + 175;
-    const pid_t pid = inChildProcess([&] {
-        testkit::x11host::movePointer(cx - 25, cy);
-        sleepMs(100);
-        testkit::x11host::button(1, true);
-        // Half a turn clockwise over the top, about a step per 60 Hz frame.
-        for (int step = 0; step <= 36; ++step) {
-            const double a = 3.141592653589793 * (1.0 - step / 36.0);
-            testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
-                                          cy - static_cast<int32_t>(25 * std::sin(a)));
-            sleepMs(16);
-        }
-        sleepMs(300);
-        testkit::x11host::button(1, false);
-    });
+    const pid_t pid = testsupport::dragKnobHalfTurn(cx, cy);
     ASSERT_GT(pid, 0);
     const bool done = idleUntil([&] { return finished(pid); }, 200);
     idleUntil([] { return false; }, 5);
@@ -297,7 +220,7 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
     ASSERT_EQ(gHost.edits.size(), 2u);
     EXPECT_EQ(gHost.edits[0], std::make_pair(int32_t{audioMasterBeginEdit}, int32_t{6}));
     EXPECT_EQ(gHost.edits[1], std::make_pair(int32_t{audioMasterEndEdit}, int32_t{6}));
-    EXPECT_TRUE(idleUntil([&] { return fieldShows(6, format(parameter(6))); }));
+    EXPECT_TRUE(idleUntil([&] { return fieldShows(6, valueText(parameter(6))); }));
 }
 
 TEST_F(CorvexX11, ARealClickOnDecayAndTypingSetsTheValue) {
@@ -336,7 +259,7 @@ TEST_F(CorvexX11, HostAutomationFromASecondThreadShowsUp) {
     for (int32_t i = 0; i < 14; ++i) effect->setParameter(effect, i, (i + 1) / 16.0f);
     std::thread([&] { effect->setParameter(effect, 5, 1.0f); }).join();
     for (int32_t i = 0; i < 14; ++i) {
-        const std::string expected = i == 5 ? "RANDOM" : format((i + 1) / 16.0f);
+        const std::string expected = i == 5 ? "RANDOM" : valueText((i + 1) / 16.0f);
         EXPECT_TRUE(idleUntil([&] { return fieldShows(i, expected); }, 25)) << i;
     }
 }

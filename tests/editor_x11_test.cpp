@@ -10,6 +10,7 @@
 #include "gui/drawcontext.h"
 
 #include "testkit/x11_host.h"
+#include "support/process_probe.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@
 using namespace gui;
 
 namespace {
+
+using testsupport::openFds;
 
 std::vector<std::string> gLog;
 
@@ -79,15 +82,6 @@ protected:
         frame->addView(new Closer(CRect(20, 150, 60, 190)));
     }
 };
-
-int openFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 class EditorX11 : public ::testing::Test {
 protected:

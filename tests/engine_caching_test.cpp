@@ -26,9 +26,9 @@ public:
     Synth cached, plain;
 };
 
-class AllPrograms : public ::testing::TestWithParam<int> {};
+class CachingInEveryProgram : public ::testing::TestWithParam<int> {};
 
-TEST_P(AllPrograms, SameBitsThroughChangesOfEveryInput) {
+TEST_P(CachingInEveryProgram, SameBitsThroughChangesOfEveryInput) {
     Pair p(GetParam());
     std::mt19937 rng(GetParam());
     std::uniform_int_distribution<int> block(1, 700), param(0, kNumParams - 1), note(0, 127),
@@ -73,7 +73,7 @@ TEST_P(AllPrograms, SameBitsThroughChangesOfEveryInput) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Factory, AllPrograms, ::testing::Range(0, 49));
+INSTANTIATE_TEST_SUITE_P(Factory, CachingInEveryProgram, ::testing::Range(0, 49));
 
 TEST(Caching, ReopeningRebuildsEverything) {
     Pair p(12);

@@ -18,7 +18,7 @@ constexpr CColor kBg{10, 20, 30, 0};
 constexpr CColor kPen{250, 200, 100, 0};
 
 // A 100 x 100 colour surface wrapped in a CDrawContext, cleared to kBg.
-class Surface : public ::testing::Test {
+class DrawContextPixels : public ::testing::Test {
 protected:
     void SetUp() override {
         dc = platform::createContext(nullptr);
@@ -51,7 +51,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Surface, FreshContextHasWhitePenBlackBrushWhiteText) {
+TEST_F(DrawContextPixels, FreshContextHasWhitePenBlackBrushWhiteText) {
     EXPECT_EQ(ctx->getFrameColor(), kWhiteCColor);
     EXPECT_EQ(ctx->getFillColor(), kBlackCColor);
     EXPECT_EQ(ctx->getFontColor(), kWhiteCColor);
@@ -65,7 +65,7 @@ TEST_F(Surface, FreshContextHasWhitePenBlackBrushWhiteText) {
     EXPECT_EQ(at(6, 6), kBlackCColor);
 }
 
-TEST_F(Surface, FillRectPaintsTheInteriorOfDrawRect) {
+TEST_F(DrawContextPixels, FillRectPaintsTheInteriorOfDrawRect) {
     ctx->setFillColor(kRedCColor);
     ctx->fillRect(CRect(10, 10, 20, 20));
     EXPECT_EQ(count(kRedCColor), 81);
@@ -90,7 +90,7 @@ struct LineCase {
     CPoint from, to;
     int pixels;
 };
-class LineEnds : public Surface, public ::testing::WithParamInterface<LineCase> {};
+class LineEnds : public DrawContextPixels, public ::testing::WithParamInterface<LineCase> {};
 TEST_P(LineEnds, EndPixelIsNotDrawn) {
     const auto& c = GetParam();
     ctx->setFrameColor(kPen);
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{{5, 5}, {5, 40}, 35}, LineCase{{10, 10}, {30, 30}, 20},
                       LineCase{{30, 5}, {2, 19}, 28}, LineCase{{7, 7}, {8, 9}, 2}));
 
-TEST_F(Surface, OffsetTranslatesDrawingButNotTheClip) {
+TEST_F(DrawContextPixels, OffsetTranslatesDrawingButNotTheClip) {
     ctx->offset = CPoint(30, 40);
     ctx->setClipRect(CRect(0, 0, 45, 100));
     ctx->setFillColor(kRedCColor);
@@ -120,7 +120,7 @@ TEST_F(Surface, OffsetTranslatesDrawingButNotTheClip) {
     EXPECT_EQ(count(kRedCColor), 14 * 19);
 }
 
-TEST_F(Surface, DrawEllipseOutlinesTheWholeBoxInclusive) {
+TEST_F(DrawContextPixels, DrawEllipseOutlinesTheWholeBoxInclusive) {
     ctx->setFrameColor(kPen);
     ctx->drawEllipse(CRect(10, 20, 50, 40));
     // Touches all four edges of the inclusive box and nothing outside it.
@@ -136,7 +136,7 @@ TEST_F(Surface, DrawEllipseOutlinesTheWholeBoxInclusive) {
     EXPECT_EQ(at(30, 30), kBg);  // outline only
 }
 
-TEST_F(Surface, ArcRunsCounterClockwiseFromTheFirstRay) {
+TEST_F(DrawContextPixels, ArcRunsCounterClockwiseFromTheFirstRay) {
     ctx->setFrameColor(kPen);
     const CRect box(20, 20, 60, 60);
     // From the right (east) to the top (north), counter-clockwise: the upper-right quarter.
@@ -158,7 +158,7 @@ TEST_F(Surface, ArcRunsCounterClockwiseFromTheFirstRay) {
     EXPECT_GT(others, 60);
 }
 
-TEST_F(Surface, FillArcAndFillEllipseStayInsideTheirInsetBoxes) {
+TEST_F(DrawContextPixels, FillArcAndFillEllipseStayInsideTheirInsetBoxes) {
     ctx->setFillColor(kRedCColor);
     ctx->fillEllipse(CRect(10, 10, 30, 30));  // box 11..30 right/bottom exclusive -> 11..30
     EXPECT_EQ(at(21, 21), kRedCColor);
@@ -177,7 +177,7 @@ TEST_F(Surface, FillArcAndFillEllipseStayInsideTheirInsetBoxes) {
     EXPECT_EQ(at(54, 54), kBg);
 }
 
-TEST_F(Surface, FillPolygonHasNoOutlineAndRestoresThePen) {
+TEST_F(DrawContextPixels, FillPolygonHasNoOutlineAndRestoresThePen) {
     ctx->setFrameColor(kPen);
     ctx->setFillColor(kRedCColor);
     const CPoint square[] = {{10, 10}, {20, 10}, {20, 20}, {10, 20}};
@@ -189,7 +189,7 @@ TEST_F(Surface, FillPolygonHasNoOutlineAndRestoresThePen) {
     EXPECT_EQ(count(kPen), 5);
 }
 
-TEST_F(Surface, PolyLineOfManyPointsDrawsLikeOneOfFew) {
+TEST_F(DrawContextPixels, PolyLineOfManyPointsDrawsLikeOneOfFew) {
     std::vector<CPoint> many;
     for (int i = 0; i <= 40; ++i) many.emplace_back(10 + i, 10 + (i % 2));
     ctx->setFrameColor(kPen);
@@ -200,7 +200,7 @@ TEST_F(Surface, PolyLineOfManyPointsDrawsLikeOneOfFew) {
     ctx->polyLine(many.data(), -3);
 }
 
-TEST_F(Surface, DrawModesOrAndNotXor) {
+TEST_F(DrawContextPixels, DrawModesOrAndNotXor) {
     const CColor base{0x10, 0x20, 0x30, 0};
     ctx->setFillColor(base);
     ctx->fillRect(CRect(-1, -1, 100, 100));
@@ -221,7 +221,7 @@ TEST_F(Surface, DrawModesOrAndNotXor) {
     EXPECT_EQ(at(0, 2), (CColor{0x01, 0x02, 0x04, 0}));
 }
 
-TEST_F(Surface, DottedLinesLeaveGaps) {
+TEST_F(DrawContextPixels, DottedLinesLeaveGaps) {
     ctx->setFrameColor(kPen);
     ctx->setLineStyle(kDottedLine);
     ctx->moveTo(CPoint(0, 5));
@@ -231,7 +231,7 @@ TEST_F(Surface, DottedLinesLeaveGaps) {
     EXPECT_EQ(ctx->getLineStyle(), kDottedLine);
 }
 
-TEST_F(Surface, FloodFillPaintsTheConnectedAreaOfTheSeedColour) {
+TEST_F(DrawContextPixels, FloodFillPaintsTheConnectedAreaOfTheSeedColour) {
     ctx->setFrameColor(kPen);
     ctx->drawRect(CRect(10, 10, 30, 30));
     ctx->setFillColor(kRedCColor);
@@ -243,7 +243,7 @@ TEST_F(Surface, FloodFillPaintsTheConnectedAreaOfTheSeedColour) {
     EXPECT_EQ(count(kRedCColor), 100 * 100 - 80);
 }
 
-TEST_F(Surface, PointsRoundTripAndOutsideReadsAsInvalid) {
+TEST_F(DrawContextPixels, PointsRoundTripAndOutsideReadsAsInvalid) {
     ctx->drawPoint(CPoint(3, 4), CColor{1, 2, 3, 77});
     EXPECT_EQ(at(3, 4), (CColor{1, 2, 3, 0}));
     EXPECT_EQ(at(3, 4).reserved, 0);
@@ -251,7 +251,7 @@ TEST_F(Surface, PointsRoundTripAndOutsideReadsAsInvalid) {
     ctx->drawPoint(CPoint(1000, 1000), kRedCColor);
 }
 
-TEST_F(Surface, HugeCoordinatesFinishQuicklyAndStayInBounds) {
+TEST_F(DrawContextPixels, HugeCoordinatesFinishQuicklyAndStayInBounds) {
     ctx->setFrameColor(kPen);
     ctx->moveTo(CPoint(-2000000000, 50));
     ctx->lineTo(CPoint(2000000000, 50));
@@ -261,7 +261,7 @@ TEST_F(Surface, HugeCoordinatesFinishQuicklyAndStayInBounds) {
     ctx->drawArc(CRect(5, 5, 5, 5), CPoint(5, 5), CPoint(5, 5));
 }
 
-TEST_F(Surface, TextAlignmentOffsets) {
+TEST_F(DrawContextPixels, TextAlignmentOffsets) {
     ctx->setFont(kFontNormal);
     ctx->setFontColor(kWhiteCColor);
     const int32_t w = ctx->getStringWidth("MMMM");
@@ -296,7 +296,7 @@ TEST_F(Surface, TextAlignmentOffsets) {
     EXPECT_GE(right, 88 - 2);
 }
 
-TEST_F(Surface, TextIsClippedToItsRectangleAndOpaqueFillsTheCell) {
+TEST_F(DrawContextPixels, TextIsClippedToItsRectangleAndOpaqueFillsTheCell) {
     ctx->setFont(kFontVeryBig);
     ctx->setFontColor(kWhiteCColor);
     ctx->drawString("WWWWWWWWWWWWWWWW", CRect(10, 10, 40, 30), 0, kAlignLeft);
@@ -315,7 +315,7 @@ TEST_F(Surface, TextIsClippedToItsRectangleAndOpaqueFillsTheCell) {
     EXPECT_EQ(count(kBg), 10000);
 }
 
-TEST_F(Surface, SetFontFallsBackToSystemAndKeepsSizes) {
+TEST_F(DrawContextPixels, SetFontFallsBackToSystemAndKeepsSizes) {
     ctx->setFont(static_cast<CFont>(9));
     EXPECT_EQ(ctx->getFont(), kFontSystem);
     EXPECT_EQ(ctx->getFontSize(), 12);

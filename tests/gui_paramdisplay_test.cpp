@@ -21,7 +21,7 @@ constexpr CColor kFrame{0, 200, 0, 0};
 constexpr CColor kPaper{30, 30, 30, 0};
 
 // A 100 x 50 surface painted kPaper, with a display at (10, 10, 60, 30).
-class Surface : public ::testing::Test {
+class ParamDisplayDrawing : public ::testing::Test {
 protected:
     void SetUp() override {
         bmp = platform::createBitmap(100, 50);
@@ -98,7 +98,7 @@ CParamDisplay* make(int32_t style) {
     return d;
 }
 
-TEST_F(Surface, StyleZeroShowsTheValueCentredInAnOutlinedBox) {
+TEST_F(ParamDisplayDrawing, StyleZeroShowsTheValueCentredInAnOutlinedBox) {
     CParamDisplay d(CRect(10, 10, 60, 30), nullptr, 0);
     EXPECT_TRUE(d.isDirty());
     draw(d);
@@ -111,7 +111,7 @@ TEST_F(Surface, StyleZeroShowsTheValueCentredInAnOutlinedBox) {
     EXPECT_EQ(drawn, render("0.00"));
 }
 
-TEST_F(Surface, BorderStylesPaintTheirEdgesInOppositeColours) {
+TEST_F(ParamDisplayDrawing, BorderStylesPaintTheirEdgesInOppositeColours) {
     for (int32_t style : {k3DIn, k3DOut}) {
         clear();
         CParamDisplay* d = make(style);
@@ -127,7 +127,7 @@ TEST_F(Surface, BorderStylesPaintTheirEdgesInOppositeColours) {
     }
 }
 
-TEST_F(Surface, NoTextStyleDrawsOnlyTheBoxAndNoDrawStyleNothing) {
+TEST_F(ParamDisplayDrawing, NoTextStyleDrawsOnlyTheBoxAndNoDrawStyleNothing) {
     CParamDisplay* d = make(kNoTextStyle);
     d->setValue(0.42f);
     draw(*d);
@@ -146,7 +146,7 @@ TEST_F(Surface, NoTextStyleDrawsOnlyTheBoxAndNoDrawStyleNothing) {
     none->forget();
 }
 
-TEST_F(Surface, ShadowTextIsDrawnFirstOnePixelDownRight) {
+TEST_F(ParamDisplayDrawing, ShadowTextIsDrawnFirstOnePixelDownRight) {
     CParamDisplay* d = make(kShadowText);
     d->setShadowColor(kRedCColor);
     draw(*d);
@@ -158,7 +158,7 @@ TEST_F(Surface, ShadowTextIsDrawnFirstOnePixelDownRight) {
     d->forget();
 }
 
-TEST_F(Surface, TransparentDisplayWithoutBitmapDrawsOnlyText) {
+TEST_F(ParamDisplayDrawing, TransparentDisplayWithoutBitmapDrawsOnlyText) {
     CParamDisplay* d = make(0);
     d->setTransparency(true);
     draw(*d);
@@ -178,7 +178,7 @@ void convertHuge(float, char* text) {
     text[1000] = '\0';
 }
 
-TEST_F(Surface, ConvertWithDataWinsOverThePlainOne) {
+TEST_F(ParamDisplayDrawing, ConvertWithDataWinsOverThePlainOne) {
     CParamDisplay d(CRect(10, 10, 60, 30), nullptr, 0);
     d.setStringConvert(&convertPlain);
     draw(d);
@@ -190,7 +190,7 @@ TEST_F(Surface, ConvertWithDataWinsOverThePlainOne) {
     EXPECT_EQ(snapshot(), render("data"));
 }
 
-TEST_F(Surface, NaNShowsNanAndHugeConversionsAreCut) {
+TEST_F(ParamDisplayDrawing, NaNShowsNanAndHugeConversionsAreCut) {
     CParamDisplay d(CRect(10, 10, 60, 30), nullptr, 0);
     d.setValue(std::numeric_limits<float>::quiet_NaN());
     d.bounceValue();

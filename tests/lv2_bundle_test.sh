@@ -4,27 +4,36 @@
 # hosts read bundles) finds the plug-in with its 17 ports in order, all 64 presets by name and,
 # when the bundle has one, its user interface, whose library holds none of the DSP.
 #   lv2_bundle_test.sh validate|info BUNDLE_PARENT_DIR
-# Exits 77 (skipped) when the tool the case needs is missing.
+# The tools as configure found them: SORD_VALIDATE, LV2INFO and SYSTEM_LV2_DIR (the system's LV2
+# specifications); run by hand, the tools come from PATH. Exits 77 (skipped), saying what is
+# missing, when the case's tool is not there.
 set -uo pipefail
 mode=$1
 lv2_dir=$2
 bundle=$lv2_dir/corvex.lv2
 plugin=https://ondrel.example/plugins/corvex
+lv2_path=$lv2_dir${SYSTEM_LV2_DIR:+:$SYSTEM_LV2_DIR}
+skip() {
+  echo "skipped: $1"
+  exit 77
+}
 
 case $mode in
 validate)
-  command -v sord_validate >/dev/null || exit 77
+  sord_validate=${SORD_VALIDATE:-$(command -v sord_validate)}
+  [[ -x $sord_validate ]] || skip "no sord_validate (Debian package sord-tools)"
   mapfile -t schemas < <(dpkg -L lv2-dev 2>/dev/null | grep '\.ttl$')
-  ((${#schemas[@]} > 0)) || exit 77
-  out=$(sord_validate "${schemas[@]}" "$bundle"/*.ttl 2>&1)
+  ((${#schemas[@]} > 0)) || skip "no LV2 schemas (Debian package lv2-dev)"
+  out=$("$sord_validate" "${schemas[@]}" "$bundle"/*.ttl 2>&1)
   echo "$out" | tail -n 20
   # Warnings are printed too; only errors fail (sord_validate's own exit status counts both).
   echo "$out" | grep -q '^Found 0 errors' || exit 1
   ! echo "$out" | grep -q '^error:'
   ;;
 info)
-  command -v lv2info >/dev/null || exit 77
-  out=$(LV2_PATH="$lv2_dir:/usr/lib/lv2" lv2info "$plugin" 2>&1) || { echo "$out"; exit 1; }
+  lv2info=${LV2INFO:-$(command -v lv2info)}
+  [[ -x $lv2info ]] || skip "no lv2info (Debian package lilv-utils)"
+  out=$(LV2_PATH="$lv2_path" "$lv2info" "$plugin" 2>&1) || { echo "$out"; exit 1; }
   fail=0
   check() { # description, then the command
     local what=$1

@@ -182,10 +182,7 @@ private:
 
 // ---- The score both faces play ---------------------------------------------------------------
 
-struct Message {
-    int64_t at;  // absolute frame
-    uint8_t status, data1, data2;
-};
+using Message = ScoreMessage;
 // A note starting a few frames in, a bend, the release, the tail.
 std::vector<Message> score(int rate) {
     return {{3, 0x90, 60, 100}, {rate / 8, 0xE0, 0x00, 0x50}, {rate / 4 + 17, 0x80, 60, 0}};
@@ -220,36 +217,8 @@ std::vector<float> throughVst2(const hostkit::Library& plugin, int program, int 
     dispatch(e, effSetBlockSize, 0, block);
     dispatch(e, effMainsChanged, 0, 1);
     dispatch(e, effSetProgram, 0, program);
-    const int total = totalFrames(rate);
-    std::vector<float> left(static_cast<size_t>(total)), right(left.size());
-    for (int pos = 0; pos < total;) {
-        const int len = std::min(block, total - pos);
-        std::vector<VstMidiEvent> events;
-        for (const Message& m : score(rate)) {
-            if (m.at < pos || m.at >= pos + len) continue;
-            VstMidiEvent ev{};
-            ev.type = kVstMidiType;
-            ev.byteSize = sizeof ev;
-            ev.deltaFrames = static_cast<int32_t>(m.at - pos);
-            ev.midiData[0] = static_cast<char>(m.status);
-            ev.midiData[1] = static_cast<char>(m.data1);
-            ev.midiData[2] = static_cast<char>(m.data2);
-            events.push_back(ev);
-        }
-        if (!events.empty()) {
-            std::vector<unsigned char> storage(sizeof(VstEvents) +
-                                               events.size() * sizeof(VstEvent*));
-            auto* list = reinterpret_cast<VstEvents*>(storage.data());
-            list->numEvents = static_cast<int32_t>(events.size());
-            VstEvent** slots = list->events;
-            for (size_t i = 0; i < events.size(); ++i)
-                slots[i] = reinterpret_cast<VstEvent*>(&events[i]);
-            dispatch(e, effProcessEvents, 0, 0, list);
-        }
-        float* outputs[2] = {left.data() + pos, right.data() + pos};
-        e->processReplacing(e, nullptr, outputs, len);
-        pos += len;
-    }
+    const std::vector<float> left =
+        playScore(e, score(rate), totalFrames(rate), [block](int) { return block; });
     dispatch(e, effClose);
     return left;
 }

@@ -6,15 +6,29 @@
 #   lv2_jalv_test.sh drag BUNDLE_PARENT_DIR JALV_DRAG_PROBE MAX_REPLY_MS
 #     jalv.gtk3 on a private Xvfb shows Corvex's window; a knob drag in it must leave the host's
 #     own window answering within MAX_REPLY_MS all along.
-# Exits 77 (skipped) when jackd, jalv or (for drag) Xvfb is missing.
+# The programs as configure found them: JACKD, JACK_LSP, JALV, JALV_GTK3, XVFB, and SYSTEM_LV2_DIR
+# (the system's LV2 specifications); run by hand, the programs come from PATH. Exits 77
+# (skipped), saying what is missing, when jackd, jalv or (for drag) jalv.gtk3 or Xvfb is not there.
 set -uo pipefail
 mode=$1
 lv2_dir=$2
 probe=$3
 max_reply_ms=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
-command -v jackd >/dev/null && command -v jalv >/dev/null || exit 77
-[[ $mode == play ]] || { command -v jalv.gtk3 >/dev/null && command -v Xvfb >/dev/null; } || exit 77
+lv2_path=$lv2_dir${SYSTEM_LV2_DIR:+:$SYSTEM_LV2_DIR}
+peer() { # VARIABLE program: the program's path, or a skip
+  local path=${!1:-$(command -v "$2")}
+  [[ -x $path ]] || { echo "skipped: no $2" >&2; exit 77; }
+  echo "$path"
+}
+jackd=$(peer JACKD jackd) || exit 77
+jack_lsp=$(peer JACK_LSP jack_lsp) || exit 77
+jalv=$(peer JALV jalv) || exit 77
+if [[ $mode == drag ]]; then
+  jalv_gtk3=$(peer JALV_GTK3 jalv.gtk3) || exit 77
+  XVFB=$(peer XVFB Xvfb) || exit 77
+  export XVFB
+fi
 
 # One name per build tree (the build passes it): JACK keeps a handful of server slots per machine,
 # and a name of its own per run would use up one every time a server is stopped without
@@ -39,15 +53,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+"$jackd" --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
-jack_lsp >/dev/null 2>&1 || { cat "$work/jackd.log"; echo "FAIL: jackd did not start"; exit 1; }
+for _ in $(seq 50); do "$jack_lsp" >/dev/null 2>&1 && break; sleep 0.1; done
+"$jack_lsp" >/dev/null 2>&1 || { cat "$work/jackd.log"; echo "FAIL: jackd did not start"; exit 1; }
 
 if [[ $mode == drag ]]; then
   "$here/xvfb.sh" start "$work/xvfb" >/dev/null || { echo "FAIL: no Xvfb"; exit 1; }
   export DISPLAY=$(cat "$work/xvfb/display")
-  LV2_PATH="$lv2_dir:/usr/lib/lv2" jalv.gtk3 -x --jack-name corvex \
+  LV2_PATH="$lv2_path" "$jalv_gtk3" -x --jack-name corvex \
     https://ondrel.example/plugins/corvex >"$work/jalv.log" 2>&1 </dev/null &
   pids+=($!)
   "$probe" --max-reply-ms "$max_reply_ms"
@@ -60,11 +74,11 @@ fi
 # writer process to outlive the test.
 mkfifo "$work/stdin"
 exec 3<>"$work/stdin"
-LV2_PATH="$lv2_dir:/usr/lib/lv2" jalv -x -n corvex https://ondrel.example/plugins/corvex \
+LV2_PATH="$lv2_path" "$jalv" -x -n corvex https://ondrel.example/plugins/corvex \
   <&3 >"$work/jalv.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do jack_lsp 2>/dev/null | grep -q '^corvex:out_right$' && break; sleep 0.1; done
-if ! jack_lsp 2>/dev/null | grep -q '^corvex:out_right$'; then
+for _ in $(seq 100); do "$jack_lsp" 2>/dev/null | grep -q '^corvex:out_right$' && break; sleep 0.1; done
+if ! "$jack_lsp" 2>/dev/null | grep -q '^corvex:out_right$'; then
   cat "$work/jalv.log"
   echo "FAIL: jalv did not load Corvex"
   exit 1

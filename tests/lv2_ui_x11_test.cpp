@@ -12,6 +12,9 @@
 #include "platform/raster.h"
 #include "support/record_calls.h"
 #include "testkit/x11_host.h"
+#include "support/field_pixels.h"
+#include "support/knob_gesture.h"
+#include "support/process_probe.h"
 
 #include <lv2/ui/ui.h>
 
@@ -31,45 +34,11 @@
 
 namespace {
 
-void sleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
-
-int openFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-std::string format(float v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%0.6f", static_cast<double>(v));
-    return buffer;
-}
-
-// The value field of an 85 x 12 box as the window must draw that text.
-std::vector<uint32_t> fieldInMemory(const std::string& text) {
-    platform::Bitmap* bitmap = platform::createBitmap(85, 12);
-    platform::Context* dc = platform::createContext(nullptr);
-    platform::selectBitmap(dc, bitmap);
-    {
-        gui::CDrawContext context(nullptr, dc, nullptr);
-        gui::CTextEdit field(gui::CRect(0, 0, 85, 12), nullptr, 0, text.c_str());
-        field.setFont(gui::kFontSmaller);
-        field.setFontColor(gui::kBlackCColor);
-        field.setBackColor(gui::CColor{160, 160, 160, 0});
-        field.draw(&context);
-    }
-    std::vector<uint32_t> pixels;
-    int32_t stride = 0;
-    const uint32_t* p = platform::bitmapPixels(bitmap, &stride);
-    for (int32_t y = 0; y < 12; ++y)
-        for (int32_t x = 0; x < 85; ++x) pixels.push_back(p[y * stride + x] & 0xFFFFFF);
-    platform::deleteContext(dc);
-    platform::deleteBitmap(bitmap);
-    return pixels;
-}
+using testsupport::fieldInMemory;
+using testsupport::finished;
+using testsupport::openFds;
+using testsupport::sleepMs;
+using testsupport::valueText;
 
 // Where parameter 9's value field is (the window's layout table).
 constexpr int32_t kDecayFieldLeft = 198, kDecayFieldTop = 308;
@@ -93,19 +62,6 @@ void touchPort(LV2UI_Feature_Handle, uint32_t port, bool grabbed) {
 int resizeTo(LV2UI_Feature_Handle, int width, int height) {
     gLog.sizes.emplace_back(width, height);
     return 0;
-}
-
-template <typename Fn> pid_t inChildProcess(Fn fn) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        fn();
-        _exit(0);
-    }
-    return pid;
-}
-bool finished(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, WNOHANG) == pid;
 }
 
 class Lv2UiX11 : public ::testing::Test {
@@ -242,19 +198,7 @@ TEST_F(Lv2UiX11, ARealDragOnLfoAmountWritesPort6InsideATouchGrab) {
         idleUntil([&] { return readWindow(&pixels) && pixels[10 * 600 + 10] == 0x00008Cu; }));
     const platform::Rect r = testkit::x11host::screenRect(uiWindow);
     const int32_t cx = r.left + 419, cy = r.top + 175;
-    const pid_t pid = inChildProcess([&] {
-        testkit::x11host::movePointer(cx - 25, cy);
-        sleepMs(100);
-        testkit::x11host::button(1, true);
-        for (int step = 0; step <= 36; ++step) {
-            const double a = 3.141592653589793 * (1.0 - step / 36.0);
-            testkit::x11host::movePointer(cx + static_cast<int32_t>(25 * std::cos(a)),
-                                          cy - static_cast<int32_t>(25 * std::sin(a)));
-            sleepMs(16);
-        }
-        sleepMs(300);
-        testkit::x11host::button(1, false);
-    });
+    const pid_t pid = testsupport::dragKnobHalfTurn(cx, cy);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(idleUntil([&] { return finished(pid); }, 200));
     idleUntil([] { return false; }, 5);
@@ -292,7 +236,7 @@ TEST_F(Lv2UiX11, APortEventShowsAtTheNextIdleAndBadOnesAreIgnored) {
     descriptor->port_event(ui, 9, 2, 0, &other);
     descriptor->port_event(ui, 9, sizeof other, 0, nullptr);
     idleOnce();
-    EXPECT_TRUE(decayFieldShows(format(value)));
+    EXPECT_TRUE(decayFieldShows(valueText(value)));
     EXPECT_TRUE(gLog.writes.empty()) << "a value from the host is not sent back";
 }
 

@@ -2,6 +2,7 @@
 // on whole UTF-8 characters, Backspace and Delete, the byte limit never splitting a character,
 // control characters and invalid bytes filtered from typed and pasted text.
 #include "platform/editbox_model.h"
+#include "platform/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +77,7 @@ TEST(EditModel, ControlCharactersAndInvalidBytesAreFiltered) {
     m.insert(std::string("a\tb\nc\x7F") + "\xFF" + "\xE9");  // stray bytes taken as Latin-1
     EXPECT_EQ(m.text(), "abc\xC3\xBF\xC3\xA9");
     EXPECT_EQ(m.insert("\x01"), EditModel::Result::none);
-    EXPECT_EQ(platform::cleanUtf8("\xC3"), "\xC3\x83");
+    EXPECT_EQ(platform::utf8::clean("\xC3"), "\xC3\x83");
 }
 
 }  // namespace

@@ -202,6 +202,36 @@ TEST(Bitmaps, DeletingASelectedBitmapWaitsForItsContext) {
     EXPECT_EQ(createMonoBitmap(-1, 5), nullptr);
 }
 
+TEST(Bitmaps, AContextsStockBitmapStaysItsOwn) {
+    // The stock bitmap handed back by a selection belongs to its context: another context may not
+    // take it, and deleting it must not free what the context still frees when it goes.
+    Context* a = createContext(nullptr);
+    Context* b = createContext(nullptr);
+    Bitmap* bm = createBitmap(2, 2);
+    Bitmap* stock = selectBitmap(a, bm);
+    ASSERT_NE(stock, nullptr);
+    EXPECT_EQ(selectBitmap(b, stock), nullptr);
+    EXPECT_EQ(selectBitmap(b, bm), nullptr);  // still a's
+    deleteBitmap(stock);
+    EXPECT_EQ(selectBitmap(a, stock), bm);  // back in its own context, bm free again
+    EXPECT_NE(selectBitmap(b, bm), nullptr);
+    deleteContext(b);
+    deleteContext(a);  // frees its stock bitmap once; the sanitizer build checks
+    deleteBitmap(bm);
+}
+
+TEST(Bitmaps, ABitmapWhoseDeletionWaitedGoesWhenItsContextLetsGo) {
+    Context* c = createContext(nullptr);
+    Bitmap* first = createBitmap(2, 2);
+    Bitmap* second = createBitmap(2, 2);
+    Bitmap* stock = selectBitmap(c, first);
+    deleteBitmap(first);
+    EXPECT_EQ(selectBitmap(c, second), nullptr);  // first is gone, not handed back
+    EXPECT_EQ(selectBitmap(c, stock), second);
+    deleteBitmap(second);  // not selected: freed at once
+    deleteContext(c);
+}
+
 TEST(Fonts, ArialResolvesToAMetricCompatibleFaceWithSaneMetrics) {
     Context* c = createContext(nullptr);
     FontDesc d;

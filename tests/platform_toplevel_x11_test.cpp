@@ -9,6 +9,8 @@
 #include "platform/editbox.h"
 #include "platform/window.h"
 #include "testkit/x11_host.h"
+#include "support/process_probe.h"
+#include "support/toplevel_events.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -26,57 +28,17 @@ namespace x11host = testkit::x11host;
 
 namespace {
 
-struct Pressed {
-    KeyEvent event;
-    bool down = false;
-};
+using testsupport::openFds;
 
-struct Recorder : WindowEvents {
-    int paints = 0, closes = 0, focusOuts = 0, destroyed = 0;
-    std::vector<Pressed> keys;
-    std::vector<std::string> order;  // keys (by character) and notices, as they came
-    platform::Window* window = nullptr;
-    bool destroyOnClose = false;
-    void onPaint(Context* c, const Rect& r) override {
-        ++paints;
-        Brush* b = createSolidBrush(0x00C000);  // green, packed
-        fillRect(c, r, b);
-        deleteBrush(b);
-    }
-    void onButtonDown(Context*, Point, int, uint32_t) override {}
-    void onDestroyed() override { ++destroyed; }
-    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override {
-        return false;
-    }
-    bool onKey(const KeyEvent& k, bool down) override {
-        keys.push_back({k, down});
-        order.push_back(std::string(down ? "down " : "up ") + std::to_string(k.character));
-        return true;
-    }
-    void onCloseRequest() override {
-        ++closes;
-        order.push_back("close");
-        if (destroyOnClose) destroyWindow(window);
-    }
-    void onFocusOut() override {
-        ++focusOuts;
-        order.push_back("focus-out");
+using testsupport::BoxEvents;
+
+// Paints what it is asked to in green, so that the window's pixels show the paint arrived.
+struct Recorder : testsupport::TopLevelRecorder {
+    Recorder() {
+        fill = true;
+        fillColor = 0x00C000;  // green, packed
     }
 };
-
-struct BoxEvents : EditBoxEvents {
-    std::vector<EditBoxEvent> seen;
-    void onEditBoxEvent(EditBox*, EditBoxEvent e) override { seen.push_back(e); }
-};
-
-int openFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 platform::Window* openTopLevel(Recorder* events,
                                const char* title = "Corvex \xE2\x80\x94 Synth\xC3\xA9") {

@@ -7,6 +7,7 @@
 
 #include "platform/window.h"
 #include "testkit/x11_host.h"
+#include "support/process_probe.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@ using namespace platform;
 namespace x11host = testkit::x11host;
 
 namespace {
+
+using testsupport::openFds;
 
 struct Recorder : WindowEvents {
     int paints = 0;
@@ -41,15 +44,6 @@ struct Recorder : WindowEvents {
         return false;
     }
 };
-
-int openFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 uint32_t pixelAt(NativeWindow w, int x, int y) {
     std::vector<uint32_t> px;

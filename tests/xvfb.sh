@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts (start DIR) or stops (stop DIR) a private Xvfb for the x11 tests. start picks a free
 # display, waits until the server answers and writes the display name to DIR/display; a watchdog
-# stops the server when the test run that started it goes away, even if stop never runs.
+# stops the server when the test run that started it goes away, even if stop never runs. XVFB
+# names the server program (as configure found it); Xvfb from PATH without it.
 set -u
 cmd=$1 dir=$2
 mkdir -p "$dir"
@@ -13,7 +14,7 @@ start)
   runner=$PPID
   for n in $(seq 91 199); do
     [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
+    "${XVFB:-Xvfb}" ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
     pid=$!
     for _ in $(seq 1 100); do
       if ! kill -0 "$pid" 2>/dev/null; then break; fi

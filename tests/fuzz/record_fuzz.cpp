@@ -5,6 +5,7 @@
 // given or past a text's buffer, every text terminated.
 #include "fuzz_input.h"
 #include "host/aeffect.h"
+#include "hostkit/output_guard.h"
 #include "plugin/plugin_factory.h"
 
 #include <array>
@@ -15,13 +16,15 @@
 
 namespace {
 
+using hostkit::guardValue;
+using hostkit::isGuard;
+
 constexpr int32_t kMaxFrames = 8192;
 constexpr int32_t kGuardFrames = 64;
 constexpr int64_t kFrameBudget = 1 << 15;  // per input, to keep executions fast
 constexpr int kMaxOps = 256;
 constexpr int kMaxEvents = 48;
 constexpr uint8_t kSentinel = 0xA5;
-constexpr uint32_t kGuardBits = 0x7FC0DEADu;  // a NaN no arithmetic produces
 
 intptr_t gHostVersion = 2400;
 float gRate = 44100.0f;
@@ -67,18 +70,6 @@ struct Buffers {
         }
     }
 };
-
-float guardValue() {
-    float f;
-    std::memcpy(&f, &kGuardBits, sizeof f);
-    return f;
-}
-
-bool isGuard(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits == kGuardBits;
-}
 
 void processBlock(AEffect* e, FuzzInput& in, Buffers& b, int64_t& budget) {
     const bool replacing = in.boolean() || !e->process;

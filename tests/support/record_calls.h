@@ -4,7 +4,10 @@
 
 #include "host/aeffect.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 inline intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t value = 0,
                          void* ptr = nullptr, float opt = 0.0f) {
@@ -12,3 +15,14 @@ inline intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t
 }
 // A text request into a 256-byte buffer filled with 0x7F first, so a missing terminator shows.
 std::string dispatchText(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t value = 0);
+
+// A MIDI message at an absolute frame of a score.
+struct ScoreMessage {
+    int64_t at;
+    uint8_t status, data1, data2;
+};
+// Plays a score through an opened, started record as a host does: `total` frames through
+// processReplacing in blocks of blockAt(n) frames (n counts the blocks), each block's messages sent
+// first as one event list at their offsets in it. The left output.
+std::vector<float> playScore(AEffect* e, const std::vector<ScoreMessage>& score, int total,
+                             const std::function<int(int)>& blockAt);

@@ -6,6 +6,7 @@
 // object or class behind.
 #include "platform/editbox.h"
 #include "platform/window.h"
+#include "tests/support/toplevel_events.h"
 #include "testkit/win32_host.h"
 
 #include <gtest/gtest.h>
@@ -21,44 +22,8 @@ namespace host = testkit::win32host;
 
 namespace {
 
-struct Pressed {
-    KeyEvent event;
-    bool down = false;
-};
-
-struct Recorder : WindowEvents {
-    std::vector<Pressed> keys;
-    std::vector<std::string> order;  // keys (by character) and notices, as they came
-    int closes = 0, focusOuts = 0;
-    Window* window = nullptr;
-    bool take = true;
-    bool destroyOnClose = false;
-    void onPaint(Context*, const Rect&) override {}
-    void onButtonDown(Context*, Point, int, uint32_t) override {}
-    void onDestroyed() override {}
-    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override {
-        return false;
-    }
-    bool onKey(const KeyEvent& k, bool down) override {
-        keys.push_back({k, down});
-        order.push_back(std::string(down ? "down " : "up ") + std::to_string(k.character));
-        return take;
-    }
-    void onCloseRequest() override {
-        ++closes;
-        order.push_back("close");
-        if (destroyOnClose) destroyWindow(window);
-    }
-    void onFocusOut() override {
-        ++focusOuts;
-        order.push_back("focus-out");
-    }
-};
-
-struct BoxEvents : EditBoxEvents {
-    std::vector<EditBoxEvent> seen;
-    void onEditBoxEvent(EditBox*, EditBoxEvent e) override { seen.push_back(e); }
-};
+using testsupport::BoxEvents;
+using Recorder = testsupport::TopLevelRecorder;
 
 // A key as a keyboard gives it: its virtual key and its scan code.
 bool sendKey(WORD vk, WORD scan, bool down, bool extended = false) {

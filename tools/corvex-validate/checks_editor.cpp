@@ -5,7 +5,7 @@
 // through the host stand-in.
 #include "census.h"
 #include "platform/window.h"
-#include "testkit/x11_host.h"
+#include "hostkit/x11_host_window.h"
 #include "validate.h"
 
 #include <algorithm>
@@ -17,7 +17,7 @@ namespace validate {
 
 namespace {
 
-namespace x11 = testkit::x11host;
+namespace x11 = hostkit::x11;
 using hostkit::Plugin;
 
 bool hasEditor(Context& ctx, Instance& i) {
@@ -96,11 +96,36 @@ struct HostWindow {
 void hostSizeFor(Plugin& p, int32_t* w, int32_t* h) {
     if (!rectSize(p, w, h) || !sane(*w, *h)) *w = 640, *h = 480;
 }
-HostWindow hostWindowFor(Plugin& p) {
-    int32_t w = 0, h = 0;
-    hostSizeFor(p, &w, &h);
-    return HostWindow(w, h);
-}
+
+// What most editor checks start from: the host's X error handler watched for the check's life, one
+// instance and, when it has an editor, a host window of the size the editor asks for. False (the
+// check skipped) when there is no editor. Members go in the reverse order: the window, then the
+// instance, then the error handler's verdict.
+class EditorSetup {
+public:
+    explicit EditorSetup(Context& ctx) : watch(ctx), instance(std::in_place, ctx) {
+        if (!hasEditor(ctx, *instance)) return;
+        int32_t w = 0, h = 0;
+        hostSizeFor(plugin(), &w, &h);
+        host.emplace(w, h);
+    }
+    explicit operator bool() const { return host.has_value(); }
+    Plugin& plugin() { return instance->plugin(); }
+    x11::HostWindow* window() { return host->window; }
+    void* parent() const { return host->parent(); }
+    // The editor opened in the host's window and idled for `rounds`.
+    void open(int rounds) {
+        plugin().dispatch(effEditOpen, 0, 0, host->parent());
+        settle(plugin(), host->window, rounds);
+    }
+    // Closes the instance (its editor left as it is) while the host's window stays.
+    void closeInstance() { instance.reset(); }
+
+private:
+    ErrorWatch watch;
+    std::optional<Instance> instance;
+    std::optional<HostWindow> host;
+};
 
 // ---- What a run of cycles leaves behind --------------------------------------------------------
 
@@ -113,6 +138,16 @@ constexpr int kLeakCycles = 20;
 class LeakWatch {
 public:
     explicit LeakWatch(Context& context) : ctx(context) {}
+
+    // kLeakCycles rounds of `round` (which opens and closes the editor its own way), the host's
+    // window pumped after each; what is held after the first is the baseline.
+    template <class Round> void cycle(x11::HostWindow* host, Round round) {
+        for (int n = 0; n < kLeakCycles; ++n) {
+            round();
+            x11::pump(host);
+            if (n == 0) afterFirst(host);
+        }
+    }
 
     void afterFirst(x11::HostWindow* host) {
         pause(host, 10);
@@ -192,55 +227,45 @@ void editorRect(Context& ctx) {
 }
 
 void editorOpenClose(Context& ctx) {
-    ErrorWatch watch(ctx);
-    Instance i(ctx);
-    if (!hasEditor(ctx, i)) return;
-    Plugin& p = i.plugin();
-    HostWindow host = hostWindowFor(p);
-    p.dispatch(effEditOpen, 0, 0, host.parent());
-    settle(p, host.window, 5);
+    EditorSetup setup(ctx);
+    if (!setup) return;
+    Plugin& p = setup.plugin();
+    x11::HostWindow* const window = setup.window();
+    setup.open(5);
     int32_t ow = 0, oh = 0;
     if (!rectSize(p, &ow, &oh)) ctx.fault(5, "no rectangle while the editor is open");
     else if (!sane(ow, oh)) ctx.fault(5, format("a rectangle of %d x %d while open", ow, oh));
-    const int32_t children = x11::childCount(x11::handle(host.window));
+    const int32_t children = x11::childCount(x11::handle(window));
     if (children <= 0) ctx.fault(5, "no window of the editor inside the host's window");
-    settle(p, host.window, 25);
+    settle(p, window, 25);
     p.dispatch(effEditClose);
-    if (const int32_t left = leftBehind(host.window); left > 0)
+    if (const int32_t left = leftBehind(window); left > 0)
         ctx.fault(5, format("%d windows left in the host's window after closing", left));
     ctx.note(format("opened %d x %d in the host's window, idled, closed", ow, oh));
 }
 
 void editorReopen(Context& ctx) {
-    ErrorWatch watch(ctx);
-    Instance i(ctx);
-    if (!hasEditor(ctx, i)) return;
-    Plugin& p = i.plugin();
-    HostWindow host = hostWindowFor(p);
+    EditorSetup setup(ctx);
+    if (!setup) return;
+    x11::HostWindow* const window = setup.window();
     LeakWatch leaks(ctx);
-    for (int n = 0; n < kLeakCycles; ++n) {
-        p.dispatch(effEditOpen, 0, 0, host.parent());
-        settle(p, host.window, 3);
-        p.dispatch(effEditClose);
-        x11::pump(host.window);
-        if (n == 0) leaks.afterFirst(host.window);
-    }
-    if (const int32_t left = leftBehind(host.window); left > 0)
+    leaks.cycle(window, [&] {
+        setup.open(3);
+        setup.plugin().dispatch(effEditClose);
+    });
+    if (const int32_t left = leftBehind(window); left > 0)
         ctx.fault(
             5, format("%d windows left in the host's window after %d openings", left, kLeakCycles));
-    leaks.judge(host.window, format("%d openings and closings", kLeakCycles));
+    leaks.judge(window, format("%d openings and closings", kLeakCycles));
 }
 
 void editorParentDestroyed(Context& ctx) {
-    ErrorWatch watch(ctx);
-    Instance i(ctx);
-    if (!hasEditor(ctx, i)) return;
-    Plugin& p = i.plugin();
-    HostWindow host = hostWindowFor(p);
-    p.dispatch(effEditOpen, 0, 0, host.parent());
-    settle(p, host.window, 5);
+    EditorSetup setup(ctx);
+    if (!setup) return;
+    Plugin& p = setup.plugin();
+    setup.open(5);
     // The host tears its window down before telling the editor.
-    x11::destroyWindowOnly(host.window);
+    x11::destroyWindowOnly(setup.window());
     settle(p, nullptr, 5);
     p.dispatch(effEditClose);
     platform::sleepMs(50);
@@ -279,29 +304,27 @@ void editorOpenTwice(Context& ctx) {
     ErrorWatch watch(ctx);
     // Some hosts send a second effEditOpen to an editor that is open (reattaching it, or by
     // mistake). Refusing it or opening afresh are both fine; losing track of the first is not.
-    std::optional<Instance> i(std::in_place, ctx);
-    if (!hasEditor(ctx, *i)) return;
-    Plugin& p = i->plugin();
-    HostWindow host = hostWindowFor(p);
+    EditorSetup setup(ctx);
+    if (!setup) return;
+    Plugin& p = setup.plugin();
+    x11::HostWindow* const window = setup.window();
     LeakWatch leaks(ctx);
     int refused = 0;
-    for (int n = 0; n < kLeakCycles; ++n) {
-        p.dispatch(effEditOpen, 0, 0, host.parent());
-        settle(p, host.window, 3);
-        refused += p.dispatch(effEditOpen, 0, 0, host.parent()) == 0;
-        settle(p, host.window, 3);
+    leaks.cycle(window, [&] {
+        setup.open(3);
+        const intptr_t second = p.dispatch(effEditOpen, 0, 0, setup.parent());
+        refused += second == 0;
+        settle(p, window, 3);
         p.dispatch(effEditClose);
-        x11::pump(host.window);
-        if (n == 0) leaks.afterFirst(host.window);
-    }
+    });
     const std::string what = format("%d double openings", kLeakCycles);
-    if (const int32_t left = leftBehind(host.window); left > 0)
+    if (const int32_t left = leftBehind(window); left > 0)
         ctx.fault(5, format("%d windows left in the host's window after %s, each closed once", left,
                             what.c_str()));
-    if (!leaks.judge(host.window, what)) return;
-    i.reset();
-    x11::pump(host.window);
-    leaks.judge(host.window, what + " and the instance closed");
+    if (!leaks.judge(window, what)) return;
+    setup.closeInstance();
+    x11::pump(window);
+    leaks.judge(window, what + " and the instance closed");
     ctx.note(format("%d of %d second openings answered 0", refused, kLeakCycles));
 }
 
@@ -353,10 +376,9 @@ bool compareProgram(Context& ctx, Plugin& p, const ProgramView& was, const Progr
 }
 
 void editorOpenKeepsProgram(Context& ctx) {
-    ErrorWatch watch(ctx);
-    Instance i(ctx);
-    if (!hasEditor(ctx, i)) return;
-    Plugin& p = i.plugin();
+    EditorSetup setup(ctx);
+    if (!setup) return;
+    Plugin& p = setup.plugin();
     // What a user has done before opening the window: renamed the program, turned a few knobs to
     // values no factory program has. The editor must show them, not put its own in their place.
     char name[] = "My Patch";
@@ -367,12 +389,10 @@ void editorOpenKeepsProgram(Context& ctx) {
     for (int32_t k = 0; k < turned; ++k)
         p.setParameter(static_cast<int32_t>(int64_t{k} * count / turned), kOdd[k]);
     const ProgramView before = viewProgram(p);
-    HostWindow host = hostWindowFor(p);
-    p.dispatch(effEditOpen, 0, 0, host.parent());
-    settle(p, host.window, 10);
+    setup.open(10);
     const ProgramView open = viewProgram(p);
     p.dispatch(effEditClose);
-    x11::pump(host.window);
+    x11::pump(setup.window());
     platform::sleepMs(50);
     const ProgramView after = viewProgram(p);
     if (!compareProgram(ctx, p, before, open, "opening the editor")) return;

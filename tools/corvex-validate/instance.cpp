@@ -1,6 +1,8 @@
 // The check context's reporting and one hosted instance with guarded buffers.
 #include "validate.h"
 
+#include "hostkit/output_guard.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,22 +16,11 @@ namespace validate {
 
 namespace {
 
-// A NaN no arithmetic produces: what the host leaves in a buffer to see what was written.
-constexpr uint32_t kGuardBits = 0x7FC0DEADu;
+using hostkit::guardValue;
+using hostkit::isGuard;
+
 constexpr int32_t kGuardFrames = 256;
 constexpr int kMaxQueued = 512;
-
-float guardValue() {
-    float f;
-    std::memcpy(&f, &kGuardBits, sizeof f);
-    return f;
-}
-
-bool isGuard(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits == kGuardBits;
-}
 
 }  // namespace
 

@@ -49,8 +49,4 @@ private:
     int32_t maxBytes = 255;
 };
 
-// utf8 with control characters and invalid sequences removed (a Latin-1 byte becomes its
-// character).
-std::string cleanUtf8(const std::string& input);
-
 }  // namespace platform
