@@ -1,0 +1,102 @@
+// corvex-kernels-bench: the engine's render cost per output frame for each kernel this CPU runs,
+// held note, program 3 ("Birds"), 44.1 kHz, in blocks of 1, 64 and 4096 frames; and two
+// instances rendering on two threads at once against one alone.
+#include "core/kernel.h"
+#include "core/synth.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr float kRate = 44100.0f;
+constexpr int kFramesPerIteration = 16384;
+constexpr int kProgram = 3;
+
+std::vector<const Kernel*> runnableKernels() {
+    std::vector<const Kernel*> kernels;
+    for (const Kernel* const* k = builtKernels(); *k; ++k)
+        if (kernelRuns(**k)) kernels.push_back(*k);
+    return kernels;
+}
+
+// A synth holding a note that never ends, so every block sounds, with its own output buffers.
+struct Voice {
+    explicit Voice(const Kernel& kernel, int block) : left(block), right(block) {
+        synth.setKernel(kernel);
+        synth.setSampleRate(kRate);
+        synth.reset();
+        synth.setProgram(kProgram);
+        synth.setParameter(kSustain, 1.0f);
+        synth.midi(0x90, 60, 100, 0);
+    }
+    void render(int frames) {
+        const int block = static_cast<int>(left.size());
+        for (int done = 0; done < frames; done += block)
+            synth.render(left.data(), right.data(), block);
+    }
+    CorvexSynth synth;
+    std::vector<float> left, right;
+};
+
+void perFrame(benchmark::State& state, double frames) {
+    state.counters["ns/frame"] = benchmark::Counter(
+        frames * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Args: kernel (index among those this CPU runs), block size.
+void BM_Kernel(benchmark::State& state) {
+    const Kernel& kernel = *runnableKernels().at(static_cast<std::size_t>(state.range(0)));
+    const auto block = static_cast<int>(state.range(1));
+    auto voice = std::make_unique<Voice>(kernel, block);
+    for (auto _ : state) {
+        voice->render(kFramesPerIteration);
+        benchmark::DoNotOptimize(voice->left.data());
+        benchmark::ClobberMemory();
+    }
+    perFrame(state, kFramesPerIteration);
+    state.SetLabel(kernel.name);
+}
+
+// One or two instances, each on its own thread, each rendering the same length, timed by the
+// clock on the wall: ns/frame is per frame of all instances together, so two instances scaling
+// perfectly halve the one-instance figure. Args: kernel, instances.
+void BM_KernelThreads(benchmark::State& state) {
+    const Kernel& kernel = *runnableKernels().at(static_cast<std::size_t>(state.range(0)));
+    const bool two = state.range(1) == 2;
+    constexpr int kBlock = 64;
+    constexpr int kFrames = kFramesPerIteration * 32;
+    // Separate allocations, each aligned to whole cache lines: no line is shared between them.
+    auto first = std::make_unique<Voice>(kernel, kBlock);
+    auto second = std::make_unique<Voice>(kernel, kBlock);
+    for (auto _ : state) {
+        std::thread other;
+        if (two) other = std::thread([&] { second->render(kFrames); });
+        first->render(kFrames);
+        if (two) other.join();
+        benchmark::ClobberMemory();
+    }
+    perFrame(state, (two ? 2.0 : 1.0) * kFrames);
+    state.SetLabel(std::string(kernel.name) + (two ? " two instances" : " one instance"));
+}
+
+void kernelsAndBlocks(benchmark::internal::Benchmark* b) {
+    for (std::size_t k = 0; k < runnableKernels().size(); ++k)
+        for (int block : {1, 64, 4096}) b->Args({static_cast<int64_t>(k), block});
+}
+
+void kernelsOnly(benchmark::internal::Benchmark* b) {
+    for (std::size_t k = 0; k < runnableKernels().size(); ++k)
+        for (int instances : {1, 2}) b->Args({static_cast<int64_t>(k), instances});
+}
+
+BENCHMARK(BM_Kernel)->Apply(kernelsAndBlocks)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KernelThreads)->Apply(kernelsOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
