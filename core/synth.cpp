@@ -63,7 +63,8 @@ bool CurrentValues::store(int32_t index, float value) {
 
 ParamValues CurrentValues::snapshot() const {
     ParamValues values;
-    for (int32_t index = 0; index < kNumParams; ++index) *values.field(index) = load(index);
+    for (int32_t i = 0; i < kNumParams; ++i)
+        values.*kFieldsInDeclaredOrder[i] = slots[i].load(std::memory_order_relaxed);
     return values;
 }
 

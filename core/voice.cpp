@@ -43,8 +43,7 @@ bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMa
 // cannot pair a new threshold with an old reciprocal.
 ParamValues safeValues(const ParamValues& stored) {
     ParamValues p;
-    for (int32_t index = 0; index < kNumParams; ++index)
-        *p.field(index) = safe(*stored.field(index));
+    for (float ParamValues::*field : kFieldsInDeclaredOrder) p.*field = safe(stored.*field);
     return p;
 }
 
