@@ -20,39 +20,50 @@ namespace {
 constexpr int32_t kChunk = 32;
 constexpr int kGroup = 4;  // samples per register of doubles
 
-// One sample of every partial, into row[0..kLanes).
+// One sample of every partial, into row[0..kLanes). The arrays come in as locals: read through
+// the voice, every store to a phase would make the compiler fetch the pointers again.
 inline void renderPartials(const ChunkVoice& v, const __m256d* amplitude, double* row) {
+    float* const oscPhase = v.oscPhase;
+    float* const lfoPhase = v.lfoPhase;
+    const float* const oscStep = v.oscStep;
+    const float* const lfoStep = v.lfoStep;
     const __m256 cycle = _mm256_set1_ps(1024.0f);
     __m256 osc[4], lfo[4];
     int wrapsAgain = 0, cycleEnds = 0;
     for (int h = 0; h < 4; ++h) {
         // Subtracting 0 leaves a positive phase unchanged, so one wrap needs no branch.
-        __m256 p =
-            _mm256_add_ps(_mm256_load_ps(v.oscPhase + 8 * h), _mm256_load_ps(v.oscStep + 8 * h));
+        __m256 p = _mm256_add_ps(_mm256_load_ps(oscPhase + 8 * h), _mm256_load_ps(oscStep + 8 * h));
         p = _mm256_sub_ps(p, _mm256_and_ps(_mm256_cmp_ps(p, cycle, _CMP_GT_OQ), cycle));
         wrapsAgain |= _mm256_movemask_ps(_mm256_cmp_ps(p, cycle, _CMP_GT_OQ));
-        _mm256_store_ps(v.oscPhase + 8 * h, p);
+        _mm256_store_ps(oscPhase + 8 * h, p);
         osc[h] = p;
         const __m256 q =
-            _mm256_add_ps(_mm256_load_ps(v.lfoPhase + 8 * h), _mm256_load_ps(v.lfoStep + 8 * h));
+            _mm256_add_ps(_mm256_load_ps(lfoPhase + 8 * h), _mm256_load_ps(lfoStep + 8 * h));
         cycleEnds |= _mm256_movemask_ps(_mm256_cmp_ps(q, cycle, _CMP_GT_OQ));
-        _mm256_store_ps(v.lfoPhase + 8 * h, q);
+        _mm256_store_ps(lfoPhase + 8 * h, q);
         lfo[h] = q;
     }
     if (wrapsAgain) {
-        kernelsupport::wrapOscPhases(v.oscPhase);
-        for (int h = 0; h < 4; ++h) osc[h] = _mm256_load_ps(v.oscPhase + 8 * h);
+        kernelsupport::wrapOscPhases(oscPhase);
+        for (int h = 0; h < 4; ++h) osc[h] = _mm256_load_ps(oscPhase + 8 * h);
     }
     if (cycleEnds) {
         kernelsupport::endLfoCycles(v);
-        for (int h = 0; h < 4; ++h) lfo[h] = _mm256_load_ps(v.lfoPhase + 8 * h);
+        for (int h = 0; h < 4; ++h) lfo[h] = _mm256_load_ps(lfoPhase + 8 * h);
     }
 
+    // The table reads are most of a sample's loads: the two padding lanes are left out.
+    const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    const __m256 used[4] = {all, all, all,
+                            _mm256_castsi256_ps(_mm256_set_epi32(0, 0, -1, -1, -1, -1, -1, -1))};
+    static_assert(kNumPartials == 30 && kLanes == 32);
     const __m256d floorGain = _mm256_set1_pd(v.floorGain);
     const __m256d open = _mm256_set1_pd(1.0);
     for (int h = 0; h < 4; ++h) {
-        const __m256 w = _mm256_i32gather_ps(v.shapedTable, _mm256_cvttps_epi32(osc[h]), 4);
-        const __m256 g = _mm256_i32gather_ps(v.lfoTable, _mm256_cvttps_epi32(lfo[h]), 4);
+        const __m256 w = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), v.shapedTable,
+                                                  _mm256_cvttps_epi32(osc[h]), used[h], 4);
+        const __m256 g = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), v.lfoTable,
+                                                  _mm256_cvttps_epi32(lfo[h]), used[h], 4);
         for (int e = 0; e < 2; ++e) {
             const int block = 2 * h + e;
             const __m256d we =

@@ -24,38 +24,48 @@ namespace {
 constexpr int32_t kChunk = 64;
 constexpr int kGroup = 8;  // samples per register of doubles
 
-// One sample of every partial, into row[0..kLanes).
+// One sample of every partial, into row[0..kLanes). The arrays come in as locals: read through
+// the voice, every store to a phase would make the compiler fetch the pointers again.
 inline void renderPartials(const ChunkVoice& v, const __m512d* amplitude, double* row) {
+    float* const oscPhase = v.oscPhase;
+    float* const lfoPhase = v.lfoPhase;
+    const float* const oscStep = v.oscStep;
+    const float* const lfoStep = v.lfoStep;
     const __m512 cycle = _mm512_set1_ps(1024.0f);
     __m512 osc[2], lfo[2];
     __mmask16 wrapsAgain = 0, cycleEnds = 0;
     for (int h = 0; h < 2; ++h) {
         __m512 p =
-            _mm512_add_ps(_mm512_load_ps(v.oscPhase + 16 * h), _mm512_load_ps(v.oscStep + 16 * h));
+            _mm512_add_ps(_mm512_load_ps(oscPhase + 16 * h), _mm512_load_ps(oscStep + 16 * h));
         p = _mm512_mask_sub_ps(p, _mm512_cmp_ps_mask(p, cycle, _CMP_GT_OQ), p, cycle);
         wrapsAgain |= _mm512_cmp_ps_mask(p, cycle, _CMP_GT_OQ);
-        _mm512_store_ps(v.oscPhase + 16 * h, p);
+        _mm512_store_ps(oscPhase + 16 * h, p);
         osc[h] = p;
         const __m512 q =
-            _mm512_add_ps(_mm512_load_ps(v.lfoPhase + 16 * h), _mm512_load_ps(v.lfoStep + 16 * h));
+            _mm512_add_ps(_mm512_load_ps(lfoPhase + 16 * h), _mm512_load_ps(lfoStep + 16 * h));
         cycleEnds |= _mm512_cmp_ps_mask(q, cycle, _CMP_GT_OQ);
-        _mm512_store_ps(v.lfoPhase + 16 * h, q);
+        _mm512_store_ps(lfoPhase + 16 * h, q);
         lfo[h] = q;
     }
     if (wrapsAgain) {
-        kernelsupport::wrapOscPhases(v.oscPhase);
-        for (int h = 0; h < 2; ++h) osc[h] = _mm512_load_ps(v.oscPhase + 16 * h);
+        kernelsupport::wrapOscPhases(oscPhase);
+        for (int h = 0; h < 2; ++h) osc[h] = _mm512_load_ps(oscPhase + 16 * h);
     }
     if (cycleEnds) {
         kernelsupport::endLfoCycles(v);
-        for (int h = 0; h < 2; ++h) lfo[h] = _mm512_load_ps(v.lfoPhase + 16 * h);
+        for (int h = 0; h < 2; ++h) lfo[h] = _mm512_load_ps(lfoPhase + 16 * h);
     }
 
+    // The table reads are most of a sample's loads: the two padding lanes are left out.
+    static_assert(kNumPartials > 16 && kLanes == 32);
+    const __mmask16 used[2] = {0xFFFF, static_cast<__mmask16>((1u << (kNumPartials - 16)) - 1)};
     const __m512d floorGain = _mm512_set1_pd(v.floorGain);
     const __m512 open = _mm512_set1_ps(1.0f);
     for (int h = 0; h < 2; ++h) {
-        const __m512 w = _mm512_i32gather_ps(_mm512_cvttps_epi32(osc[h]), v.shapedTable, 4);
-        const __m512 g = _mm512_i32gather_ps(_mm512_cvttps_epi32(lfo[h]), v.lfoTable, 4);
+        const __m512 w = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), used[h],
+                                                  _mm512_cvttps_epi32(osc[h]), v.shapedTable, 4);
+        const __m512 g = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), used[h],
+                                                  _mm512_cvttps_epi32(lfo[h]), v.lfoTable, 4);
         const __mmask16 isOpen =
             _mm512_cmp_ps_mask(_mm512_load_ps(v.partialGate + 16 * h), open, _CMP_EQ_OQ);
         for (int e = 0; e < 2; ++e) {
