@@ -104,12 +104,27 @@ template <int Groups> void sumPartials(const double (*byPartial)[kChunk], float*
     for (int g = 0; g < Groups; ++g) _mm_store_ps(sum + kGroup * g, _mm256_cvtpd_ps(acc[g]));
 }
 
+// A block of one frame: the one chain, without the empty ones beside it.
+void renderOne(const ChunkVoice& v, const __m256d* amplitude, uint8_t mode, float* sum) {
+    if (mode == kSilentSample) {
+        *sum = 0.0f;
+        return;
+    }
+    if (mode == kRestartSample) kernelsupport::restartLfos(v);
+    alignas(32) double row[kLanes];
+    renderPartials(v, amplitude, row);
+    double acc = 0.0;
+    for (int i = 0; i < kNumPartials; ++i) acc = static_cast<float>(acc + row[i]);
+    *sum = static_cast<float>(acc);
+}
+
 void render(const ChunkVoice& v, const uint8_t* modes, int32_t count, float* sums) {
     alignas(32) double bySample[kGroup][kLanes];
     alignas(32) double byPartial[kLanes][kChunk];
     __m256d amplitude[kLanes / 4];
     for (int b = 0; b < kLanes / 4; ++b)
         amplitude[b] = _mm256_cvtps_pd(_mm_load_ps(v.amplitude + 4 * b));
+    if (count == 1) return renderOne(v, amplitude, modes[0], sums);
 
     // Four samples at a time: their products, then turned around into byPartial.
     const int groups = (count + kGroup - 1) / kGroup;

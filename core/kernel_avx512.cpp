@@ -120,12 +120,27 @@ template <int Groups> void sumPartials(const double (*byPartial)[kChunk], float*
     for (int g = 0; g < Groups; ++g) _mm256_store_ps(sum + kGroup * g, _mm512_cvtpd_ps(acc[g]));
 }
 
+// A block of one frame: the one chain, without the empty ones beside it.
+void renderOne(const ChunkVoice& v, const __m512d* amplitude, uint8_t mode, float* sum) {
+    if (mode == kSilentSample) {
+        *sum = 0.0f;
+        return;
+    }
+    if (mode == kRestartSample) kernelsupport::restartLfos(v);
+    alignas(64) double row[kLanes];
+    renderPartials(v, amplitude, row);
+    double acc = 0.0;
+    for (int i = 0; i < kNumPartials; ++i) acc = static_cast<float>(acc + row[i]);
+    *sum = static_cast<float>(acc);
+}
+
 void render(const ChunkVoice& v, const uint8_t* modes, int32_t count, float* sums) {
     alignas(64) double bySample[kGroup][kLanes];
     alignas(64) double byPartial[kLanes][kChunk];
     __m512d amplitude[kLanes / 8];
     for (int b = 0; b < kLanes / 8; ++b)
         amplitude[b] = _mm512_cvtps_pd(_mm256_load_ps(v.amplitude + 8 * b));
+    if (count == 1) return renderOne(v, amplitude, modes[0], sums);
 
     // Eight samples at a time: their products, then turned around into byPartial.
     const int groups = (count + kGroup - 1) / kGroup;

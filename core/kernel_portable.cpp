@@ -51,7 +51,7 @@ template <int32_t Width> void sumPartials(const double (*product)[kChunk], float
 
 void render(const ChunkVoice& v, const uint8_t* modes, int32_t count, float* sums) {
     // Short blocks only pay for the samples they have.
-    const int32_t width = count <= 4 ? 4 : kChunk;
+    const int32_t width = count == 1 ? 1 : (count <= 4 ? 4 : kChunk);
     double product[kLanes][kChunk];
     for (int32_t k = 0; k < width; ++k) {
         if (k >= count || modes[k] == kSilentSample) {
@@ -62,7 +62,8 @@ void render(const ChunkVoice& v, const uint8_t* modes, int32_t count, float* sum
         renderPartials(v, product, k);
     }
     float sum[kChunk];
-    if (width == 4) sumPartials<4>(product, sum);
+    if (width == 1) sumPartials<1>(product, sum);
+    else if (width == 4) sumPartials<4>(product, sum);
     else sumPartials<kChunk>(product, sum);
     for (int32_t k = 0; k < count; ++k) sums[k] = sum[k];
 }

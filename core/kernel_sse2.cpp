@@ -58,7 +58,22 @@ void renderPartials(const ChunkVoice& v, double* product) {
     }
 }
 
+// A block of one frame: the one chain, without seven empty ones beside it.
+void renderOne(const ChunkVoice& v, uint8_t mode, float* sum) {
+    if (mode == kSilentSample) {
+        *sum = 0.0f;
+        return;
+    }
+    if (mode == kRestartSample) kernelsupport::restartLfos(v);
+    alignas(16) double product[kLanes];
+    renderPartials(v, product);
+    double acc = 0.0;
+    for (int i = 0; i < kNumPartials; ++i) acc = static_cast<float>(acc + product[i]);
+    *sum = static_cast<float>(acc);
+}
+
 void render(const ChunkVoice& v, const uint8_t* modes, int32_t count, float* sums) {
+    if (count == 1) return renderOne(v, modes[0], sums);
     alignas(16) double product[kChunk][kLanes];
     for (int32_t k = 0; k < kChunk; ++k) {
         if (k >= count || modes[k] == kSilentSample) {

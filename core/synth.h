@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 constexpr int kNumPartials = 30;
 // Per-partial arrays are padded to whole vector lanes of the widest kernel and aligned to them;
@@ -269,6 +270,24 @@ private:
         bool operator==(const BankKey&) const = default;
     } bankKey;
     BlockValues bank{};
+    // What the last block's values were made from, compared bit for bit (a NaN is the same
+    // NaN); the values themselves are kept in block.
+    struct BlockKey {
+        bool valid = false;
+        ParamValues stored;
+        float sampleRate = 0.0f, bend = 0.0f;
+        int32_t note = 0;
+        BlockKey() = default;
+        BlockKey(bool v, const ParamValues& p, float rate, int32_t n, float b)
+            : valid(v), stored(p), sampleRate(rate), bend(b), note(n) {}
+        bool operator==(const BlockKey& other) const {
+            return valid && other.valid && note == other.note &&
+                   std::memcmp(&stored, &other.stored, sizeof stored) == 0 &&
+                   std::memcmp(&sampleRate, &other.sampleRate, sizeof sampleRate) == 0 &&
+                   std::memcmp(&bend, &other.bend, sizeof bend) == 0;
+        }
+    } blockKey;
+    BlockValues block{};
     struct OffsetsKey {
         bool valid = false;
         float lfoPh = 0.0f;

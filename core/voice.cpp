@@ -243,6 +243,7 @@ CorvexSynth::BlockValues CorvexSynth::blockValues(const ParamValues& p) {
 }
 
 void CorvexSynth::invalidateDerived() {
+    blockKey.valid = false;
     shapedKey.valid = false;
     lfoKey.valid = false;
     bankKey.valid = false;
@@ -373,17 +374,27 @@ void CorvexSynth::render(float* out1, float* out2, int32_t sampleFrames) {
     }
 
     // 2. One snapshot of the parameters for the whole block, then the per-block values, the
-    // envelope thresholds and the partial bank from it.
-    const ParamValues p = safeValues(params.snapshot());
-    const BlockValues b = blockValues(p);
-    updatePhaseOffsets(p);
+    // envelope thresholds and the partial bank from it. With caching on, a block whose snapshot,
+    // note, bend and rate are those of the block before takes that block's values as they are:
+    // every derivation below would find its own cache valid and change nothing. At one-frame
+    // blocks this check is most of what a block costs besides its sample.
+    const ParamValues stored = params.snapshot();
+    const BlockKey key{derivedCaching, stored, sampleRate, currentNote, pitchBend};
+    if (!derivedCaching || !(blockKey == key)) {
+        const ParamValues p = safeValues(stored);
+        block = blockValues(p);
+        updatePhaseOffsets(p);
 
-    // 3. Remember the phase setting, so random offsets are drawn once per change to "Random".
-    lastLfoPh = p.lfoPh;
+        // 3. Remember the phase setting, so random offsets are drawn once per change to
+        // "Random".
+        lastLfoPh = p.lfoPh;
 
-    // 4. The LFO gain table. 5. The wave.
-    buildLfoTable(p);
-    initShapedTable(p);
+        // 4. The LFO gain table. 5. The wave.
+        buildLfoTable(p);
+        initShapedTable(p);
+        blockKey = key;
+    }
+    const BlockValues& b = block;
 
     // 6. Samples, in chunks of the kernel's size. The envelope runs first for the whole chunk:
     // it reads nothing the partials change, and tells the kernel which samples are silent and

@@ -140,6 +140,29 @@ TEST_P(Kernels, SameBitsAsThePortableKernelAcrossChunksAndBlocks) {
                 << "program " << program << ", block " << block;
 }
 
+// With nothing sent after the first note, block size changes nothing: a kernel's one-frame path
+// and its full chunks agree (the portable kernel's included, which the test above takes as the
+// reference).
+TEST_P(Kernels, OneFrameBlocksGiveWhatFullChunksGive) {
+    for (int program : {0, 12, 40}) {
+        std::vector<float> out[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            const int block = pass == 0 ? 1 : 4096;
+            CorvexSynth synth;
+            synth.setKernel(*kernel);
+            synth.setSampleRate(44100.0f);
+            synth.reset();
+            synth.setProgram(program);
+            synth.midi(0x90, 57, 100, 0);
+            out[pass].resize(8192);
+            std::vector<float> right(8192);
+            for (int pos = 0; pos < 8192; pos += block)
+                synth.render(out[pass].data() + pos, right.data() + pos, block);
+        }
+        ASSERT_EQ(out[0], out[1]) << "program " << program;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, Kernels, ::testing::ValuesIn(builtKernelNames()),
                          [](const auto& info) { return info.param; });
 
