@@ -19,27 +19,33 @@ constexpr int32_t kChunk = 8;
 // gate draws, which must happen in partial order, take a scalar path, and only when some LFO
 // completes a cycle.
 void renderPartials(const ChunkVoice& v, double* product) {
+    // The arrays as locals: read through the voice, every store to a phase would make the
+    // compiler fetch the pointers again.
+    float* const oscPhase = v.oscPhase;
+    float* const lfoPhase = v.lfoPhase;
+    const float* const oscStep = v.oscStep;
+    const float* const lfoStep = v.lfoStep;
     alignas(16) int32_t oscIndex[kLanes];
     alignas(16) int32_t lfoIndex[kLanes];
     const __m128 cycle = _mm_set1_ps(1024.0f);
     int wrapsAgain = 0, cycleEnds = 0;
     for (int i = 0; i < kLanes; i += 4) {
         // Subtracting 0 leaves a positive phase unchanged, so one wrap needs no branch.
-        __m128 p = _mm_add_ps(_mm_load_ps(v.oscPhase + i), _mm_load_ps(v.oscStep + i));
+        __m128 p = _mm_add_ps(_mm_load_ps(oscPhase + i), _mm_load_ps(oscStep + i));
         p = _mm_sub_ps(p, _mm_and_ps(_mm_cmpgt_ps(p, cycle), cycle));
         wrapsAgain |= _mm_movemask_ps(_mm_cmpgt_ps(p, cycle));
-        _mm_store_ps(v.oscPhase + i, p);
-        const __m128 q = _mm_add_ps(_mm_load_ps(v.lfoPhase + i), _mm_load_ps(v.lfoStep + i));
+        _mm_store_ps(oscPhase + i, p);
+        const __m128 q = _mm_add_ps(_mm_load_ps(lfoPhase + i), _mm_load_ps(lfoStep + i));
         cycleEnds |= _mm_movemask_ps(_mm_cmpgt_ps(q, cycle));
-        _mm_store_ps(v.lfoPhase + i, q);
+        _mm_store_ps(lfoPhase + i, q);
     }
-    if (wrapsAgain) kernelsupport::wrapOscPhases(v.oscPhase);
+    if (wrapsAgain) kernelsupport::wrapOscPhases(oscPhase);
     if (cycleEnds) kernelsupport::endLfoCycles(v);
     for (int i = 0; i < kLanes; i += 4) {
         _mm_store_si128(reinterpret_cast<__m128i*>(oscIndex + i),
-                        _mm_cvttps_epi32(_mm_load_ps(v.oscPhase + i)));
+                        _mm_cvttps_epi32(_mm_load_ps(oscPhase + i)));
         _mm_store_si128(reinterpret_cast<__m128i*>(lfoIndex + i),
-                        _mm_cvttps_epi32(_mm_load_ps(v.lfoPhase + i)));
+                        _mm_cvttps_epi32(_mm_load_ps(lfoPhase + i)));
     }
 
     const __m128d floorGain = _mm_set1_pd(v.floorGain);
