@@ -15,8 +15,10 @@
 
 // GCC 12's AVX-512 intrinsics start their results from _mm512_undefined_*(), which its own
 // uninitialised-use warnings then report (GCC bug 105593); nothing here reads such a value.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 namespace {
