@@ -1,7 +1,9 @@
 // corvex-kernels-bench: the engine's render cost per output frame for each kernel this CPU runs,
 // held note, program 3 ("Birds"), 44.1 kHz, in blocks of 1, 64 and 4096 frames; and two
-// instances rendering on two threads at once against one alone. README's table comes from
-//   build/corvex-kernels-bench --benchmark_repetitions=15 --benchmark_report_aggregates_only=true
+// instances rendering on two threads at once against one alone. README's tables come from
+//   build/corvex-kernels-bench --benchmark_repetitions=15
+//     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+// (one command line).
 #include "core/kernel.h"
 #include "core/synth.h"
 
