@@ -3,6 +3,7 @@
 # Idempotent: does nothing when everything is present. Run as root (or with sudo available).
 #   ./setup.sh            build and test dependencies
 #   ./setup.sh --windows  also the mingw-w64 cross compilers and Wine
+#   ./setup.sh --arm64    also the ARM64 cross compiler, its libraries and qemu-user
 set -euo pipefail
 
 packages=(
@@ -30,8 +31,14 @@ packages=(
 )
 
 windows=0
-if [[ "${1:-}" == "--windows" ]]; then
-  windows=1
+arm64=0
+for option in "$@"; do
+  case $option in
+  --windows) windows=1 ;;
+  --arm64) arm64=1 ;;
+  esac
+done
+if (( windows )); then
   # The cross compilers (the -posix ones: std::thread and friends), GoogleTest's sources to
   # cross-build, and Wine in both widths to run what they build.
   packages+=(
@@ -39,12 +46,25 @@ if [[ "${1:-}" == "--windows" ]]; then
     googletest wine wine64 wine32:i386
   )
 fi
+if (( arm64 )); then
+  # The engine-only cross build (cmake/aarch64-linux-gnu.cmake): Debian's cross compiler, the
+  # arm64 builds of the libraries it links beside the native ones, and qemu-user to run it.
+  packages+=(g++-aarch64-linux-gnu qemu-user libsndfile1-dev:arm64 libgtest-dev:arm64)
+fi
+
+# A name without an architecture means the native one (or an architecture-independent package):
+# once arm64 libraries sit beside the native ones, dpkg lists both under the same name.
+native=$(dpkg --print-architecture)
+installed() { # package[:arch]
+  local name=${1%%:*} arch=$native
+  [[ $1 == *:* ]] && arch=${1#*:}
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$name" 2>/dev/null |
+    grep -qE "^($arch|all) install ok installed$"
+}
 
 missing=()
 for p in "${packages[@]}"; do
-  if [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]]; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 
 if (( ${#missing[@]} == 0 )); then
@@ -59,6 +79,9 @@ export DEBIAN_FRONTEND=noninteractive
 # The 32-bit Wine needs the i386 architecture; the update below then fetches its lists too.
 if (( windows )) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
+fi
+if (( arm64 )) && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  $SUDO dpkg --add-architecture arm64
 fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

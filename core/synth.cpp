@@ -63,7 +63,23 @@ bool CurrentValues::store(int32_t index, float value) {
 
 ParamValues CurrentValues::snapshot() const {
     ParamValues values;
-    for (int32_t index = 0; index < kNumParams; ++index) *values.field(index) = load(index);
+    // Field by field in declared order, spelled out: a loop over member pointers stays a loop.
+    constexpr auto relaxed = std::memory_order_relaxed;
+    values.lfoFreq = slots[0].load(relaxed);
+    values.lfoHarm = slots[1].load(relaxed);
+    values.oscHarm = slots[2].load(relaxed);
+    values.lfoShrp = slots[3].load(relaxed);
+    values.lfoCent = slots[4].load(relaxed);
+    values.lfoPh = slots[5].load(relaxed);
+    values.lfoAmnt = slots[6].load(relaxed);
+    values.lfoRand = slots[7].load(relaxed);
+    values.oscDamp = slots[8].load(relaxed);
+    values.oscShap = slots[9].load(relaxed);
+    values.attack = slots[10].load(relaxed);
+    values.decay = slots[11].load(relaxed);
+    values.sustain = slots[12].load(relaxed);
+    values.release = slots[13].load(relaxed);
+    static_assert(kNumParams == 14);
     return values;
 }
 

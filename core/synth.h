@@ -17,14 +17,17 @@
 // or makes a system call on the audio path.
 #pragma once
 
+#include "core/kernel.h"
 #include "core/params.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 constexpr int kNumPartials = 30;
-// Per-partial arrays are padded to whole vector lanes; the padding never reaches the output.
+// Per-partial arrays are padded to whole vector lanes of the widest kernel and aligned to them;
+// the padding never reaches the output.
 constexpr int kLanes = 32;
 constexpr int kTableSize = 1024;
 
@@ -48,6 +51,15 @@ struct ParamValues {
     // The field a parameter index names; null outside 0-13.
     float* field(int32_t index);
     const float* field(int32_t index) const { return const_cast<ParamValues*>(this)->field(index); }
+};
+
+// The fields in declared order (the order of the current values), for loops over all fourteen
+// that run every block: cheaper than looking each field up by its parameter index.
+inline constexpr float ParamValues::*kFieldsInDeclaredOrder[kNumParams] = {
+    &ParamValues::lfoFreq, &ParamValues::lfoHarm, &ParamValues::oscHarm, &ParamValues::lfoShrp,
+    &ParamValues::lfoCent, &ParamValues::lfoPh,   &ParamValues::lfoAmnt, &ParamValues::lfoRand,
+    &ParamValues::oscDamp, &ParamValues::oscShap, &ParamValues::attack,  &ParamValues::decay,
+    &ParamValues::sustain, &ParamValues::release,
 };
 
 // The fourteen current values, in declared order, as relaxed atomics: written by setParameter
@@ -159,9 +171,9 @@ public:
     // What the render loop derives from the parameters, note, bend and sample rate at the
     // start of a sounding block, and the envelope values it reads while the block renders.
     struct BlockValues {
-        alignas(16) float oscStep[kLanes];
-        alignas(16) float lfoStep[kLanes];
-        alignas(16) float amplitude[kLanes];
+        alignas(kLaneAlignment) float oscStep[kLanes];
+        alignas(kLaneAlignment) float lfoStep[kLanes];
+        alignas(kLaneAlignment) float amplitude[kLanes];
         float damping;
         float recipSampleTime;
         float invAttack, invDecay, invRelease;
@@ -179,6 +191,11 @@ public:
         derivedCaching = on;
         invalidateDerived();
     }
+
+    // The kernel this synth renders with: activeKernel() unless set. Set-up only (audio thread,
+    // nothing rendering); every kernel gives the same samples.
+    void setKernel(const Kernel& k) { kernel = &k; }
+    const Kernel& getKernel() const { return *kernel; }
 
     int32_t getCurrentNote() const { return currentNote; }
     float getPitchBend() const { return pitchBend; }
@@ -203,11 +220,11 @@ private:
     void buildLfoTable(const ParamValues& p);
     void initShapedTable(const ParamValues& p);
     void computePartialBank(const ParamValues& p, BlockValues& b);
-    void advanceEnvelope(int32_t sample, const BlockValues& b);
-    void drawGate(int partial, float lfoRand);
-    void renderPartials(double* product, const BlockValues& b);
+    // One sample of the envelope; says what the kernel does with the sample (a ChunkSample).
+    uint8_t advanceEnvelope(int32_t sample, const BlockValues& b);
     void invalidateDerived();
 
+    const Kernel* kernel = &activeKernel();
     Program* programs = nullptr;
     int32_t curProgram = 0;  // through atomic_ref: parameter writes read it from any thread
     CurrentValues params;
@@ -229,10 +246,10 @@ private:
     float shapedTable[kTableSize + 1] = {};
     float unipolarTable[kTableSize + 1] = {};
     float lfoTable[kTableSize + 1] = {};
-    alignas(16) float oscPhase[kLanes] = {};
-    alignas(16) float lfoPhase[kLanes] = {};
-    alignas(16) float lfoPhaseOffset[kLanes] = {};
-    alignas(16) float partialGate[kLanes] = {};
+    alignas(kLaneAlignment) float oscPhase[kLanes] = {};
+    alignas(kLaneAlignment) float lfoPhase[kLanes] = {};
+    alignas(kLaneAlignment) float lfoPhaseOffset[kLanes] = {};
+    alignas(kLaneAlignment) float partialGate[kLanes] = {};
 
     // What each cached derivation was last made from.
     bool derivedCaching = true;
@@ -253,6 +270,24 @@ private:
         bool operator==(const BankKey&) const = default;
     } bankKey;
     BlockValues bank{};
+    // What the last block's values were made from, compared bit for bit (a NaN is the same
+    // NaN); the values themselves are kept in block.
+    struct BlockKey {
+        bool valid = false;
+        ParamValues stored;
+        float sampleRate = 0.0f, bend = 0.0f;
+        int32_t note = 0;
+        BlockKey() = default;
+        BlockKey(bool v, const ParamValues& p, float rate, int32_t n, float b)
+            : valid(v), stored(p), sampleRate(rate), bend(b), note(n) {}
+        bool operator==(const BlockKey& other) const {
+            return valid && other.valid && note == other.note &&
+                   std::memcmp(&stored, &other.stored, sizeof stored) == 0 &&
+                   std::memcmp(&sampleRate, &other.sampleRate, sizeof sampleRate) == 0 &&
+                   std::memcmp(&bend, &other.bend, sizeof bend) == 0;
+        }
+    } blockKey;
+    BlockValues block{};
     struct OffsetsKey {
         bool valid = false;
         float lfoPh = 0.0f;

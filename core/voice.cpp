@@ -6,17 +6,13 @@
 // changes the output bits, so the casts below are deliberate.
 //
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
+#include "core/kernel.h"
 #include "core/mathfns.h"
 #include "core/synth.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <emmintrin.h>
-
-#if !defined(__SSE2__)
-#error "the render loop needs SSE2: every x86-64 CPU has it; 32-bit builds pass -msse2 -mfpmath=sse"
-#endif
 #include <iterator>
 
 namespace {
@@ -40,20 +36,6 @@ float safe(float v) {
 
 bool sameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
-// Samples whose sums run side by side.
-constexpr int32_t kChunk = 8;
-
-// Brings a phase back into (0, 1024] as repeated subtraction of 1024 would. Every such
-// subtraction is exact for phases below 2^34, so subtracting all the cycles at once gives the
-// same bits; the common case of no wrap or one wrap stays a compare and a subtraction.
-inline float wrapPhase(float phase) {
-    if (phase <= 1024.0f) return phase;
-    phase -= 1024.0f;
-    if (phase <= 1024.0f) return phase;
-    const double cycles = std::ceil(static_cast<double>(phase) / 1024.0) - 1.0;
-    return static_cast<float>(static_cast<double>(phase) - cycles * 1024.0);
-}
-
 bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
 // One read of the current values, each made safe: everything a block derives and every
@@ -61,8 +43,7 @@ bool usableSampleRate(float rate) { return rate >= kMinSampleRate && rate <= kMa
 // cannot pair a new threshold with an old reciprocal.
 ParamValues safeValues(const ParamValues& stored) {
     ParamValues p;
-    for (int32_t index = 0; index < kNumParams; ++index)
-        *p.field(index) = safe(*stored.field(index));
+    for (float ParamValues::*field : kFieldsInDeclaredOrder) p.*field = safe(stored.*field);
     return p;
 }
 
@@ -262,6 +243,7 @@ CorvexSynth::BlockValues CorvexSynth::blockValues(const ParamValues& p) {
 }
 
 void CorvexSynth::invalidateDerived() {
+    blockKey.valid = false;
     shapedKey.valid = false;
     lfoKey.valid = false;
     bankKey.valid = false;
@@ -306,7 +288,8 @@ void CorvexSynth::buildLfoTable(const ParamValues& p) {
     lfoTable[kTableSize] = lfoTable[0];
 }
 
-void CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
+uint8_t CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
+    uint8_t mode = kSoundingSample;
     if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
         startAttack(b.attack);
         takePendingEvent();
@@ -318,12 +301,8 @@ void CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
     const float t = static_cast<float>(static_cast<double>(envCounter) * b.recipSampleTime);
     switch (envStage) {
     case kAttackStage:
-        if (envCounter == 0) {
-            for (int i = 0; i < kNumPartials; ++i) {
-                lfoPhase[i] = lfoPhaseOffset[i];
-                partialGate[i] = 1.0f;
-            }
-        }
+        // From the top: the kernel puts the LFOs back to their offsets and opens every gate.
+        if (envCounter == 0) mode = kRestartSample;
         if (t >= b.attack) {
             envCounter = 0;
             envStage = kDecayStage;
@@ -360,68 +339,7 @@ void CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
     default: envLevel = 0.0f; break;
     }
     if (envStage != kReleaseStage) releaseLevel = envLevel;
-}
-
-void CorvexSynth::drawGate(int partial, float lfoRand) {
-    if (lfoRand > 0.0f) {
-        const float r = static_cast<float>(random.next() / 32767.0);
-        partialGate[partial] = lfoRand > r ? 0.0f : 1.0f;
-    } else {
-        partialGate[partial] = 1.0f;
-    }
-}
-
-// One sample of every partial: advance and wrap both phases, read the wave and the LFO gain,
-// and store each partial's product (w x m) x amplitude in product[0..kLanes). Four partials
-// go side by side; only the random gate draws, which must happen in partial order, take a
-// scalar path, and only when some LFO completes a cycle.
-void CorvexSynth::renderPartials(double* product, const BlockValues& b) {
-    alignas(16) int32_t oscIndex[kLanes];
-    alignas(16) int32_t lfoIndex[kLanes];
-    const __m128 cycle = _mm_set1_ps(1024.0f);
-    int wrapsAgain = 0, cycleEnds = 0;
-    for (int i = 0; i < kLanes; i += 4) {
-        // Subtracting 0 leaves a positive phase unchanged, so one wrap needs no branch.
-        __m128 p = _mm_add_ps(_mm_load_ps(oscPhase + i), _mm_load_ps(b.oscStep + i));
-        p = _mm_sub_ps(p, _mm_and_ps(_mm_cmpgt_ps(p, cycle), cycle));
-        wrapsAgain |= _mm_movemask_ps(_mm_cmpgt_ps(p, cycle));
-        _mm_store_ps(oscPhase + i, p);
-        const __m128 q = _mm_add_ps(_mm_load_ps(lfoPhase + i), _mm_load_ps(b.lfoStep + i));
-        cycleEnds |= _mm_movemask_ps(_mm_cmpgt_ps(q, cycle));
-        _mm_store_ps(lfoPhase + i, q);
-    }
-    if (wrapsAgain)
-        for (float& p : oscPhase) p = wrapPhase(p);
-    if (cycleEnds) {
-        const float lfoRand = b.lfoRand;
-        for (int i = 0; i < kNumPartials; ++i) {
-            while (lfoPhase[i] > 1024.0f) {
-                lfoPhase[i] -= 1024.0f;
-                drawGate(i, lfoRand);
-            }
-        }
-    }
-    for (int i = 0; i < kLanes; i += 4) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(oscIndex + i),
-                        _mm_cvttps_epi32(_mm_load_ps(oscPhase + i)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(lfoIndex + i),
-                        _mm_cvttps_epi32(_mm_load_ps(lfoPhase + i)));
-    }
-
-    const __m128d floorGain = _mm_set1_pd(1.0 - static_cast<double>(b.lfoAmnt));
-    const __m128d open = _mm_set1_pd(1.0);
-    for (int i = 0; i < kLanes; i += 2) {
-        const __m128d w = _mm_set_pd(shapedTable[oscIndex[i + 1]], shapedTable[oscIndex[i]]);
-        const __m128d g = _mm_set_pd(lfoTable[lfoIndex[i + 1]], lfoTable[lfoIndex[i]]);
-        const __m128d isOpen =
-            _mm_cmpeq_pd(_mm_cvtps_pd(_mm_castsi128_ps(
-                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(partialGate + i)))),
-                         open);
-        const __m128d m = _mm_or_pd(_mm_and_pd(isOpen, g), _mm_andnot_pd(isOpen, floorGain));
-        const __m128d amplitude = _mm_cvtps_pd(
-            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.amplitude + i))));
-        _mm_store_pd(product + i, _mm_mul_pd(_mm_mul_pd(w, m), amplitude));
-    }
+    return envStage == kIdleStage ? uint8_t{kSilentSample} : mode;
 }
 
 // ---- Rendering -------------------------------------------------------------------------------
@@ -456,52 +374,48 @@ void CorvexSynth::render(float* out1, float* out2, int32_t sampleFrames) {
     }
 
     // 2. One snapshot of the parameters for the whole block, then the per-block values, the
-    // envelope thresholds and the partial bank from it.
-    const ParamValues p = safeValues(params.snapshot());
-    const BlockValues b = blockValues(p);
-    updatePhaseOffsets(p);
+    // envelope thresholds and the partial bank from it. With caching on, a block whose snapshot,
+    // note, bend and rate are those of the block before takes that block's values as they are:
+    // every derivation below would find its own cache valid and change nothing. At one-frame
+    // blocks this check is most of what a block costs besides its sample.
+    const ParamValues stored = params.snapshot();
+    const BlockKey key{derivedCaching, stored, sampleRate, currentNote, pitchBend};
+    if (!derivedCaching || !(blockKey == key)) {
+        const ParamValues p = safeValues(stored);
+        block = blockValues(p);
+        updatePhaseOffsets(p);
 
-    // 3. Remember the phase setting, so random offsets are drawn once per change to "Random".
-    lastLfoPh = p.lfoPh;
+        // 3. Remember the phase setting, so random offsets are drawn once per change to
+        // "Random".
+        lastLfoPh = p.lfoPh;
 
-    // 4. The LFO gain table. 5. The wave.
-    buildLfoTable(p);
-    initShapedTable(p);
+        // 4. The LFO gain table. 5. The wave.
+        buildLfoTable(p);
+        initShapedTable(p);
+        blockKey = key;
+    }
+    const BlockValues& b = block;
 
-    // 6. Samples, in chunks. Within a sample the partial sum is a chain of 30 dependent
-    // float-rounded additions that may not be reordered; it is latency-bound. So each chunk
-    // first computes every partial's product sample by sample (phases, wraps and random gate
-    // draws in exactly their sequential order), then runs the chunk's sums side by side, one
-    // independent chain per sample, each still adding partial after partial.
-    for (int32_t base = 0; base < sampleFrames; base += kChunk) {
-        const int32_t count = std::min<int32_t>(kChunk, sampleFrames - base);
-        alignas(16) double product[kChunk][kLanes];
-        float level[kChunk];
+    // 6. Samples, in chunks of the kernel's size. The envelope runs first for the whole chunk:
+    // it reads nothing the partials change, and tells the kernel which samples are silent and
+    // where an attack restarts the LFOs. Within a sample the partial sum is a chain of 30
+    // dependent float-rounded additions that may not be reordered; the kernel runs the chunk's
+    // sums side by side, one independent chain per sample.
+    const ChunkVoice voice{
+        oscPhase,  lfoPhase,    partialGate, lfoPhaseOffset, b.oscStep,
+        b.lfoStep, b.amplitude, shapedTable, lfoTable,       1.0 - static_cast<double>(b.lfoAmnt),
+        b.lfoRand, &random};
+    const int32_t chunk = kernel->chunk;
+    for (int32_t base = 0; base < sampleFrames; base += chunk) {
+        const int32_t count = std::min<int32_t>(chunk, sampleFrames - base);
+        uint8_t modes[kMaxChunk];
+        float level[kMaxChunk];
+        float sum[kMaxChunk];
         for (int32_t k = 0; k < count; ++k) {
-            advanceEnvelope(base + k, b);
+            modes[k] = advanceEnvelope(base + k, b);
             level[k] = envLevel;
-            if (envStage == kIdleStage) {
-                std::fill(std::begin(product[k]), std::end(product[k]), 0.0);
-                continue;
-            }
-            renderPartials(product[k], b);
         }
-        for (int32_t k = count; k < kChunk; ++k)
-            std::fill(std::begin(product[k]), std::end(product[k]), 0.0);
-
-        // The sums of two samples per register and four registers side by side, each lane its
-        // own chain in partial order; the round trip through float is the rounding after every
-        // addition.
-        static_assert(kChunk == 8);
-        __m128d acc[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
-        for (int i = 0; i < kNumPartials; ++i)
-            for (int pair = 0; pair < 4; ++pair)
-                acc[pair] = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_add_pd(
-                    acc[pair], _mm_set_pd(product[2 * pair + 1][i], product[2 * pair][i]))));
-        alignas(16) float sum[kChunk];
-        for (int pair = 0; pair < 4; ++pair)
-            _mm_storel_pi(reinterpret_cast<__m64*>(sum + 2 * pair), _mm_cvtpd_ps(acc[pair]));
-
+        kernel->render(voice, modes, count, sum);
         for (int32_t k = 0; k < count; ++k) {
             const float out = static_cast<float>(
                 static_cast<double>(sum[k]) *

@@ -1,15 +1,21 @@
 // Guards the derived-value caches: the engine with caching must render the same bits, and
-// draw the same random numbers, as the engine that derives everything every block.
+// draw the same random numbers, as the engine that derives everything every block, with every
+// render kernel this CPU runs.
 #include "support/synth_harness.h"
 
 #include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
 // Drives two engines through the same script, one cached and one not, comparing every block.
 class Pair {
 public:
-    explicit Pair(int program) {
+    explicit Pair(int program, const Kernel& kernel = activeKernel()) {
+        cached.fx.core().setKernel(kernel);
+        plain.fx.core().setKernel(kernel);
         cached.fx.core().setDerivedCaching(true);
         plain.fx.core().setDerivedCaching(false);
         both([&](Synth& s) { s.fx.setProgram(program); });
@@ -26,11 +32,20 @@ public:
     Synth cached, plain;
 };
 
-class CachingInEveryProgram : public ::testing::TestWithParam<int> {};
+std::vector<std::string> builtKernelNames() {
+    std::vector<std::string> names;
+    for (const Kernel* const* k = builtKernels(); *k; ++k) names.push_back((*k)->name);
+    return names;
+}
+
+class CachingInEveryProgram : public ::testing::TestWithParam<std::tuple<int, std::string>> {};
 
 TEST_P(CachingInEveryProgram, SameBitsThroughChangesOfEveryInput) {
-    Pair p(GetParam());
-    std::mt19937 rng(GetParam());
+    const auto& [program, kernelName] = GetParam();
+    const Kernel* kernel = findKernel(kernelName.c_str());
+    if (!kernel) GTEST_SKIP() << "this CPU cannot run " << kernelName;
+    Pair p(program, *kernel);
+    std::mt19937 rng(program);
     std::uniform_int_distribution<int> block(1, 700), param(0, kNumParams - 1), note(0, 127),
         byte(0, 127);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
@@ -73,7 +88,13 @@ TEST_P(CachingInEveryProgram, SameBitsThroughChangesOfEveryInput) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Factory, CachingInEveryProgram, ::testing::Range(0, 49));
+INSTANTIATE_TEST_SUITE_P(Factory, CachingInEveryProgram,
+                         ::testing::Combine(::testing::Range(0, 49),
+                                            ::testing::ValuesIn(builtKernelNames())),
+                         [](const auto& info) {
+                             return std::to_string(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param);
+                         });
 
 TEST(Caching, ReopeningRebuildsEverything) {
     Pair p(12);

@@ -179,3 +179,35 @@ TEST(Threads, ReadersSeeOnlyValuesThatWereSent) {
 }
 
 }  // namespace
+
+// Hosts make instances on whichever thread they like, several at once: the first synths made
+// choose the kernel together, and every one of them, and every later one, gets the same choice.
+// Each then renders on its own thread exactly what it renders alone.
+namespace {
+
+TEST(Threads, InstancesMadeAndRenderedOnManyThreadsShareOneKernelChoice) {
+    constexpr int kThreads = 4;
+    std::vector<std::vector<float>> outputs(kThreads);
+    std::vector<const Kernel*> chosen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            Synth s;
+            chosen[t] = &s.fx.core().getKernel();
+            s.fx.setProgram(0);  // random gates: each instance draws from its own generator
+            s.noteOn(48);
+            outputs[t] = s.render(8192, 64);
+        });
+    }
+    for (auto& t : threads) t.join();
+    Synth alone;
+    alone.fx.setProgram(0);
+    alone.noteOn(48);
+    const auto expected = alone.render(8192, 64);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(chosen[t], &activeKernel()) << t;
+        EXPECT_EQ(outputs[t], expected) << t;
+    }
+}
+
+}  // namespace

@@ -493,11 +493,22 @@ TEST(HelpText, FitsAScreenAndExitsCleanly) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
-TEST(Version, IsTheProjectVersion) {
+TEST(Version, IsTheProjectVersionAndTheEngineKernel) {
     TempDir dir;
-    const RunResult r = runRenderer({"--version"}, dir.path().string());
+    const RunResult r = runRenderer({"--version"}, dir.path().string(), {"CORVEX_KERNEL="});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "corvex-render " CORVEX_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.out.rfind("corvex-render " CORVEX_PROJECT_VERSION "\nengine kernel: ", 0), 0u)
+        << r.out;
+
+    // A forced kernel is named; one this CPU cannot run is refused by name, and the best one it
+    // runs is used instead (never a crash on an illegal instruction).
+    const RunResult portable =
+        runRenderer({"--version"}, dir.path().string(), {"CORVEX_KERNEL=portable"});
+    EXPECT_NE(portable.out.find("\nengine kernel: portable\n"), std::string::npos) << portable.out;
+    const RunResult unknown =
+        runRenderer({"--version"}, dir.path().string(), {"CORVEX_KERNEL=mmx"});
+    EXPECT_NE(unknown.out.find("(CORVEX_KERNEL=mmx is not available here)"), std::string::npos)
+        << unknown.out;
 }
 
 // The manual page is made from README.md's corvex-render section: an option the program knows

@@ -5,6 +5,7 @@
 #include "hostkit/midifile.h"
 #include "tools/corvex-render/options.h"
 #include "hostkit/render.h"
+#include "core/kernel.h"
 
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -270,6 +272,13 @@ int runChecked(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     if (o.version) {
         std::fprintf(out, "corvex-render %s\n", CORVEX_VERSION);
+        // The kernel Corvex's engine renders with in this process on this CPU: the plug-in
+        // makes the same choice from the same CPU features and CORVEX_KERNEL.
+        const char* requested = requestedKernel();
+        if (*requested && std::strcmp(requested, activeKernel().name) != 0)
+            std::fprintf(out, "engine kernel: %s (CORVEX_KERNEL=%s is not available here)\n",
+                         activeKernel().name, requested);
+        else std::fprintf(out, "engine kernel: %s\n", activeKernel().name);
         return kExitOk;
     }
     const SampleFormat format = o.format.value_or(SampleFormat::Pcm24);
