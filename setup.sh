@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, from Debian's packages, whatever building and testing Corvex needs and is missing.
 # Idempotent: does nothing when everything is present. Run as root (or with sudo available).
 #   ./setup.sh            build and test dependencies

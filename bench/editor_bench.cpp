@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's costs on the in-memory window system (the same drawing code as on X11, without a
 // server's round trips): opening to the first complete paint, a full repaint, one arc knob drawn
 // from scratch, an idle with nothing to do (and the pixels it drew), and one step of a knob drag;

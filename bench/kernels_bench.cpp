@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-kernels-bench: the engine's render cost per output frame for each kernel this CPU runs,
 // held note, program 3 ("Birds"), 44.1 kHz, in blocks of 1, 64 and 4096 frames; and two
 // instances rendering on two threads at once against one alone. README's tables come from

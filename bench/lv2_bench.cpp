@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-lv2-bench: the LV2 face's cost per output sample against the core's own, at 64-frame
 // blocks, for the programs corvex-bench uses. The face's run adds reading fourteen controls and
 // walking the (here empty) event sequence; the target is within 3 % of the core.

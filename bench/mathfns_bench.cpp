@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's portable pow and sin against the C library's, and what they cost a sounding
 // block: the render loop calls pow 60 times per block for the partials' steps and 1024 times for
 // the shaped wave (unless "OSC shap" is 0).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-bench: render cost per output sample and real-time factor at 44.1 kHz, per program
 // and block size, for the engine as shipped and for its straightforward per-block path.
 #include "vst2/corvex.h"

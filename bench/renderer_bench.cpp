@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-render-bench: real-time factor of a 60-second render through the built corvex.so, by
 // the host-side render loop alone and by the whole corvex-render command writing a WAV file.
 #include "tools/corvex-render/app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-standalone-bench: the standalone under stress, as a person would push it. A JACK server
 // of its own (dummy backend, 48 kHz, 64-frame periods: 1.33 ms each), corvex's engine with its
 // window open (when there is a display), a JACK client playing dense random MIDI into it (chords

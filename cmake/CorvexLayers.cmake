@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Layer-named includes that the build enforces. Each layer target exports, as its include path, a
 # folder in the build tree holding nothing but a link named after the layer, so "gui/frame.h"
 # resolves only in targets that link corvex_gui: an include against the allowed arrows fails to

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Debian's hardening for every Linux binary we ship: stack protector, fortified libc calls, format
 # checks, read-only relocations bound at load (relro, now) and position-independent executables,
 # as `dpkg-buildflags` gives them with hardening=+all. Only those flags are taken: the build type

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Releases: what `cmake --install` puts where, the manual page, the Debian package and tarball
 # (`cmake --build build --target package`), and the Windows zip (`--target windows-zip`).
 # Every file name and version shown to a user comes from project(... VERSION ...).

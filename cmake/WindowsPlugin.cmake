@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows build: Corvex.dll with its editor on the Win32 platform layer, entered through
 # DllMain, exporting only "main" by its module-definition file and carrying its version record and
 # editor background as resources; then, with the tests, the host check and the editor's window

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # 64-bit ARM Linux: cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
 # Debian's cross compiler, the arm64 libraries installed beside the native ones (multiarch:
 # libsndfile1-dev:arm64, libgtest-dev:arm64; ./setup.sh --arm64), and qemu-user to run what it

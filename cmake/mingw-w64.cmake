@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared part of the mingw-w64 toolchain files: Debian's cross compilers in their -posix variant
 # (a C++ runtime with std::thread and std::mutex), everything linked statically so that no
 # runtime DLL has to travel beside Corvex.dll, and Wine to run what the build produces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render loop's per-chunk partial work behind one signature, with one implementation per
 // instruction set (portable C++, SSE2, AVX2, AVX-512), and the choice among them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVX2 kernel: eight partials side by side for the phases and table reads, four for the
 // products, and 32 samples' sums in eight registers of four.
 //

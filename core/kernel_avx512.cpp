@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVX-512 kernel (F and DQ): sixteen partials side by side for the phases and table reads,
 // eight for the products, and 64 samples' sums in eight registers of eight.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The portable kernel: plain C++, no intrinsics, for every CPU without a kernel of its own (ARM64
 // among them) and as the reference a new kernel can be read against. Up to sixteen samples' sums
 // run side by side as independent chains.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SSE2 kernel: four partials side by side for the phases, two for the products, and eight
 // samples' sums in four registers. The reference the other kernels are measured against.
 // Compiled with the baseline flags (SSE2 is part of every x86-64 CPU; 32-bit builds pass -msse2).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kernel table, the choice of kernel from the CPU's features, and the scalar paths every
 // kernel shares. Compiled for the baseline instruction set: this file runs on any CPU the binary
 // runs on, whichever kernels are built in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Portable sin and pow in double-double arithmetic.
 //
 // A value is carried as an unevaluated sum hi + lo of two doubles with |lo| <= ulp(hi) / 2, which

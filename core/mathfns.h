@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The double-precision functions the engine takes from mathematics: one implementation for every
 // platform.
 //

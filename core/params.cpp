@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parameter table, the factory bank's access and the value-to-text rules.
 #include "core/params.h"
 

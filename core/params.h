@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What Corvex's parameters and programs are, as plain data: names, symbols, ranges, defaults, the
 // 64 factory programs and the rule that turns a value into text. Every face, the window and the
 // tools read them from here, and the data files other formats need are generated from them, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The factory program names. Programs 48-63 share one name.
 #include "core/params.h"
 

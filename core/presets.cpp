@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The factory bank: 64 programs of fourteen values each, in parameter-index order.
 #include "core/params.h"
 

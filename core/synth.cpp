@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexSynth's parameters and programs. The sound engine is in voice.cpp.
 #include "core/synth.h"
 

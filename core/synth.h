@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexSynth: the monophonic texture synthesizer with no plug-in format in it. Thirty partials
 // read one shaped wave table, each scaled by its own LFO, under a linear ADSR envelope; fourteen
 // parameters, a bank of 64 programs. Each face (a plug-in format, the standalone) owns one and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound engine: MIDI decoding, the monophonic voice, the oscillator and LFO banks, the
 // envelope and the render loop.
 //

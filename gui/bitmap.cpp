@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CBitmap, the transparent copy in its three forms, and the mask builder.
 #include "gui/bitmap.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CBitmap: one platform bitmap shared by reference counting, loaded from the module's bitmap
 // resources or created blank, copied opaque, with a transparent colour, or blended.
 #pragma once

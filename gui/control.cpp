@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CControl: value bookkeeping, the dirty rule, the background reference and double clicks.
 #include "gui/control.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CControl: the base of every view that carries a value between a minimum and a maximum, tells a
 // listener when it changed, and redraws when the value differs from the one last drawn.
 // CControlListener: how a control reports a changed value. User-interface thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDrawContext and COffscreenContext over the platform's device contexts.
 #include "gui/drawcontext.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing surfaces: CDrawContext wraps one platform device context (a window's or any other the
 // caller owns) with the toolkit's pen, brush and font state; COffscreenContext draws into an
 // off-screen bitmap. All on the user-interface thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CFrame: the view array, drawing and idling, event routing, the window and its class.
 #include "gui/frame.h"
 

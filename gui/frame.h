@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CFrame: the root of the view tree and the toolkit's only contact with the window system. It
 // creates its own child window inside the window the host hands over, repaints on paint events
 // and idle calls, routes mouse, key, wheel and drop events to the views, tracks the modal view

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toolkit's value types, named colours, font tables and the enumerations shared by views,
 // contexts and controls.
 #pragma once

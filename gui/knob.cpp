@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CKnob: the angle mapping, the line and bitmap handles, and the drag, wheel and key input.
 #include "gui/knob.h"
 

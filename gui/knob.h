@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CKnob: the rotary control. Maps its value to an angle on an arc, turns circular and linear mouse
 // drags, wheel turns and arrow keys into value changes, and draws a line handle or a handle bitmap
 // over an optional background bitmap. User-interface thread only; a drag blocks that thread in

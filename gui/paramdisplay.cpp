@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CParamDisplay: formatting the value and drawing the box, its borders and the text.
 #include "gui/paramdisplay.h"
 

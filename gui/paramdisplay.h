@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CParamDisplay: a control that shows its value as text in a box, formatted with "%2.2f" or by a
 // conversion its owner supplies, over a bitmap, a filled box or nothing, with optional borders and
 // a shadowed text. Takes no input of its own. User-interface thread only.

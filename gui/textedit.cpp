@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CTextEdit: the text, its drawing, and the edit box's life from a click to the commit.
 #include "gui/textedit.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CTextEdit: a parameter display that shows a text and lets the user type a new one in a platform
 // edit box opened exactly over it. Return, a click elsewhere or the focus moving away commits
 // (the listener hears a changed text once); Escape closes the box without committing.

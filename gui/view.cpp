@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CView and CViewContainer: reference counting, dirty flags, off-screen composition and event
 // routing inside containers (last added first).
 #include "gui/view.h"

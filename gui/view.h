@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The view tree: CView, a reference-counted rectangle that draws itself and answers events, and
 // CViewContainer, a view holding an ordered list of children composed off-screen. Coordinates of
 // a view are relative to its parent. User-interface thread only.

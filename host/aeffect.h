@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binary interface between a VST 2.x host and this plug-in: the effect record, the event
 // records, the opcodes both sides exchange and the capability vocabularies.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect's view of its editor: the plug-in interface's abstract editor, which knows its
 // effect and the host's parent window and defers redrawing through an update flag.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AudioEffect: the record, its trampolines, the base dispatcher (opcodes 0-24), the base host
 // requests and the value-to-text helpers.
 #include "host/audioeffect.h"

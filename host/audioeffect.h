@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The root effect class: owns the host-visible record, turns the record's C entry points into
 // virtual calls and offers the base behaviour every request falls back to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AudioEffectX: extended opcodes, extended host requests, speaker-arrangement helpers.
 #include "host/audioeffectx.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AudioEffectX: the extended effect base. Decodes the dispatcher's opcodes 25-76, wraps every
 // extended host request, and offers the speaker-arrangement helpers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The answers every host of ours gives to the version request, and the plainest host callback.
 // Portable: built for the Windows host check too.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A MIDI channel message placed at an absolute sample frame of a render.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI File reader.
 #include "hostkit/midifile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI File reader (formats 0 and 1) and its conversion to sample-exact event times.
 //
 // The reader is strict about structure: anything truncated, mis-sized or out of range is refused

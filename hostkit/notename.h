@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Note names for the command line: "C4" is note 60, "A4" note 69, "C-1" note 0, "G9" note 127.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a host leaves in its output buffers to see which samples a plug-in wrote: a NaN no
 // arithmetic produces, so a written sample (even a NaN the plug-in computed) never matches it.
 // Pure functions: any thread.

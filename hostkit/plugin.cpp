@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plug-in loading and the host side of the effect record.
 #include "hostkit/plugin.h"
 

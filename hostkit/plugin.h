@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a Linux VST 2.x plug-in and driving its effect record as a host does.
 //
 // Everything here runs on the caller's thread; a Plugin is not shared between threads. Errors

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording host callback and its bookkeeping.
 #include "hostkit/recording_host.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A host callback that records every request and answers from a table its owner sets: for tests
 // that check what a plug-in asks of its host, and for sessions that write the requests down.
 //

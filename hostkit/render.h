@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline render loop: MIDI in at exact sample offsets, blocks of audio out.
 #pragma once
 

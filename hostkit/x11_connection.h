@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A short-lived X connection for host-side helpers (internal to hostkit and testkit, the folders
 // that talk to the X server beside the platform layer).
 #pragma once

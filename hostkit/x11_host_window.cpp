@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A host's side of X11 (see x11_host_window.h).
 #include "hostkit/x11_host_window.h"
 

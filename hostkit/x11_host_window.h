@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A host's side of X11, for the tools that host a plug-in's editor (corvex-validate, the editor
 // harness) and for the tests: a top-level window to embed into, the windows left inside it, and a
 // host's own X error handler. Each window has a connection of its own; call a window's functions

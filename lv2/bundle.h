@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The names saved sessions and hosts know Corvex's LV2 bundle by: the URIs of the plug-in, its
 // user interface and its presets, the bundle's file names and the port numbering. Saved sessions
 // refer to these, so none of them may ever change. Constant data: any thread.

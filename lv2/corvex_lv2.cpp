@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Corvex's LV2 answers: the run's controls and MIDI events to the core, then one render.
 #include "lv2/corvex_lv2.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexLv2: the synth's LV2 face. It owns a CorvexSynth, takes the fourteen control ports once
 // per run as the VST2 face takes setParameter (stored as given, made safe by the core when it
 // renders), hands the MIDI events of the run's atom sequence to the core at their frames, and

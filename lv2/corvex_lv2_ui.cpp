@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 UI's side of the window: port values in and out, touch grabs, the host's idle.
 #include "lv2/corvex_lv2_ui.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexLv2Ui: the synth's window as an LV2 X11 UI. It embeds a CorvexWindow in the host's
 // parent window (ui:parent), tells the host its size (ui:resize), sends every user edit as a
 // port value through the host's write function, brackets drags with ui:touch grabs when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 DSP library's entry point: the descriptor of Corvex, its URID and option look-ups at
 // instantiation, and the calls forwarded to CorvexLv2. Threads as in lv2/corvex_lv2.h; the
 // descriptor itself is constant data.

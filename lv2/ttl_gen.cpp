@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-lv2-ttl: writes the bundle's Turtle (manifest.ttl, corvex.ttl, presets.ttl and, with
 // --ui, corvex_ui.ttl) from the core's parameter and program facts, so the bundle cannot drift
 // from the synth. Run by the build:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LV2 UI library's entry point: the descriptor of Corvex's X11 UI, the features it takes at
 // instantiation and its idle interface. Threads as in lv2/corvex_lv2_ui.h; the descriptors are
 // constant data.

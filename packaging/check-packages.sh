@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the releases as a user meets them: builds the Debian package and tarball from build/,
 # installs the package system-wide with apt-get (root only), checks the installed plug-in, tool and
 # manual page, removes the package and checks nothing is left; then builds the Windows zip from

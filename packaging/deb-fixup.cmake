@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by CPack after it has built the packages (CPACK_POST_BUILD_SCRIPTS): takes the postinst and
 # postrm that only call ldconfig out of the Debian package. Nothing else in it changes.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)

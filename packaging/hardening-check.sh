@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks every ELF file below a folder (an unpacked package) for Debian's hardening, as
 # hardening-check does, with readelf alone: executables are position-independent; every file has
 # read-only relocations (relro) bound at load (now), calls the stack protector and fortified libc

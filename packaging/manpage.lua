@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- Makes a program's manual page out of README.md's section about it ("## PROGRAM: ..."), so the
 -- manual is written once: the section's title becomes NAME, its subsections the page's sections,
 -- its tables definition lists (terminal pages read better that way) and its links plain text.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Puts Corvex-<version>-windows.zip together: 32-bit/Corvex.dll, 64-bit/Corvex.dll, README.txt.
 # Run by the windows-zip target:
 #   cmake -DWIN32_DLL=... -DWIN64_DLL=... -DZIP_DIR=<staging folder with README.txt> -DZIP=<zip>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules every raster follows for bitmaps in contexts, whatever its bitmap record holds: a
 // bitmap lives in one context at a time, deleting a selected bitmap waits until its context lets
 // go of it, and a context's stock bitmap stays its own (never handed to another context, never

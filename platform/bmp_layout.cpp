@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows bitmap files: the header walk and every bounds check, shared by the rasters.
 #include "bmp_layout.h"
 

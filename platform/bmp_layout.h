@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout of a Windows bitmap file, checked once for every raster: each backend converts the
 // pixels its own way, but only after this has proved every size and offset lies inside the data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edit box's behaviour, shared by the backends: caret, selection, limit and the commands.
 #include "platform/editbox_model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-memory edit box for the unit tests: the shared editing behaviour, a clipboard string,
 // and input that the test gives through editBoxKey and the memory controls.
 #include "platform/editbox_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-memory window system used by the unit tests: child windows are bitmaps, events are
 // queued by the test, and time only passes when the test or a sleep says so.
 #include "platform/memory_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PNG encoder (see png_encode.h).
 #include "png_encode.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG files for pictures of bitmaps, where no system encoder is at hand (the GDI raster): 8-bit
 // RGB in stored (uncompressed) deflate blocks, pictures for people and tests, not for size. Pure
 // functions of their arguments: any thread.

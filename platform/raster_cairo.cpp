@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raster's cairo-backed part: font matching and text, and the shapes cairo renders into
 // coverage masks (wide pens, polygons, ellipses and arcs) that are then applied with our own
 // pixel rules. One-pixel outlines are drawn by raster_pixels.cpp's line code.

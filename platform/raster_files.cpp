@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raster's bitmap files: Windows bitmaps decoded (from memory or the module's resources) and
 // colour bitmaps written as PNG (through cairo's encoder).
 #include "bmp_layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the platform implementations: the raster's object layouts, shared by the raster and
 // the window backends that present its bitmaps. The toolkit never includes this.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raster's pixel-exact part: bitmaps, contexts and their objects, one-pixel lines, fills,
 // pixel access, flood fill and the block transfers (bitwise, stretched, halftone, transparent,
 // blended). Our own code throughout: no cairo call, so every rule here is ours to state.

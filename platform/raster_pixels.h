@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the raster's own files: the drawing objects and the pixel-level helpers shared by
 // raster_pixels.cpp (everything with exact pixel rules), raster_cairo.cpp (fonts, text, curves and
 // wide pens, through cairo) and raster_files.cpp (bitmap files). No cairo type appears here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the platform: window images and the contexts on them, for window systems that keep
 // one (X11, the in-memory one). Every raster implements it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resources embedded in a loaded module, found by type and number through the module handle
 // (the load hook's handle: on Linux the base address of the loaded library or program).
 #pragma once

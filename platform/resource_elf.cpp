@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resources on ELF systems: each one is a note ("Corvex", type = resource type, payload = 32-bit
 // number followed by the bytes) in the module's loaded note segments, so the module handle is all
 // it takes to find one, as with resources in a Windows module.

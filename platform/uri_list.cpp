@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // text/uri-list parsing for drops, with symbolic-link resolution (the Linux form of shortcuts).
 #include "platform/uri_list.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform layer's UTF-8 rules (see utf8.h).
 #include "utf8.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The UTF-8 rules every text of the platform layer follows, whichever system draws or edits it:
 // what counts as valid, how other bytes are read (as Latin-1), where a text may be cut, and which
 // characters a one-line text drops. Pure functions of their arguments: any thread; a null pointer

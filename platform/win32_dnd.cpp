@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The OLE drop target: file lists (CF_HDROP) and text (CF_TEXT) dropped on a window reach the
 // shared window rules like any other event. Shortcuts (.lnk, any case) are passed on as the path
 // they point to. OLE is initialised for the thread while a window is registered.

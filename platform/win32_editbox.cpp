@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edit box on Windows: the system's own "EDIT" control, a child of the frame's window, with
 // the text field's styles, font and margins. Typing, caret, selection, clipboard and input
 // methods are the system's; its window procedure is subclassed to report Return, Escape and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GDI raster's bitmap files: Windows bitmaps decoded (their layout proved by bmp_layout, the
 // pixels converted by GDI) and bitmaps written as PNG (png_encode).
 #include "bmp_layout.h"

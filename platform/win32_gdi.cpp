@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raster on GDI: each call is the GDI call of the same name, with the argument checks the
 // interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are

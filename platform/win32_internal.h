@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the Win32 platform files: the records behind the raster's opaque handles, shared by
 // the GDI raster and the window backend that lends its device contexts. Pens, brushes and fonts
 // are the GDI handles themselves; bitmaps and contexts need a little state of their own (the

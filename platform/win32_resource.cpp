@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resources on Windows: the module handle is the one the loader gives DllMain (found here from
 // our own code's address, so the library and a test program alike know theirs), and bitmaps come
 // from the module's resource section by number.

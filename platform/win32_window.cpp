@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Win32 window system: the window class "Plugin%08x" of the module, child windows in the
 // host's window, top-level windows of a Unicode class of their own ("PluginTop%08x"), and window
 // procedures that translate messages for the shared window rules (window_dispatch.h). The host's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared window rules (see window_dispatch.h): merging, nesting, holding back and the
 // dead-window guard, the same for every backend.
 #include "window_dispatch.h"

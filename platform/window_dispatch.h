@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window layer's rules, shared by every window backend: backends only translate native events
 // (X11 events, window messages, the test queue) and hand them here, so that what a frame receives
 // cannot differ between systems.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The XDND (version 5) drop target. Drag sources look for XdndAware on top-level windows, so
 // besides marking our own window we point the host's top-level at it (XdndProxy) when the host
 // has no drop support of its own there, and take that back when the window goes. Data arrives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edit box on X11: a child window of our frame's window on the frame's connection, drawn with
 // the raster into an image, its keys read through the input method when one is running
 // (Xutf8LookupString) and through XLookupString otherwise, copy and paste through the CLIPBOARD

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the X11 backend: the window record, the atoms it uses and the error trap.
 #pragma once
 

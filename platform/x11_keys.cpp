@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keys on X11 without an input method: the keysym XLookupString picks for the key and its state
 // (Shift, Caps Lock, Num Lock, the layout's group) names the key or gives its character, and the
 // keycode gives the physical key. Control is left out of the character on purpose: XLookupString

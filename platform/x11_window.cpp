@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The X11 window system through Xlib. Every window, child or top-level, has a display connection
 // of its own, so that its events never mix with the host's or another window's; there is no event
 // loop of ours: the owner pumps the connection from the host's idle calls. Errors of our connection

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library's entry point and load hook on Linux (Windows: corvex_main_win32.cpp).
 #include "host/audioeffect.h"
 #include "plugin_factory.h"

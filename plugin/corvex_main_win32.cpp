@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library's entry point and load hook on Windows (Linux: corvex_main.cpp).
 //
 // Declared with plain types so that no Windows header enters the host interface: BOOL is int,

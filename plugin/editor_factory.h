@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor the plug-in gives its effect: Corvex's window, on whichever window layer the build
 // links.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor where a window layer exists: Corvex's window as a VST2 editor.
 #include "editor_factory.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect this library creates: Corvex, with the editor this build offers. The one place that
 // names the engine for the entry points.
 #include "plugin_factory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one effect this library creates (plugin_factory.cpp) and the entry point's shared work.
 #pragma once
 

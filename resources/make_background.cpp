@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the editor background, bitmap resource 10001: a 600 x 350, 24-bit Windows bitmap file.
 // The same bytes on every machine: integer arithmetic and a fixed pseudo-random sequence only.
 //   make-background OUTPUT.bmp

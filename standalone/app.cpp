@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application: start-up checks, the main loop, quitting.
 #include "standalone/app.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standalone application: the command line, the remembered sound, the JACK client, the window
 // (or none, headless) and the main loop that ties them together until the user quits or the JACK
 // server goes away.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standalone's window: the editor, the program bar and list, the computer keyboard.
 #include "standalone/app_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // StandaloneWindow: the standalone's window. The synth's editor (a CorvexWindow) in a top-level
 // window titled "Corvex — <program>", with a program bar of our own under it: previous and next
 // program, the name (a click lists all 64 to choose from) and a light that shows MIDI coming in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JACK client: registration, the process callback, the server's notifications.
 #include "standalone/jack_engine.h"
 

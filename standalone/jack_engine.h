@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JackEngine: the standalone's sound. A JACK client with two audio outputs (out_left, out_right)
 // and one MIDI input (midi_in) that plays a CorvexSynth: each period, the notes of the computer
 // keyboard first, then the MIDI input's events at their frame offsets, then one render of the

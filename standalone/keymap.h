@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The computer keyboard as a piano: which physical key plays which note. Keys are PC scan codes
 // (the same on every layout), so the rows stay rows on AZERTY and Dvorak keyboards too.
 //

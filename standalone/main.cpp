@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex: the synth as an instrument of its own, played through JACK.
 #include "standalone/app.h"
 

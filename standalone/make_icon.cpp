@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-icon: draws corvex's application icon at build time, with the platform layer's own raster
 // (no image is imported): the editor's navy panel, one of its arc knobs in the oscillator's yellow,
 // and a swell of thirty partials under it in the LFOs' cyan. Drawn four times larger and shrunk

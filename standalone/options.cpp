@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line parsing and program look-up.
 #include "standalone/options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standalone's command line and the program names it accepts. Plain functions of their
 // arguments: any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SpscRing: a fixed-size lock-free queue between exactly one producer thread and one consumer
 // thread, for the short messages the standalone passes between its main thread and JACK's process
 // thread. Nothing allocates after construction (the storage is part of the object), and push and

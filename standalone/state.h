@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound the standalone remembers between runs: the current program and its fourteen values,
 // in a small text file a person can read and edit:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scripted host session. Everything here goes through the record's five entry points, as a
 // host does; nothing depends on the platform the session runs on.
 #include "testkit/host_session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted host session against a loaded copy of the plug-in, recorded as key/value entries.
 //
 // The same session runs against the Linux plug-in (corvex-session writes its record into the build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host-side Win32 helpers for tests and tools: a top-level window, pixel read-back, SendInput and
 // an OLE drag source driven by the system's own drag-and-drop loop.
 #include "testkit/win32_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for a host's side of Win32, for our tools and tests: a top-level window to embed
 // into, reading a window's pixels back, input as a user gives it (SendInput), and an OLE drag
 // source. Not part of the plug-in. All on the calling thread unless said otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host-side X11 helpers for the tests: pixel read-back, XTest input, the clipboard and a minimal
 // XDND drag source (the host window itself is hostkit's). Each helper call uses a connection of
 // its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for a host's side of X11, for our tests and development tools: the host window of
 // hostkit/x11_host_window.h, reading pixels back from the server, pointer and key input through
 // XTest, the clipboard and drags. Test support, not part of the plug-in or of a shipped tool: it

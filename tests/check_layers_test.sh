@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guards the layer check itself: a tree that follows the arrows passes, and an include from the
 # core into the host interface, from the window into a face, from the core into the window, or
 # from the standalone face into the VST2 one fails with the offending line named. Runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the VST2 face against adding to or taking from the sound: every factory program played
 // through the core directly and through the built corvex.so's record (program, note on, bend,
 // note off at frame offsets, blocks of odd sizes) gives the same samples, bit for bit; and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the editor base: the update flag, getRect before and after open, the throttled idle
 // against a fake clock, the idle guard while the host's idle runs, keys, knob mode and the wheel,
 // and the dispatcher's editor opcodes reaching a real effect's editor.

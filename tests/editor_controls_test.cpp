@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the arc knob's and the label's pixels on an in-memory surface: an arc that starts in the
 // wrong place or runs the wrong way, a value arc drawn at the minimum, rings of the wrong width,
 // round instead of square ends; a label box, outline or text out of place; drop texts that are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the Corvex window on the in-memory window system, built as the plug-in builds it (the
 // factory pairs the real effect and editor): views missing, misplaced or out of order; controls
 // that do not show the program, the "LFO Phase" text, typed values that miss the knob or the

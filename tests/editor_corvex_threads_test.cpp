@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the hand-over of host automation to the open window: a host's automation thread setting
 // all fourteen parameters while the user drags a knob and the window idles must not touch a view
 // or a text off the window's thread (run under ThreadSanitizer in CI), and what is shown at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the built corvex.so's window on a real X server, driven as a host drives it (dlopen,
 // main, the record; a parent window of the host's own, idled at 25 Hz): views not painted where
 // the tables put them, a real drag that does not reach the effect continuously or is not bracketed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the editor inside a real X server: opened through the dispatcher inside a host's window,
 // it paints on expose, real clicks (XTest) reach the right view, real XDND drops deliver files
 // and text, a host destroying its window first or reopening many times sees no X error of ours,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the derived-value caches: the engine with caching must render the same bits, and
 // draw the same random numbers, as the engine that derives everything every block, with every
 // render kernel this CPU runs.

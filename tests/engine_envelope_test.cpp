@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the envelope: each stage and transition, zero times, retriggering from the level
 // reached, and releases that scale from the right level.
 #include "support/synth_harness.h"

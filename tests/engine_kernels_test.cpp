@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the render kernels: every kernel this CPU runs must give the recorded sound of every
 // factory program bit for bit, and the same bits as the portable kernel through whatever falls
 // inside its chunks (notes and releases mid-chunk, idle stretches, blocks of any size).

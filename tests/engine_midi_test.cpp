@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards MIDI decoding and the monophonic note policy: which messages act, on which note, and
 // what becomes pending at which offset.
 #include "support/synth_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the render loop: sample-exact event timing, identical outputs, process equal to
 // processReplacing, independent instances, and safety against bad input on the audio thread.
 #include "hostkit/recording_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the fixed and derived tables and the per-block partial bank against the numbers the
 // design fixes.
 #include "support/synth_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the hand-over between a host's audio thread and the thread that changes parameters and
 // programs: a change landing inside a block must never produce NaN, infinite or overlarge
 // samples (a new threshold paired with an old reciprocal did), and changes made between blocks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards CBitmap: resource 10001 found through the module handle (in this program and in the
 // built plug-in), unscaled copies from an offset, the three transparent paths agreeing and
 // leaving key-coloured pixels untouched, mask building, constant-alpha blending and reference

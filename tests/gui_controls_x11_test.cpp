@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the controls inside a real X server, driven by XTest from a second thread while our
 // tracking loop holds the first: circular, linear and Shift-zoom knob drags with the values the
 // listener saw and the begin/end edit notices the host recorded; a real click opening the edit box

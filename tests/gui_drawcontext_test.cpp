@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the drawing context's pixel rules on an in-memory surface: the one-pixel inset of
 // fills, excluded end pixels, arc direction, clipping without offset, text alignment offsets,
 // draw modes, flood fill, point access, and safe answers to bad input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the value types' edge rules: inclusive vs exclusive edges, normalisation, overlap of
 // touching rectangles, intersection collapsing, colour comparison ignoring the fourth byte.
 #include "gui/geometry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the control base and the rotary knob: the old-value dirty rule, bounce and NaN, double
 // clicks on the frame's clock, the angle mapping and its gap, circular and linear drags (gap
 // pinning, Shift zoom without a jump, Alt), Control+click without edit notices, wheel and arrow

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the parameter display: the default look, each style bit drawn pixel for pixel, the
 // precedence of the string converts, NaN and oversized conversions that must neither print garbage
 // nor overrun the draw buffer, and setters that mark the display dirty only on a change.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the text field on the memory window system: a click opens one box exactly over the field
 // with everything selected and the field's colours; typing replaces it; Return, a click elsewhere
 // and focus loss commit once (never when unchanged); Escape cancels; the 255-byte limit; the

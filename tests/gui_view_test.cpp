@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the view tree and the frame on the in-memory window system: reference counting and
 // destruction, routing order (last added first), inclusive hit edges, dirty propagation and both
 // update modes, partial repaints copying only the damaged part, modal and edit views, keys,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the requests an effect makes of its host: each wrapper's opcode and arguments, how it
 // reads the answer, and its default when there is no host.
 #include "host/audioeffectx.h"

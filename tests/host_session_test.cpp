@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scripted host session against the Linux plug-in: it repeats itself exactly (so its record
 // can stand as the reference for the Windows builds), the build's record is current, and the
 // record's text form and difference report hold what the comparison needs.

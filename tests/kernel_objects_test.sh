@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guards what the kernel files compile to. A kernel built for a wider instruction set must not
 # define any weak or unique symbol: the linker keeps one copy of such a symbol for the whole
 # program, and if it kept the AVX-512 copy of an inline function, a CPU without AVX-512 would

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guards the LV2 bundle's description against drifting from what hosts accept: the generated
 # Turtle validates against the schemas of Debian's lv2-dev with no error, and lv2info (lilv, as
 # hosts read bundles) finds the plug-in with its 17 ports in order, all 64 presets by name and,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the LV2 face against sounding different from the VST2 face and against bad input: a
 // host on lilv loads the built bundle, applies each of the 64 presets as a host's preset menu
 // does, plays a note with a release at blocks of 1, 64 and 4096 frames and at 44.1, 48 and 96 kHz,

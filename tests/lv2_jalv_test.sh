@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guards the LV2 bundle against failing in a real host: Debian's jalv loads it (from the folder
 # given, as installed) under a JACK server of the test's own on the dummy backend.
 #   lv2_jalv_test.sh play BUNDLE_PARENT_DIR JACK_NOTE_PROBE

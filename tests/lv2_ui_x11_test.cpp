@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the LV2 UI, loaded from the built corvex_ui.so as a host loads it and embedded in a host
 // window on a real X server, against: a window that is not embedded in ui:parent or does not
 // tell the host its size; pixels that differ from the VST2 editor's for the same values; a real

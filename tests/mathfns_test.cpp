@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's sin and pow: correctly rounded where C libraries are not, exact where the result
 // is representable, the C library's answers in the special cases, and the same bits on every
 // platform (this program also runs under Wine, built for both Windows widths).

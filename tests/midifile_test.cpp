@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the Standard MIDI File reader against mistimed events (tempo maps, SMPTE timing,
 // rounding), lost or misread events (running status, skipped messages, track merging) and
 // against accepting malformed files instead of refusing them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards parameters and programs: the index/declared-order mapping, edits that stay in their
 // program, the factory bank bit for bit, names and the text scanner.
 #include "vst2/corvex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the window rules every backend shares: one paint per pass with the damage merged,
 // nested passes delivering paints only (the rest held back and delivered in order afterwards),
 // nothing for a destroyed window and its destroy notice once, drops copied when held; keys that

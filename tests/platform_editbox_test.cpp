@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the edit box's shared behaviour (both backends use it): caret moves and Shift selection
 // on whole UTF-8 characters, Backspace and Delete, the byte limit never splitting a character,
 // control characters and invalid bytes filtered from typed and pasted text.

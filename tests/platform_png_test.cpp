@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the PNG encoder that the GDI raster writes pictures with: what it writes must read back
 // pixel for pixel in another decoder (cairo's, here on Linux), also when the picture needs more
 // than one stored deflate block, and sizes that do not match the pixels give no file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the raster's own code: bitmap files (including hostile ones), monochrome/colour
 // conversion in block transfers, halftone averaging, clipping of transfers at both ends, and
 // deferred deletion of a selected bitmap. Built for every raster (cairo here, GDI under Wine).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the X11 top-level window against a real server: a window manager finds its title (UTF-8
 // and Latin-1), class, close protocol and minimum size; XTest keys reach onKey with their
 // character, name and physical key, a held key repeats, a layout change is followed, an open edit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the uri-list parser for X11 drops: only local file URIs, %-decoding without NULs, bounded
 // counts and lengths, and symbolic links resolved like shortcuts.
 #include "platform/uri_list.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the one set of UTF-8 rules that drawing, titles and edit boxes share: a valid text passes
 // untouched, anything cairo would refuse is read as Latin-1 instead of vanishing, a cut never
 // splits a character, and one-line texts lose their control characters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the X11 window system against a real server: drawing through a window's context reaches
 // the screen, exposes repaint, pointer state is live, and a host that destroys its window first,
 // or opens and closes many times, never sees an X error of ours or a leaked window or connection.

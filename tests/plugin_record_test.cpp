@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the plug-in as a host sees it: the exported entry, the record's fields, the
 // dispatcher's answers and the requests the plug-in makes of its host, all through the .so.
 #include "hostkit/plugin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the sound of every factory program as a host hears it through the loaded library:
 // finite, bounded, silent when the release is over, and bit for bit what it was when the
 // reference was recorded (tests/data/golden_renders.txt; CORVEX_UPDATE_GOLDEN=1 rewrites it).

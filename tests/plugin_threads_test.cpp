@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the loaded plug-in against a host that uses it from two threads at once, as every DAW
 // does: the audio thread renders, takes MIDI and automates parameters while the user-interface
 // thread sets parameters, selects programs and reads names and display texts. Every sample

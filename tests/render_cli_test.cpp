@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards corvex-render as a user runs it, through the real Corvex plug-in and third-party ones:
 // files of the promised length, rate, channels and type; sound in both (identical) channels; notes
 // starting and ending on the exact sample; programs and parameters chosen by name or index; every

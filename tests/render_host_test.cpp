@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the host side of the record against a scripted probe plug-in: the order in which a
 // plug-in is driven, the answers of our host callback, MIDI delivered at the exact sample in every
 // block size, the accumulating process call, and refusing libraries that are not plug-ins.

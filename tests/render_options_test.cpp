@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards corvex-render's command line: the documented forms must parse to what they say, every
 // mistake must be refused before anything is loaded or written, note names must map to the right
 // MIDI notes, and program names must become file names that are safe everywhere.

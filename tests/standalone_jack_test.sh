@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guards the standalone corvex on a real JACK server (dummy backend, started here): for three
 # programs it plays exactly what the core renders for the same note at the same frame offset and
 # block size (jack-corvex-probe compares bit for bit), also across a period change from 64 to

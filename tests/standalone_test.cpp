@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the standalone's own logic without a JACK server or an X display: its command line and
 // program names (near names for a typo, any text safe), the remembered sound (an exact round trip;
 // every truncation and every kind of damage refused, never a crash; nothing left behind), the

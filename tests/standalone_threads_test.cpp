@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the hand-over between the standalone's main thread and JACK's process thread: a ring
 // filled on one thread and drained on another at the same time delivers every message once, in
 // order, refuses pushes only while full, and never tears a message (run under ThreadSanitizer).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the standalone corvex as a person meets it, on a real X server (the private Xvfb) and a
 // JACK server of the test's own (dummy backend): its window's editor area shows exactly the
 // plug-in editor's pixels; XTest presses of Z and S play two notes (C3 and C#3: two onsets in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards corvex-validate's editor checks on X11 against passing what they should fail and failing
 // what they should pass: Corvex's editor and well-behaved test editors pass them all at the highest
 // strictness; an editor whose window outlives its closing, one whose X errors reach the host's

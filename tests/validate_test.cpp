@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards corvex-validate against passing what it should fail and failing what it should pass:
 // Corvex and a well-behaved instrument pass at the highest strictness; each fault a test plug-in
 // commits on demand fails the check meant to catch it; a crash fails one check and the run goes

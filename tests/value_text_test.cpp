@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the value-to-text helpers: digits are truncated not rounded, every text fits in
 // eight characters, and no value ever shows a wrong number.
 #include "host/audioeffectx.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the window's seam with the faces: a face that knows nothing of VST2 (no host header can
 // even be included here: this target links no host layer) drives a core and the window through
 // EditController alone. A knob drag reaches the core inside one gesture, a typed value reaches it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the window at 2× and 3× on the in-memory window system, built as the plug-in builds it:
 // a scale read from the wrong setting or rounded the wrong way; a host asked for the 1× size; boxes
 // that are not exact blocks of the 1× pixels or sit off their scaled place; a knob or text drawn

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts (start DIR) or stops (stop DIR) a private Xvfb for the x11 tests. start picks a free
 # display, waits until the server answers and writes the display name to DIR/display; a watchdog
 # stops the server when the test run that started it goes away, even if stop never runs. XVFB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-session: runs the scripted host session against a plug-in and writes what it answered.
 // The Linux build writes its record beside the plug-in; the Windows host check compares the DLLs'
 // answers and samples with it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // editor-harness: a small stand-alone host for looking at a VST2 plug-in's editor on X11. Loads
 // the library through its entry point, opens the editor inside a window of its own, idles it at
 // 25 Hz, and can save a picture of it.

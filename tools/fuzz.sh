@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one libFuzzer target for a while, or all of them briefly (CI).
 #   tools/fuzz.sh TARGET SECONDS   fuzz TARGET (record, midifile, ...) for SECONDS
 #   tools/fuzz.sh --all SECONDS    every target, SECONDS each, one line of figures per target

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gui-testsheet: draws every primitive, font and bitmap path of the toolkit into one off-screen
 // sheet and writes it as a PNG, or shows it in a window, for looking at the pixel rules by eye.
 //   gui-testsheet OUTPUT.png

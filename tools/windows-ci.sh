@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Corvex.dll for 32-bit and 64-bit Windows with mingw-w64 and runs their tests under Wine.
 #
 #   tools/windows-ci.sh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AEffGUIEditor: the editor base on top of the toolkit.
 #include "vst2/aeffguieditor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AEffGUIEditor: binds the plug-in interface's editor to the GUI toolkit. It owns the frame while
 // the window is open, forwards keys and the wheel to it, drives its idle work (throttled while a
 // control tracks the mouse) and holds the process-wide knob mode. A concrete editor derives from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Corvex's VST2 answers: the core behind the effect's calls, the editor told of every change.
 #include "vst2/corvex.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Corvex: the synth's VST2 face. It owns a CorvexSynth and translates the effect's virtual calls
 // into the core's, reports every parameter change to its editor and answers the host's identity
 // and capability questions. It adds no sound of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexEditor: the VST2 side of the window, a thin layer over CorvexWindow.
 #include "vst2/corvex_editor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexEditor: the synth's window as a VST2 editor. It shows a CorvexWindow in the host's parent
 // window and is its EditController: user edits go to the effect with plain setParameter (the host
 // learns of a drag only through begin and end of edit), the current values are re-sent to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexWindow: the layout, the binding of knobs and fields to the controller's parameters, and
 // the hand-over of changes made on other threads.
 #include "window/corvex_window.h"

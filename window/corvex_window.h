@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CorvexWindow: the synth's 600 x 350 window, whatever shows it. Fourteen arc knobs, their value
 // fields and name labels, a title and a maker line over the background bitmap; it mirrors every
 // edit between a knob and its field and passes it to its EditController, and shows every value

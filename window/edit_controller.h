@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Corvex window needs of whoever shows it: each face (a plug-in format, the standalone)
 // implements this for its synth and host. The window calls it on its user-interface thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CKnobArc: the arc drawing, one fresh off-screen surface per drawing.
 #include "window/knob_arc.h"
 

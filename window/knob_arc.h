@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CKnobArc: Corvex's rotary knob, drawn as a thick coloured arc over a grey track. Keeps every
 // behaviour of gui::CKnob (drag, wheel, keys, value mapping) and replaces only the drawing.
 // User-interface thread only, like every view.

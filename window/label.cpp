@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CLabel: box, outline, centred text; the drop text.
 #include "window/label.h"
 

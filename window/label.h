@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CLabel: a fixed text centred in a filled box outlined in the font colour; shows what was
 // dropped on it. User-interface thread only, like every view.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the Windows bitmap decoder. Properties: malformed or truncated files give null;
 // anything decoded has a sane size, every pixel is readable and none carries a top byte.
 #include "fuzz_input.h"

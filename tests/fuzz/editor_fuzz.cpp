@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the Corvex window on the in-memory window system, built by the plug-in's factory,
 // fed random clicks and drags (with any buttons and modifiers), wheel turns, host keys, typing into
 // edit boxes, drops of files and text, paints, parameter and program changes, and reopenings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a fuzz target does when one of its properties fails: report it and abort.
 #include "fuzz_input.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a fuzzer's bytes into the values a target needs: integers, extremes and floats of every
 // class, texts. Reading past the end yields zeros, so every input is a complete program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the Standard MIDI File reader. Properties: any bytes are either refused with
 // MidiFileError or read into messages whose schedule is ordered, never negative, and agrees with
 // the per-tick conversion at any sample rate.

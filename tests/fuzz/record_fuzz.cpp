@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the plug-in driven through its record by a byte stream decoded into host calls:
 // every opcode with extreme indices and values, parameters set to any float, any sample rate and
 // block size, arbitrary event lists, process calls of any length. Properties: no crash or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: corvex-render's command-line parser, fed argument lists split from the input at
 // NUL bytes. Properties: a list is either refused with UsageError or gives options within their
 // stated ranges; the quoting helper cuts any text to a readable, valid length.

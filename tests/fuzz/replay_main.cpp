@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over saved inputs, without libFuzzer: every file named on the command line,
 // or found directly inside a folder named there, once each. Lets any compiler's test suite replay
 // the seed corpus and every input that ever failed. Missing folders are skipped (a target may

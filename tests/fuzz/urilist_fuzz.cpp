@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the text/uri-list parser that turns a drop into paths. Properties: only absolute
 // paths come out, none holding a NUL or longer than the limit, never more than the path limit.
 #include "fuzz_input.h"

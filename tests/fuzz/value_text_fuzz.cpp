@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the number reader behind typed values (string2float) and the effect's value-to-
 // text helpers. Properties: a read value is finite and within 0-1, an unread one is left alone;
 // every text helper terminates its answer within the 9 bytes hosts give it and writes no further.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the in-memory control tests: a frame on the memory window system whose owner plays
 // a scripted pointer path (one step per idle call of a tracking loop) and records edit notices.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // editor-reference: opens the Corvex window as the plug-in builds it, on the in-memory window
 // system with this build's raster, and writes what it shows as DIR/editor.bmp, with the places of
 // its knobs, labels and fields (kind, tag or -1, window coordinates with right and bottom

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small, well-behaved VST2 instrument (a sine voice, two parameters, two programs) that commits
 // one fault on demand, so that the validator's checks are seen to catch what they claim. The
 // environment variable CORVEX_FAULT, read at the entry point, picks the fault:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The value field of an 85 x 12 box, drawn on an in-memory surface with the editor's font and
 // colours: what a window must show for that text, for the tests that read the window back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // jack-corvex-probe: checks that the standalone corvex plays exactly what the core renders. Two
 // JACK clients of its own stand in for a MIDI keyboard ("probe-send", feeding CLIENT:midi_in) and
 // a recorder ("probe-rec", fed by CLIENT:out_left and out_right), so the graph runs send, corvex,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // jack-note-probe: a JACK client standing in for a host's MIDI track and recorder. It connects
 // its MIDI output to CLIENT:midi_in and CLIENT:out_left / out_right to its inputs, plays one note
 // for half a second, listens for one and a half, and reports the peak. Exit status 0 when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drags "LFO Amount" in Corvex's window inside a running host (jalv.gtk3) by XTest, and meanwhile
 // asks the host's top-level window whether its event loop still runs: every 10 ms a
 // _NET_WM_PING, which GTK answers from its main loop (to the root window). A drag that runs a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The knob drag the window tests make with XTest: pressed 25 pixels left of a knob's centre, half
 // a turn clockwise over the top at about a step per 60 Hz frame, released after a pause. Run from
 // a child process, since the test's own thread sits in the editor's tracking loop meanwhile.

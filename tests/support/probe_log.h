@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the probe plug-in saw of its host; the probe exports one as the symbol "probeLog".
 #pragma once
 

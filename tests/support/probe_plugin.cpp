@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scriptable VST2 instrument that tests our host against: it logs every request it receives,
 // marks each MIDI event in its output at the sample the host placed it on, and misbehaves on
 // demand. The environment variable CORVEX_PROBE_MODE, read at the entry point, picks how:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window tests count and wait on in their own process: open descriptors, X connections
 // (sockets), real sleeps, and input driven from a forked child while the test's thread sits in
 // an editor's tracking loop. Test support for Linux.

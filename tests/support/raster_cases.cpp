@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared drawing cases (see raster_cases.h). Each one uses only the toolkit and the raster
 // interface, so the same code runs over cairo and over GDI.
 #include "raster_cases.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing cases both rasters render (cairo on Linux, GDI under Wine) so that their pixels can
 // be compared: each case draws through the toolkit into an off-screen surface of its own, and
 // says how closely the two renderings must agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // raster-reference: renders the shared drawing cases with this build's raster and writes each as
 // DIR/<case>.bmp, the reference the GDI raster is compared with under Wine.
 //   raster-reference DIR

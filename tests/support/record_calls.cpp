@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text requests and a played score on a record.
 #include "record_calls.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calls on a plug-in's record straight through its dispatcher, for tests that drive the record by
 // hand (loading and host callbacks: hostkit).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the renderer's tests: scratch folders, Standard MIDI File building, reading audio
 // files back, and running the corvex-render program as a user would.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives a Corvex object directly, as a host would through its record: MIDI lists, parameter
 // sets and blocks of a chosen size.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor both editor test families open, and the host their effects get: an AEffGUIEditor of a
 // given size whose frame fills it, with a hook for the views a test puts in, driven for a Corvex
 // effect whose host answers only the version request.

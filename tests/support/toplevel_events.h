@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a top-level window's tests record of its events, the same on every window system: keys
 // with their order among the notices, close requests and focus losses. Built on Linux and in the
 // Windows tests alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built corvex-validate and reads what it printed, for the validator's tests.
 #pragma once
 

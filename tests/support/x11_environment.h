@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Points DISPLAY at the private Xvfb that the test fixture started (see xvfb.sh).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards Corvex.dll's editor in real Wine windows, driven as a user drives it: the window's pixels
 // against the Linux editor's (the background, panel and every box and outline identical; each arc
 // knob's 60 x 60 box within a mean of 2 levels per channel and at most 12 pixels more than 64

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows load hook, linked straight into this program: DllMain keeps the module handle
 // whatever the reason of the call, and always agrees to the load.
 #include "host/audioeffect.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the Win32 platform layer in real Wine windows: a frame opens as a "Plugin%08x" child of
 // a host's window and paints background 10001 pixel for pixel; clicks sent as input reach the view
 // under the pointer with the live button state, and a drag is tracked by polling; OLE drops of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows host check: loads Corvex.dll as a Windows host does (LoadLibrary, GetProcAddress
 // "main") and checks what a host sees: the export table, the record in this width, the entry
 // point's answers, the resources, and then the whole scripted session compared with the Linux

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the GDI raster against the Linux one: the shared drawing cases rendered here must match
 // the cairo raster's rendering (the Linux build's raster-reference files), by these rules:
 // - boxes, fills, straight lines, draw modes, flood fill and bitmap copies: pixel for pixel;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the Win32 top-level window in real Wine windows: its client area is the size asked for,
 // the user cannot shrink it below its minimum, its title round-trips in UTF-8; keys typed through
 // SendInput reach onKey with their character, name and scan code, a held key repeats, an open edit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Guards against resources a window leaves behind: what the process and this thread hold of the
 // system's objects, counted where the system counts them and probed where Wine does not (it
 // answers 0 for GDI, USER and kernel handle counts). A leak shows as a census that differs from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-render: renders notes and MIDI files through a VST2 instrument into audio files.
 #include "tools/corvex-render/app.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-render as a function: the command line in, files and reports out, an exit status back.
 #pragma once
 

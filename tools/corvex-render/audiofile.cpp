@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Audio-file output through libsndfile, with write-then-rename and crash cleanup.
 #include "tools/corvex-render/audiofile.h"
 

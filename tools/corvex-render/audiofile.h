@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing the rendered audio through libsndfile, so that a file either appears complete under
 // its name or not at all, and measuring what was written.
 #pragma once

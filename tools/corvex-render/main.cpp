@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-render's entry point; everything else lives in app.cpp so tests can reach it.
 #include "tools/corvex-render/app.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line parsing for corvex-render.
 #include "tools/corvex-render/options.h"
 

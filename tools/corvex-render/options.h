@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-render's command line: what the user asked for, checked before anything is loaded.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What this process holds of the system and of the X server: open file descriptors, connections
 // to an X server, and top-level windows on the display. The editor checks count these before and
 // after what they do to a plug-in to see what it left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor checks, on X11: the rectangle, opening in a host's window, idling, closing, twenty
 // reopenings, a parent window destroyed first, instances closed with their editors open, an editor
 // opened twice, opening that changes the program; X errors reaching the host's handler, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checks of a plug-in's record, audio, events, parameters, programs, state, threads and
 // timing. Each takes a Context and reports through it; the runner gives each its own process.
 #include "validate.h"

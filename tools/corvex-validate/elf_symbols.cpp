@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the dynamic symbol table of a 64- or 32-bit little-endian ELF file: what a plug-in
 // library exports. Every offset is checked against the file's size before it is read.
 #include "validate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check context's reporting and one hosted instance with guarded buffers.
 #include "validate.h"
 

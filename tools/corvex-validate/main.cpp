@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-validate: checks a Linux VST2 plug-in as a careful host would (see --help).
 #include "options.h"
 #include "runner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check runner: a child process per check, findings read back over a pipe, the report.
 #include "runner.h"
 

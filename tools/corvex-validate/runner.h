@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the checks, each in a child process, and reports them: one line each, JSON on request.
 #pragma once
 

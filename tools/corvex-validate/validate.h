@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvex-validate's shared parts: the settings, the context a check reports through, the table
 // of checks, and one hosted instance with guarded buffers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A single-line edit box the platform opens over a rectangle of one of our windows: it shows a
 // text in a font, alignment and colours of the caller's choosing, lets a person edit it (caret,
 // selection, clipboard, input method where the system has one), scrolls horizontally rather than

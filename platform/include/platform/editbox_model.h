@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the platform: what an edit box does with a key, shared by every backend so that
 // they behave alike. Text is UTF-8; caret and anchor are byte offsets on character boundaries.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Controls of the in-memory window system, for tests: windows are images, and the pointer, the
 // buttons, the clock and the queued events are whatever the test sets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing half of the platform layer: device contexts, pens, brushes, fonts and bitmaps with
 // the pixel rules the toolkit relies on. Nothing here names a window system or a graphics library.
 //

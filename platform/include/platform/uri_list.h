@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dropped file lists arrive as text/uri-list: this turns one into local paths.
 #pragma once
 

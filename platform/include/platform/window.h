@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window-system half of the platform layer: child windows inside a host's window and
 // top-level windows of our own, their events, pointer and keyboard state, time and cursors. One
 // implementation is linked per build (X11 or Win32 for the plug-in, an in-memory one for the unit
