@@ -101,7 +101,7 @@ bool CFrame::setTitle(const char* utf8) {
 }
 
 CFrame::~CFrame() {
-    endTracking();
+    finishTracking();
     setCursor(kCursorDefault);
     setDropActive(false);
     removeAll(true);
@@ -127,7 +127,7 @@ void CFrame::dispose() {
         view->looseFocus(nullptr);
     }
     // The drag's gesture ends towards the owner while it still listens.
-    endTracking();
+    finishTracking();
     disposed = true;
     if (getNbReference() > 1) {
         // Still in use further up the stack: gone from the screen and from the owner now.
@@ -205,7 +205,7 @@ bool CFrame::removeView(CView* view, const bool& withForget) {
         for (int32_t j = i; j + 1 < nbViews; ++j) views[j] = views[j + 1];
         --nbViews;
         if (editView == view) editView = nullptr;
-        if (trackingView == view) endTracking();
+        if (trackingView == view) finishTracking();
         view->removed(this);
         release(view, withForget);
         break;
@@ -218,7 +218,7 @@ bool CFrame::removeAll(const bool& withForget) {
         editView->looseFocus(nullptr);
         editView = nullptr;
     }
-    endTracking();
+    finishTracking();
     for (int32_t i = 0; i < nbViews; ++i) {
         views[i]->removed(this);
         release(views[i], withForget);
@@ -359,7 +359,7 @@ void CFrame::doIdleStuff() {
 
 void CFrame::beginTracking(CView* view, const CDrawContext& press) {
     if (!view || disposed) return;
-    endTracking();
+    finishTracking();
     view->remember();
     trackingView = view;
     trackingOffset = press.offset;
@@ -375,10 +375,10 @@ void CFrame::stepTracking() {
         going = view->trackStep(context);
     });
     // No window to ask (it is gone): the button counts as released, as in a drag's own loop.
-    if (!going && trackingView == view) endTracking();
+    if (!going && trackingView == view) finishTracking();
 }
 
-void CFrame::endTracking() {
+void CFrame::finishTracking() {
     CView* view = trackingView;
     if (!view) return;
     trackingView = nullptr;

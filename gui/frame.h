@@ -171,7 +171,8 @@ private:
 
     template <typename Fn> void withWindowContext(Fn&& fn);
     void stepTracking();
-    void endTracking();
+    // Ends the drag idle() follows, if any: the view closes its gesture and is let go.
+    void finishTracking();
     static void release(CView* view, bool withForget);
 
     // Keeps the frame alive for the length of one entry from the window system or the owner, so
