@@ -104,7 +104,8 @@ CFrame::~CFrame() {
     finishTracking();
     setCursor(kCursorDefault);
     setDropActive(false);
-    removeAll(true);
+    // This class's own list, as intended: a subclass's part is already gone here.
+    CFrame::removeAll(true);
     if (background) background->forget();
     background = nullptr;
     if (systemWindow) {

@@ -45,8 +45,9 @@ CKnob::CKnob(const CRect& size, CControlListener* listener, int32_t tag, CBitmap
     }
     radius = static_cast<float>((size.right - size.left) / 2.0);
     rangeAngle = 1.0f;
-    setStartAngle(3.9269907474517822f);
-    setRangeAngle(-4.71238899230957f);
+    // The knob's own defaults, as intended: a subclass sets its own angles in its constructor.
+    CKnob::setStartAngle(3.9269907474517822f);
+    CKnob::setRangeAngle(-4.71238899230957f);
 }
 
 CKnob::~CKnob() {

@@ -78,7 +78,8 @@ CViewContainer::CViewContainer(const CRect& size, CFrame* parent, CBitmap* backg
 CViewContainer::~CViewContainer() {
     if (background) background->forget();
     background = nullptr;
-    removeAll(true);
+    // This class's own list, as intended: a subclass's part is already gone here.
+    CViewContainer::removeAll(true);
     delete offscreen;
     offscreen = nullptr;
 }

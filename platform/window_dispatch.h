@@ -33,7 +33,9 @@ public:
     virtual void release(Context* context) = 0;
 
 protected:
-    ~ContextSource() = default;
+    // Never deleted through this interface; virtual so that no implementation's destructor is
+    // left public and non-virtual.
+    virtual ~ContextSource() = default;
 };
 
 // The contexts of one window through the window interface itself, as button events use them.

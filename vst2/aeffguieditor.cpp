@@ -11,7 +11,8 @@ int32_t AEffGUIEditor::knobMode = 0;
 AEffGUIEditor::AEffGUIEditor(AudioEffect* effect) : AEffEditor(effect) {
     if (effect) effect->setEditor(this);
     systemWindow = nullptr;
-    nextIdleTime = getTicks();
+    // The base's clock, as intended: a subclass cannot answer before it is constructed.
+    nextIdleTime = AEffGUIEditor::getTicks();
 }
 
 AEffGUIEditor::~AEffGUIEditor() = default;
