@@ -298,9 +298,12 @@ std::string resolvePluginPath(const std::string& nameOrPath) {
     const bool hasSuffix =
         nameOrPath.size() > 3 && nameOrPath.compare(nameOrPath.size() - 3, 3, ".so") == 0;
     for (const auto& dir : pluginSearchPath()) {
-        if (isRegularFile(dir + "/" + nameOrPath)) return dir + "/" + nameOrPath;
-        if (!hasSuffix && isRegularFile(dir + "/" + nameOrPath + ".so"))
-            return dir + "/" + nameOrPath + ".so";
+        std::string candidate = dir;
+        candidate.append("/").append(nameOrPath);
+        if (isRegularFile(candidate)) return candidate;
+        if (hasSuffix) continue;
+        candidate.append(".so");
+        if (isRegularFile(candidate)) return candidate;
     }
     return nameOrPath;
 }

@@ -259,7 +259,7 @@ void thinLine(Context* c, Point a, Point b, int64_t* phase) {
     const int64_t lo = xMajor ? area.left : area.top;
     const int64_t hi = (xMajor ? area.right : area.bottom) - 1;
     // Steps i (0..n-1) whose major coordinate major0 + sMajor*i lies in [lo, hi].
-    int64_t i0, i1;
+    int64_t i0 = 0, i1 = 0;
     if (sMajor > 0) {
         i0 = lo - major0;
         i1 = hi - major0;

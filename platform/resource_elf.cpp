@@ -19,9 +19,9 @@ namespace {
 constexpr char kOwner[] = "Corvex";
 
 struct Search {
-    uintptr_t handle;
-    uint32_t type;
-    int32_t id;
+    uintptr_t handle = 0;
+    uint32_t type = 0;
+    int32_t id = 0;
     const uint8_t* data = nullptr;
     std::size_t size = 0;
 };
@@ -31,7 +31,7 @@ std::size_t alignUp(std::size_t v, std::size_t a) { return (v + a - 1) / a * a; 
 void scanNotes(const uint8_t* p, std::size_t length, std::size_t align, Search* s) {
     std::size_t off = 0;
     while (length - off >= 12) {
-        uint32_t namesz, descsz, type;
+        uint32_t namesz = 0, descsz = 0, type = 0;
         std::memcpy(&namesz, p + off, 4);
         std::memcpy(&descsz, p + off + 4, 4);
         std::memcpy(&type, p + off + 8, 4);
@@ -41,7 +41,7 @@ void scanNotes(const uint8_t* p, std::size_t length, std::size_t align, Search* 
         if (descOff > length || descsz > length - descOff) return;
         if (type == s->type && namesz == sizeof(kOwner) &&
             std::memcmp(p + nameOff, kOwner, sizeof(kOwner)) == 0 && descsz >= 4) {
-            int32_t id;
+            int32_t id = 0;
             std::memcpy(&id, p + descOff, 4);
             if (id == s->id) {
                 s->data = p + descOff + 4;

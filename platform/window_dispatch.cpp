@@ -13,8 +13,8 @@
 
 namespace platform {
 
-EventDispatch::Pass::Pass(EventDispatch& dispatch, bool paintOnly) : d(dispatch) {
-    only = paintOnly || d.nesting > 0;
+EventDispatch::Pass::Pass(EventDispatch& dispatch, bool paintOnly)
+    : d(dispatch), only(paintOnly || dispatch.nesting > 0) {
     ++d.nesting;
     if (only) ++d.paintOnlyDepth;
 }

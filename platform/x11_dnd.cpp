@@ -134,12 +134,13 @@ void onData(Window* w, const XSelectionEvent& s) {
             if (w->drop.chosenType == w->atoms.uriList) {
                 const std::vector<std::string> paths = parseUriList(bytes);
                 std::vector<const char*> items;
+                items.reserve(paths.size());
                 for (const auto& p : paths) items.push_back(p.c_str());
                 if (!items.empty())
                     taken = w->dispatch.drop(DropKind::files, items.data(),
                                              static_cast<int32_t>(items.size()), 0, w->drop.where);
             } else {
-                const std::string text(bytes.c_str());  // up to an embedded NUL
+                const std::string text = bytes.substr(0, bytes.find('\0'));  // up to a NUL
                 const char* items[1] = {text.c_str()};
                 taken = w->dispatch.drop(DropKind::text, items, 1, text.size() + 1, w->drop.where);
             }

@@ -17,7 +17,7 @@ namespace corvex_standalone {
 
 namespace {
 
-constexpr std::size_t kMaxFileSize = 64 * 1024;
+constexpr std::size_t kMaxFileSize = std::size_t{64} * 1024;
 
 // Creates every missing folder of dir (like mkdir -p); true when it exists afterwards.
 bool makeFolders(const std::string& dir) {
@@ -109,7 +109,8 @@ LoadResult loadSound(const std::string& path, SavedSound& sound, std::string& pr
         float value = 0.0f;
         if ((seen & (1u << index)) || !parseFloat(rest, value) || !std::isfinite(value) ||
             value < 0.0f || value > 1.0f) {
-            problem = where + ": " + key + " needs one value from 0 to 1";
+            problem = where;
+            problem.append(": ").append(key).append(" needs one value from 0 to 1");
             return LoadResult::corrupt;
         }
         read.values[index] = value;

@@ -98,7 +98,12 @@ std::string linkTarget(const std::string& path) {
         const ssize_t n = ::readlink(current.c_str(), next.data(), next.size());
         if (n <= 0 || static_cast<std::size_t>(n) >= next.size()) return path;
         next.resize(static_cast<std::size_t>(n));
-        current = next.front() == '/' ? next : dirOf(current) + "/" + next;
+        if (next.front() == '/') {
+            current = next;
+        } else {
+            current = dirOf(current);
+            current.append("/").append(next);
+        }
     }
     return path;
 }
