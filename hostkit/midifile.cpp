@@ -117,7 +117,7 @@ TrackResult readTrack(const uint8_t* data, std::size_t size, int32_t index) {
                 const uint8_t d = r.byte("a channel message");
                 if (d >= 0x80)
                     r.fail("message " + hex(status) + " is cut short by status byte " + hex(d));
-                bytes[static_cast<std::size_t>(i + 1)] = d;
+                bytes[static_cast<std::size_t>(i) + 1] = d;
             }
             if (kept(status)) out.messages.push_back({tick, index, bytes});
             continue;

@@ -15,7 +15,7 @@ class EventList {
 public:
     explicit EventList(std::size_t capacity)
         : storage(new intptr_t[(offsetof(VstEvents, events) +
-                                std::max<std::size_t>(capacity, 2) * sizeof(VstEvent*)) /
+                                std::max<std::size_t>(capacity, 2) * sizeof(VstEvents::events[0])) /
                                    sizeof(intptr_t) +
                                1]()),
           list(reinterpret_cast<VstEvents*>(storage.get())) {}
@@ -51,8 +51,10 @@ void render(Plugin& plugin, const std::vector<TimedMidiEvent>& events, int64_t t
     std::vector<float> outputMemory(static_cast<std::size_t>(numOut) * blockSize, 0.0f);
     std::vector<float*> inputs(static_cast<std::size_t>(std::max(numIn, 1)), nullptr);
     std::vector<float*> outputs(static_cast<std::size_t>(std::max(numOut, 1)), nullptr);
-    for (int32_t c = 0; c < numIn; ++c) inputs[c] = inputMemory.data() + c * blockSize;
-    for (int32_t c = 0; c < numOut; ++c) outputs[c] = outputMemory.data() + c * blockSize;
+    for (int32_t c = 0; c < numIn; ++c)
+        inputs[c] = inputMemory.data() + static_cast<std::size_t>(c) * blockSize;
+    for (int32_t c = 0; c < numOut; ++c)
+        outputs[c] = outputMemory.data() + static_cast<std::size_t>(c) * blockSize;
 
     std::vector<VstMidiEvent> records(events.size());
     std::size_t busiest = 0;

@@ -88,12 +88,12 @@ Instance::Instance(Context& context, double rate, int32_t block, hostkit::Plugin
     numIn = host->numInputs();
     // Room for two more channels than announced, to see writes into channels that do not exist.
     const std::size_t frames = kMaxBlock + kGuardFrames;
-    out.assign(static_cast<std::size_t>(numOut + 2), std::vector<float>(frames, guardValue()));
+    out.assign(static_cast<std::size_t>(numOut) + 2, std::vector<float>(frames, guardValue()));
     in.assign(static_cast<std::size_t>(std::max(numIn, 2)), std::vector<float>(frames, 0.0f));
     for (auto& c : out) outPtr.push_back(c.data());
     for (auto& c : in) inPtr.push_back(c.data());
     queued.reserve(kMaxQueued);
-    listMemory.resize(sizeof(VstEvents) + kMaxQueued * sizeof(VstEvent*));
+    listMemory.resize(sizeof(VstEvents) + kMaxQueued * sizeof(VstEvents::events[0]));
     host->open(rate, block);
     host->start();
 }
