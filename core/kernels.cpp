@@ -22,6 +22,9 @@ extern const Kernel kAvx512Kernel;
 
 namespace {
 
+// Addresses of the kernels' constant records: constant expressions, whatever order the records
+// are initialised in.
+// NOLINTNEXTLINE(cppcoreguidelines-interfaces-global-init)
 const Kernel* const kBuilt[] = {
 #if defined(CORVEX_KERNEL_AVX512)
     &kAvx512Kernel,

@@ -319,7 +319,7 @@ double sin(double x) {
     const DD z = mul(r, r);
     constexpr int kTerms = 14;
     const int quadrant = static_cast<int>(static_cast<int64_t>(kd) & 3);
-    DD sum;
+    DD sum{};
     if (quadrant % 2 == 0) {  // sin r = r (1 - z/3! + z^2/5! - ...)
         sum = dd(1.0);
         for (int n = kTerms; n >= 1; --n)

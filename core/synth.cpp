@@ -91,8 +91,7 @@ void Program::init(const float* table, int index) {
     for (int32_t i = 0; i < kNumParams; ++i) *values.field(i) = row[i];
 }
 
-CorvexSynth::CorvexSynth() {
-    programs = new (std::nothrow) Program[kNumPrograms];
+CorvexSynth::CorvexSynth() : programs(new (std::nothrow) Program[kNumPrograms]) {
     if (!programs) return;
     for (int i = 0; i < kNumPrograms; ++i) {
         programs[i].init(presets, i);

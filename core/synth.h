@@ -96,7 +96,7 @@ struct Program {
     void init(const float* table, int index);
 
     ParamValues values;
-    char name[kProgramNameSize];
+    char name[kProgramNameSize] = {};
 };
 
 // The generator behind the synth's random draws: the classic C library sequence, 0-32767, one per

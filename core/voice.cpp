@@ -224,7 +224,9 @@ CorvexSynth::BlockValues CorvexSynth::blockValues() {
 }
 
 CorvexSynth::BlockValues CorvexSynth::blockValues(const ParamValues& p) {
-    BlockValues b;
+    // Every field is written below before it is read; zeroing the bank first would only cost the
+    // audio thread.
+    BlockValues b;  // NOLINT(cppcoreguidelines-pro-type-member-init)
     computePartialBank(p, b);
     b.recipSampleTime = static_cast<float>(1.0 / static_cast<double>(sampleRate));
     // Infinite for a time of 0 (or a subnormal one); the threshold test ends a stage of length
