@@ -31,16 +31,16 @@ struct Holder {
 };
 }  // namespace
 
-CBitmap::CBitmap(int32_t id) : resourceId(id) {
-    handle = platform::loadBitmapResource(platform::thisModule(), id & 0xFFFF);
+CBitmap::CBitmap(int32_t id)
+    : resourceId(id), handle(platform::loadBitmapResource(platform::thisModule(), id & 0xFFFF)) {
     if (handle) {
         width = platform::bitmapWidth(handle);
         height = platform::bitmapHeight(handle);
     }
 }
 
-CBitmap::CBitmap(CFrame& /*frame*/, int32_t w, int32_t h) {
-    handle = platform::createCompatibleBitmap(nullptr, w, h);
+CBitmap::CBitmap(CFrame& /*frame*/, int32_t w, int32_t h)
+    : handle(platform::createCompatibleBitmap(nullptr, w, h)) {
     if (handle) {
         width = w;
         height = h;

@@ -33,9 +33,6 @@ CDrawContext::CDrawContext(CFrame* frame, platform::Context* systemContext,
                            platform::Window* window)
     : systemContext(systemContext), window(window), frame(frame) {
     clipRect = frameSizeOr1000(frame);
-    fontColor = kWhiteCColor;
-    frameColor = kWhiteCColor;
-    fillColor = kBlackCColor;
     if (systemContext) {
         // Record what the context held so that it can be handed back as it came.
         oldBrush = platform::selectedBrush(systemContext);
@@ -351,9 +348,9 @@ COffscreenContext::COffscreenContext(CDrawContext* context, CBitmap* bitmap, boo
 }
 
 COffscreenContext::COffscreenContext(CFrame* frame, int32_t w, int32_t h, const CColor background)
-    : CDrawContext(frame, nullptr, nullptr), height(h), width(w), backgroundColor(background) {
+    : CDrawContext(frame, nullptr, nullptr), height(h), width(w), ownsPixmap(true),
+      backgroundColor(background) {
     clipRect = CRect(0, 0, width, height);
-    ownsPixmap = true;
     platform::Window* win = frame ? frame->getSystemWindow() : nullptr;
     platform::Context* windowContext = win ? platform::getWindowContext(win) : nullptr;
     systemContext = platform::createContext(windowContext);

@@ -57,8 +57,8 @@ CFrame::CFrame(const CRect& size, void* parent, CFrameOwner* owner)
 }
 
 CFrame::CFrame(const CRect& size, const char* title, CFrameOwner* owner, int32_t style)
-    : CView(size), editor(owner), openFlag(false), addedWindow(true) {
-    vstWindow = new (std::nothrow) CWindowRecord;
+    : CView(size), editor(owner), openFlag(false), addedWindow(true),
+      vstWindow(new (std::nothrow) CWindowRecord) {
     if (vstWindow) {
         if (title) std::snprintf(vstWindow->title, sizeof vstWindow->title, "%s", title);
         vstWindow->x = static_cast<int16_t>(size.left);
@@ -70,19 +70,18 @@ CFrame::CFrame(const CRect& size, const char* title, CFrameOwner* owner, int32_t
 }
 
 CFrame::CFrame(const CRect& size, const CTopLevel& window, CFrameOwner* owner)
-    : CView(size), editor(owner), topLevel(true) {
+    : CView(size), editor(owner), classRegistered(true), topLevel(true),
+      scale(platform::desktopScale(0)) {
     blits = platform::bindOptionalBlits();
     pfnAlphaBlend = blits.alphaBlend;
     pfnTransparentBlt = blits.transparentBlt;
     initWindowClass();
-    classRegistered = true;
     platform::TopLevelOptions o;
     o.title = window.title ? window.title : "";
     o.width = size.width();
     o.height = size.height();
     o.minWidth = window.minWidth;
     o.minHeight = window.minHeight;
-    scale = platform::desktopScale(0);
     o.scale = scale;
     o.className = gClassName;
     o.events = this;

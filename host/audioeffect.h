@@ -104,7 +104,7 @@ protected:
     int32_t numParams = 0;
     int32_t curProgram = 0;
     int32_t blockSize = 1024;
-    AEffect cEffect;
+    AEffect cEffect{};
 };
 
 // The load hook's module handle: the base address of the loaded library (on Windows, the

@@ -59,7 +59,7 @@ private:
     LV2UI_Controller controller;
     const LV2UI_Touch* touchFeature;
     const LV2UI_Resize* resizeFeature;
-    float values[kNumParams];
+    float values[kNumParams] = {};
     uint32_t nextPaint = 0;
     CorvexWindow window{*this, *this};
 };

@@ -98,7 +98,7 @@ private:
     bool quit = false;
     int32_t octave = 0;
     // The note each physical key started, by scan code (0-255); -1 for none.
-    int16_t held[256];
+    int16_t held[256] = {};
     uint32_t lastMidiCount = 0;
     uint32_t lightUntil = 0;
     bool light = false;

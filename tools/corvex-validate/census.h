@@ -355,7 +355,7 @@ inline Holdings take() {
             const long fd = std::strtol(e->d_name, &end, 10);
             if (end == e->d_name || *end || fd == own) continue;
             ++h.fds;
-            struct stat st;
+            struct stat st {};
             if (::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
             // An X connection is a socket whose peer is the server's listening name. Asking the
             // socket itself for its peer finds that name for unix and TCP alike; /proc/net/unix

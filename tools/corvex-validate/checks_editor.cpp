@@ -78,9 +78,9 @@ private:
 
 struct HostWindow {
     x11::HostWindow* window;
-    explicit HostWindow(int32_t width, int32_t height) {
-        // A busy X server refuses a connection now and then; a host would try again.
-        window = x11::create(width, height, "corvex-validate");
+    // A busy X server refuses a connection now and then; a host would try again.
+    explicit HostWindow(int32_t width, int32_t height)
+        : window(x11::create(width, height, "corvex-validate")) {
         for (int n = 0; n < 50 && !window; ++n) {
             platform::sleepMs(100);
             window = x11::create(width, height, "corvex-validate");

@@ -241,7 +241,8 @@ void lifeBlockSizes(Context& ctx) {
     for (const int32_t size : {1, 2, 7, 64, 512, 4096, 8192}) {
         Instance i(ctx, 44100.0, size);
         noteOn(i);
-        judge(ctx, i.render(std::max<int64_t>(size * 4, 8192)), format("blocks of %d", size));
+        judge(ctx, i.render(std::max<int64_t>(int64_t{size} * 4, 8192)),
+              format("blocks of %d", size));
     }
     ctx.note("blocks of 1, 2, 7, 64, 512, 4096 and 8192");
 }
@@ -454,7 +455,7 @@ void eventsOffsets(Context& ctx) {
             ctx.skip("an effect: notes are not its input");
             return;
         }
-        if (i.render(kBlock * 4).peak > 1e-6f) continue;  // not silent to begin with
+        if (i.render(int64_t{kBlock} * 4).peak > 1e-6f) continue;  // not silent to begin with
         noteOn(i, 60, k);
         const BlockResult r = i.block(kBlock);
         const int32_t at = firstSound(i, kBlock);

@@ -20,13 +20,13 @@ bool readSymbols(const std::vector<char>& file, std::vector<std::string>* out) {
         return offset <= file.size() && size <= file.size() - offset;
     };
     if (!fits(0, sizeof(Ehdr))) return false;
-    Ehdr eh;
+    Ehdr eh{};
     std::memcpy(&eh, file.data(), sizeof eh);
     if (eh.e_shentsize != sizeof(Shdr) ||
         !fits(eh.e_shoff, static_cast<uint64_t>(eh.e_shnum) * sizeof(Shdr)))
         return false;
     auto section = [&](std::size_t i) {
-        Shdr sh;
+        Shdr sh{};
         std::memcpy(&sh, file.data() + eh.e_shoff + i * sizeof(Shdr), sizeof sh);
         return sh;
     };
@@ -37,7 +37,7 @@ bool readSymbols(const std::vector<char>& file, std::vector<std::string>* out) {
         if (!fits(sh.sh_offset, sh.sh_size) || !fits(strings.sh_offset, strings.sh_size))
             return false;
         for (uint64_t off = 0; off + sizeof(Sym) <= sh.sh_size; off += sizeof(Sym)) {
-            Sym s;
+            Sym s{};
             std::memcpy(&s, file.data() + sh.sh_offset + off, sizeof s);
             const unsigned bind = Bind(s.st_info), type = Type(s.st_info);
             if (s.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;

@@ -82,10 +82,8 @@ void Context::skip(const std::string& why) { send('S', why); }
 // ---- Instance --------------------------------------------------------------------------------
 
 Instance::Instance(Context& context, double rate, int32_t block, hostkit::Plugin::Answers answers)
-    : ctx(context) {
-    host = std::make_unique<hostkit::Plugin>(ctx.library(), std::move(answers));
-    numOut = host->numOutputs();
-    numIn = host->numInputs();
+    : ctx(context), host(std::make_unique<hostkit::Plugin>(context.library(), std::move(answers))),
+      numOut(host->numOutputs()), numIn(host->numInputs()) {
     // Room for two more channels than announced, to see writes into channels that do not exist.
     const std::size_t frames = kMaxBlock + kGuardFrames;
     out.assign(static_cast<std::size_t>(numOut) + 2, std::vector<float>(frames, guardValue()));
