@@ -147,6 +147,22 @@ protected:
         return true;
     }
     float parameter(int32_t i) { return effect->getParameter(effect, i); }
+    // A real click on "Decay"'s value field (its place times the window's scale), then "0.25"
+    // and Return typed.
+    void clickDecayAndType025(int32_t scale) {
+        const platform::Rect r = testkit::x11host::screenRect(editorWindow);
+        ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240 * scale, r.top + 313 * scale));
+        ASSERT_TRUE(testkit::x11host::button(1, true));
+        // The field reads the live button state when the press reaches it: release only after.
+        const bool opened = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; });
+        ASSERT_TRUE(testkit::x11host::button(1, false));
+        ASSERT_TRUE(opened);
+        for (const char* key : {"0", "period", "2", "5", "Return"}) {
+            ASSERT_TRUE(testkit::x11host::key(key, true));
+            ASSERT_TRUE(testkit::x11host::key(key, false));
+            idleOnce();
+        }
+    }
 
     hostkit::Library plugin{CORVEX_PLUGIN_PATH};
     AEffect* effect = nullptr;
@@ -227,18 +243,7 @@ TEST_F(CorvexX11, ARealDragOnLfoAmountChangesItContinuouslyAndTheFieldFollows) {
 TEST_F(CorvexX11, ARealClickOnDecayAndTypingSetsTheValue) {
     openEditor();
     ASSERT_TRUE(idleUntil([&] { return readWindow() && pixel(10, 10) == 0x00008Cu; }));
-    const platform::Rect r = testkit::x11host::screenRect(editorWindow);
-    ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240, r.top + 313));
-    ASSERT_TRUE(testkit::x11host::button(1, true));
-    // The field reads the live button state when the press reaches it: release only after that.
-    const bool opened = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; });
-    ASSERT_TRUE(testkit::x11host::button(1, false));
-    ASSERT_TRUE(opened);
-    for (const char* key : {"0", "period", "2", "5", "Return"}) {
-        ASSERT_TRUE(testkit::x11host::key(key, true));
-        ASSERT_TRUE(testkit::x11host::key(key, false));
-        idleOnce();
-    }
+    ASSERT_NO_FATAL_FAILURE(clickDecayAndType025(1));
     ASSERT_TRUE(idleUntil([&] { return parameter(9) == 0.25f; }));
     EXPECT_TRUE(idleUntil([&] { return fieldShows(9, "0.250000"); }));
     EXPECT_EQ(dispatch(effect, effKeysRequired), 1);
@@ -491,17 +496,7 @@ TEST_F(CorvexX11, TheWindowAtTwiceTheSizeByVariableOrDpiDragsAndTypesAsAtOnce) {
         EXPECT_EQ(atTwice, atOnce);
 
         // A click on "Decay"'s field at its doubled place, then typing.
-        const platform::Rect r = testkit::x11host::screenRect(editorWindow);
-        ASSERT_TRUE(testkit::x11host::movePointer(r.left + 240 * 2, r.top + 313 * 2));
-        ASSERT_TRUE(testkit::x11host::button(1, true));
-        const bool opened = idleUntil([&] { return dispatch(effect, effKeysRequired) == 0; });
-        ASSERT_TRUE(testkit::x11host::button(1, false));
-        ASSERT_TRUE(opened);
-        for (const char* key : {"0", "period", "2", "5", "Return"}) {
-            ASSERT_TRUE(testkit::x11host::key(key, true));
-            ASSERT_TRUE(testkit::x11host::key(key, false));
-            idleOnce();
-        }
+        ASSERT_NO_FATAL_FAILURE(clickDecayAndType025(2));
         EXPECT_TRUE(idleUntil([&] { return parameter(9) == 0.25f; }));
 
         dispatch(effect, effEditClose);
