@@ -13,8 +13,8 @@ packages=(
   libsndfile1-dev
   libcairo2-dev libx11-dev libxext-dev libxtst-dev libfontconfig-dev libfreetype-dev
   fonts-liberation xvfb xauth x11-utils
-  # CI's formatting check.
-  clang-format
+  # CI's formatting check and static analysis (.ci/clang-tidy).
+  clang-format clang-tidy
   # The coverage-guided fuzzers (tests/fuzz, built with clang).
   clang libfuzzer-14-dev
   # Third-party VST2 instruments our own host is tested against.

@@ -22,6 +22,7 @@
 #include "core/params.h"
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -71,6 +72,7 @@ public:
     CurrentValues() = default;
     CurrentValues(const CurrentValues& other) { *this = other; }
     CurrentValues& operator=(const CurrentValues& other) {
+        if (this == &other) return *this;
         for (int32_t i = 0; i < kNumParams; ++i)
             slots[i].store(other.slots[i].load(std::memory_order_relaxed),
                            std::memory_order_relaxed);
@@ -281,11 +283,16 @@ private:
         BlockKey() = default;
         BlockKey(bool v, const ParamValues& p, float rate, int32_t n, float b)
             : valid(v), stored(p), sampleRate(rate), bend(b), note(n) {}
+        static bool sameBits(float a, float b) {
+            return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
+        }
         bool operator==(const BlockKey& other) const {
-            return valid && other.valid && note == other.note &&
-                   std::memcmp(&stored, &other.stored, sizeof stored) == 0 &&
-                   std::memcmp(&sampleRate, &other.sampleRate, sizeof sampleRate) == 0 &&
-                   std::memcmp(&bend, &other.bend, sizeof bend) == 0;
+            if (!valid || !other.valid || note != other.note ||
+                !sameBits(sampleRate, other.sampleRate) || !sameBits(bend, other.bend))
+                return false;
+            for (float ParamValues::*field : kFieldsInDeclaredOrder)
+                if (!sameBits(stored.*field, other.stored.*field)) return false;
+            return true;
         }
     } blockKey;
     BlockValues block{};

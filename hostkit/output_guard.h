@@ -5,23 +5,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
+#include <bit>
 
 namespace hostkit {
 
 constexpr uint32_t kGuardBits = 0x7FC0DEADu;
 
-inline float guardValue() {
-    float f;
-    std::memcpy(&f, &kGuardBits, sizeof f);
-    return f;
-}
+inline float guardValue() { return std::bit_cast<float>(kGuardBits); }
 
 // Bit for bit: a comparison of floats would never see a NaN as equal.
-inline bool isGuard(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits == kGuardBits;
-}
+inline bool isGuard(float f) { return std::bit_cast<uint32_t>(f) == kGuardBits; }
 
 }  // namespace hostkit

@@ -13,12 +13,15 @@ namespace {
 // A VstEvents list whose pointer array really holds `capacity` entries.
 class EventList {
 public:
+    // The list's slots are event pointers, sized as such.
+    // NOLINTBEGIN(bugprone-sizeof-expression)
     explicit EventList(std::size_t capacity)
         : storage(new intptr_t[(offsetof(VstEvents, events) +
                                 std::max<std::size_t>(capacity, 2) * sizeof(VstEvents::events[0])) /
                                    sizeof(intptr_t) +
                                1]()),
           list(reinterpret_cast<VstEvents*>(storage.get())) {}
+    // NOLINTEND(bugprone-sizeof-expression)
 
     VstEvents* get() { return list; }
     // The array member is declared with two entries; the storage behind it holds capacity, so

@@ -32,9 +32,6 @@ public:
     virtual Context* acquire() = 0;
     virtual void release(Context* context) = 0;
 
-protected:
-    // Never deleted through this interface; virtual so that no implementation's destructor is
-    // left public and non-virtual.
     virtual ~ContextSource() = default;
 };
 

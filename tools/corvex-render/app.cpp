@@ -350,6 +350,7 @@ int32_t findProgram(Plugin& plugin, const std::string& wanted) {
         return static_cast<int32_t>(*n);
     }
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(count));
     for (int32_t i = 0; i < count; ++i) names.push_back(plugin.programName(i));
     if (const auto i = matchName(names, wanted)) return *i;
     throw RenderError("the plug-in has no program named " + quoted(wanted) +
@@ -372,6 +373,7 @@ std::pair<int32_t, float> findParameter(Plugin& plugin, const std::string& assig
         index = static_cast<int32_t>(*n);
     } else {
         std::vector<std::string> names;
+        names.reserve(static_cast<std::size_t>(count));
         for (int32_t i = 0; i < count; ++i) names.push_back(plugin.paramName(i));
         const auto found = matchName(names, name);
         if (!found)

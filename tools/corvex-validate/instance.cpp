@@ -82,7 +82,7 @@ void Context::skip(const std::string& why) { send('S', why); }
 // ---- Instance --------------------------------------------------------------------------------
 
 Instance::Instance(Context& context, double rate, int32_t block, hostkit::Plugin::Answers answers)
-    : ctx(context), host(std::make_unique<hostkit::Plugin>(context.library(), std::move(answers))),
+    : host(std::make_unique<hostkit::Plugin>(context.library(), std::move(answers))),
       numOut(host->numOutputs()), numIn(host->numInputs()) {
     // Room for two more channels than announced, to see writes into channels that do not exist.
     const std::size_t frames = kMaxBlock + kGuardFrames;
@@ -91,6 +91,8 @@ Instance::Instance(Context& context, double rate, int32_t block, hostkit::Plugin
     for (auto& c : out) outPtr.push_back(c.data());
     for (auto& c : in) inPtr.push_back(c.data());
     queued.reserve(kMaxQueued);
+    // The list's slots are event pointers, sized as such.
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
     listMemory.resize(sizeof(VstEvents) + kMaxQueued * sizeof(VstEvents::events[0]));
     host->open(rate, block);
     host->start();

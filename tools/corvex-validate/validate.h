@@ -129,7 +129,6 @@ public:
     std::vector<float> captured;
 
 private:
-    Context& ctx;
     std::unique_ptr<hostkit::Plugin> host;
     int32_t numOut = 0;
     int32_t numIn = 0;
