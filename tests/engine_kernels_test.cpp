@@ -5,12 +5,10 @@
 #include "core/kernel.h"
 #include "core/synth.h"
 
+#include "support/golden_renders.h"
+
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,33 +36,6 @@ protected:
     const Kernel* kernel = nullptr;
 };
 
-uint64_t fingerprint(const std::vector<float>& samples) {
-    uint64_t h = 1469598103934665603ull;
-    for (float f : samples) {
-        uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        for (int k = 0; k < 4; ++k) {
-            h ^= (bits >> (8 * k)) & 0xFF;
-            h *= 1099511628211ull;
-        }
-    }
-    return h;
-}
-
-std::map<int, uint64_t> readGolden() {
-    std::map<int, uint64_t> golden;
-    std::ifstream in(CORVEX_SOURCE_DIR "/tests/data/golden_renders.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        int program;
-        std::string hex;
-        if (fields >> program >> hex) golden[program] = std::stoull(hex, nullptr, 16);
-    }
-    return golden;
-}
-
 // The render the reference was recorded from (plugin_render_test.cpp), on the core alone.
 std::vector<float> renderProgram(const Kernel& kernel, int program) {
     CorvexSynth synth;
@@ -84,10 +55,10 @@ std::vector<float> renderProgram(const Kernel& kernel, int program) {
 }
 
 TEST_P(Kernels, EveryFactoryProgramMatchesTheRecordedReference) {
-    const auto golden = readGolden();
+    const auto golden = testsupport::readGoldenRenders();
     ASSERT_EQ(golden.size(), 64u);
     for (int program = 0; program < 64; ++program)
-        EXPECT_EQ(fingerprint(renderProgram(*kernel, program)), golden.at(program))
+        EXPECT_EQ(testsupport::fingerprint(renderProgram(*kernel, program)), golden.at(program))
             << "program " << program;
 }
 

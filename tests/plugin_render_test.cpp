@@ -6,14 +6,14 @@
 #include "support/record_calls.h"
 #include "hostkit/recording_host.h"
 
+#include "support/golden_renders.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <vector>
 
 using hostkit::RecordingHost;
@@ -24,7 +24,6 @@ constexpr int kRate = 44100;
 constexpr int kBlock = 512;
 constexpr int kHeld = kRate / 2;
 constexpr int kTotal = kHeld + kRate * 12 / 10;  // every release is at most one second
-const char* const kGoldenPath = CORVEX_SOURCE_DIR "/tests/data/golden_renders.txt";
 
 struct Render {
     std::vector<float> left, right;
@@ -66,33 +65,6 @@ Render renderProgram(const hostkit::Library& plugin, int program, int note = 60)
     return r;
 }
 
-uint64_t fingerprint(const std::vector<float>& samples) {
-    uint64_t h = 1469598103934665603ull;
-    for (float f : samples) {
-        uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        for (int k = 0; k < 4; ++k) {
-            h ^= (bits >> (8 * k)) & 0xFF;
-            h *= 1099511628211ull;
-        }
-    }
-    return h;
-}
-
-std::map<int, uint64_t> readGolden() {
-    std::map<int, uint64_t> golden;
-    std::ifstream in(kGoldenPath);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        int program;
-        std::string hex;
-        if (fields >> program >> hex) golden[program] = std::stoull(hex, nullptr, 16);
-    }
-    return golden;
-}
-
 class FactoryPrograms : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -126,21 +98,21 @@ TEST_F(FactoryPrograms, SoundWhileHeldSilenceAfterRelease) {
 
 TEST_F(FactoryPrograms, MatchTheRecordedReference) {
     if (const char* update = std::getenv("CORVEX_UPDATE_GOLDEN"); update && *update == '1') {
-        std::ofstream out(kGoldenPath);
+        std::ofstream out(testsupport::kGoldenRendersPath);
         out << "# program  fingerprint of one channel: note 60 for 0.5 s, 1.2 s tail, 44100 Hz, "
                "512-frame blocks\n";
         for (auto& [program, r] : renders()) {
             char hex[32];
             std::snprintf(hex, sizeof hex, "%016llx",
-                          static_cast<unsigned long long>(fingerprint(r.left)));
+                          static_cast<unsigned long long>(testsupport::fingerprint(r.left)));
             out << program << ' ' << hex << '\n';
         }
         GTEST_SKIP() << "reference rewritten";
     }
-    const auto golden = readGolden();
-    ASSERT_EQ(golden.size(), 64u) << "missing " << kGoldenPath;
+    const auto golden = testsupport::readGoldenRenders();
+    ASSERT_EQ(golden.size(), 64u) << "missing " << testsupport::kGoldenRendersPath;
     for (auto& [program, r] : renders())
-        EXPECT_EQ(fingerprint(r.left), golden.at(program)) << "program " << program;
+        EXPECT_EQ(testsupport::fingerprint(r.left), golden.at(program)) << "program " << program;
 }
 
 TEST(PluginRender, NoteOnAppearsAtItsSampleOffset) {
