@@ -99,8 +99,10 @@ bool colours(void* owner, EditColors* out) {
 
 }  // namespace
 
-EditBox* createEditBox(Window* window, const EditBoxOptions& o) {
+EditBox* createEditBox(Window* window, const EditBoxOptions& designOptions) {
     if (!window || !window->hwnd || !IsWindow(window->hwnd) || window->editBox) return nullptr;
+    // The control lives in device pixels: its place and font at the window's scale.
+    const EditBoxOptions o = deviceEditBox(designOptions, windowScale(window));
     const Rect& r = o.rect;
     if (r.right <= r.left || r.bottom <= r.top) return nullptr;
     auto* b = new EditBox;
