@@ -26,6 +26,15 @@
 
 using gui::CRect;
 
+#ifdef _WIN32
+// Built for Windows too, over the GDI raster: the C runtime's environment, which the in-memory
+// window system reads.
+int setenv(const char* name, const char* value, int) {
+    return _putenv((std::string(name) + "=" + value).c_str());
+}
+int unsetenv(const char* name) { return _putenv((std::string(name) + "=").c_str()); }
+#endif
+
 namespace {
 
 TEST(DesktopScale, TheOwnSettingFirstThenTheDesktopsRoundedDown) {
@@ -271,7 +280,13 @@ TEST_P(AtScale, BoxesAreExactBlocksOfTheOneTimesPixelsAndKnobsAndTextAreDrawnLar
     }
     ASSERT_GT(inked, 50);
     EXPECT_GE(inkedToo * 100, inked * 95);
+#ifdef _WIN32
+    // Wine sets its substituted fonts without smoothing: at twice the size their strokes fill
+    // whole blocks more often than smoothed glyphs do (a stretched copy fills every one).
+    EXPECT_GT(textBlocksMixed, inked / 8);
+#else
     EXPECT_GT(textBlocksMixed, inked / 4);
+#endif
 }
 
 TEST_P(AtScale, PointerPositionsAreDesignUnitsSoADragGivesTheOneTimesValue) {
