@@ -116,6 +116,7 @@ EditBox* createEditBox(Window* window, const EditBoxOptions& designOptions) {
                                             : ES_LEFT;
     std::string text = o.text ? o.text : "";
     text.resize(cutAt(text, static_cast<std::size_t>(b->options.limit)));
+    const ParentAwareness awareness(window->hwnd);
     b->hwnd = CreateWindowExW(0, L"EDIT", widen(text.c_str()).c_str(), style, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, window->hwnd, nullptr,
                               static_cast<HINSTANCE>(thisModule()), nullptr);

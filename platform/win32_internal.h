@@ -56,6 +56,19 @@ Bitmap* newDibSection(int32_t width, int32_t height);
 Context* wrapForeignContext(HDC dc, HWND window, int32_t scale = 1);
 void releaseForeignContext(Context* context);
 
+// For its lifetime, windows this thread creates take the awareness of parent where parent is
+// per-monitor DPI aware and the thread is not (win32_window.cpp says why); otherwise nothing.
+class ParentAwareness {
+public:
+    explicit ParentAwareness(HWND parent);
+    ~ParentAwareness();
+    ParentAwareness(const ParentAwareness&) = delete;
+    ParentAwareness& operator=(const ParentAwareness&) = delete;
+
+private:
+    HANDLE previous = nullptr;  // the thread's DPI_AWARENESS_CONTEXT before, when changed
+};
+
 class DropTarget;
 struct EditBox;
 

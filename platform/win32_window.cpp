@@ -142,35 +142,27 @@ double windowDpi(HWND parent) {
     return dpi > 0 ? dpi : 0;
 }
 
+}  // namespace
+
 // The process's DPI awareness is the host's to declare, never ours. One case is taken further:
 // a host whose plug-in window is per-monitor aware while the thread calling us is not (hosts that
-// switch the thread's awareness only around their own window's creation) gets our window created
+// switch the thread's awareness only around their own window's creation) gets our windows created
 // with its window's awareness, as the system requires of a child in a per-monitor parent. The
 // thread's awareness is put back at once; the system sets it per window while messages run.
-class ParentAwareness {
-public:
-    explicit ParentAwareness(HWND parent) {
-        const DpiFunctions& f = dpiFunctions();
-        if (!parent || !f.windowContext || !f.threadContext || !f.setThreadContext ||
-            !f.awareness)
-            return;
-        const DpiContext wanted = f.windowContext(parent);
-        if (!wanted || f.awareness(wanted) != kPerMonitorAware) return;
-        const DpiContext current = f.threadContext();
-        if (current && f.awareness(current) == kPerMonitorAware) return;
-        previous = f.setThreadContext(wanted);
-    }
-    ~ParentAwareness() {
-        if (previous) dpiFunctions().setThreadContext(previous);
-    }
-    ParentAwareness(const ParentAwareness&) = delete;
-    ParentAwareness& operator=(const ParentAwareness&) = delete;
+ParentAwareness::ParentAwareness(HWND parent) {
+    const DpiFunctions& f = dpiFunctions();
+    if (!parent || !f.windowContext || !f.threadContext || !f.setThreadContext || !f.awareness)
+        return;
+    const DpiContext wanted = f.windowContext(parent);
+    if (!wanted || f.awareness(wanted) != kPerMonitorAware) return;
+    const DpiContext current = f.threadContext();
+    if (current && f.awareness(current) == kPerMonitorAware) return;
+    previous = f.setThreadContext(wanted);
+}
 
-private:
-    DpiContext previous = nullptr;
-};
-
-}  // namespace
+ParentAwareness::~ParentAwareness() {
+    if (previous) dpiFunctions().setThreadContext(previous);
+}
 
 int32_t desktopScale(NativeWindow parent) {
     // The variable as the process environment holds it (the C runtime's copy may be another
