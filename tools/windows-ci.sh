@@ -35,8 +35,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of our own, for Wine's desktop and the windows the GUI tests open.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# A display of our own, for Wine's desktop and the windows the GUI tests open: large enough for
+# the editor at 2x (1200 x 700 and the host's frame), which the system would otherwise cut to the
+# screen.
+Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s $work/display ]] && break
