@@ -291,7 +291,8 @@ void EditorWindow::showsWhatTheLinuxEditorShows(const char* name) {
         for (int32_t y = b.t * s; y < b.b * s; ++y)
             for (int32_t x = b.l * s; x < b.r * s; ++x) {
                 // The outline: one design unit, s device pixels wide.
-                const bool edge = x / s == b.l || y / s == b.t || x / s == b.r - 1 || y / s == b.b - 1;
+                const bool edge =
+                    x / s == b.l || y / s == b.t || x / s == b.r - 1 || y / s == b.b - 1;
                 if (edge) {
                     outlineDiffs += refAt(x, y) != ownAt(x, y);
                     continue;
@@ -323,10 +324,9 @@ void EditorWindow::showsWhatTheLinuxEditorShows(const char* name) {
         platform::writePng(shot, s == 1 ? "editor-wine.png" : "editor-wine-2x.png");
         platform::deleteBitmap(shot);
     }
-    std::printf(
-        "editor at %dx: %d outline pixels differ; knobs: at most %d pixels more than 64 levels apart, "
-        "mean difference at most %.3f; %d text pixels differ\n",
-        s, outlineDiffs, worstKnobDistant, worstKnobMean, fillDiffs);
+    std::printf("editor at %dx: %d outline pixels differ; knobs: at most %d pixels more than 64 "
+                "levels apart, mean difference at most %.3f; %d text pixels differ\n",
+                s, outlineDiffs, worstKnobDistant, worstKnobMean, fillDiffs);
     EXPECT_EQ(outlineDiffs, 0);
     // The distant pixels lie at the arcs' ends, whose caps are areas (four times the pixels at
     // 2x), and along the stretches of edge where the two rasterisers' wide arcs part by a pixel
@@ -778,7 +778,8 @@ class LogPixels {
 public:
     explicit LogPixels(DWORD dpi) {
         if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
             return;
         DWORD size = sizeof saved, type = 0;
         had = RegQueryValueExA(key, "LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&saved),

@@ -83,8 +83,7 @@ Ink inkIn(const Image& img, int32_t top, int32_t bottom) {
 // Pixels of the case at scale against the Linux raster's, by its rule.
 void compareWithLinux(const Case& c, int32_t scale) {
     const std::string suffix = scale == 1 ? "" : "-2x";
-    const std::string path =
-        std::string(CORVEX_RASTER_REFERENCE) + "/" + c.name + suffix + ".bmp";
+    const std::string path = std::string(CORVEX_RASTER_REFERENCE) + "/" + c.name + suffix + ".bmp";
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
@@ -124,8 +123,8 @@ void compareWithLinux(const Case& c, int32_t scale) {
         int far = 0;
         for (int32_t y = 0; y < ref.h; ++y)
             for (int32_t x = 0; x < ref.w; ++x)
-                if (ref.at(x, y) != own.at(x, y) && (!hasNear(own, x, y, ref.at(x, y), s) ||
-                                                     !hasNear(ref, x, y, own.at(x, y), s)))
+                if (ref.at(x, y) != own.at(x, y) &&
+                    (!hasNear(own, x, y, ref.at(x, y), s) || !hasNear(ref, x, y, own.at(x, y), s)))
                     ++far;
         EXPECT_LE(far, 2 * s * s)
             << "pixels with no pixel of their colour within one design pixel in the other";
@@ -172,9 +171,7 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 
 TEST_P(Reference, MatchesTheLinuxRasterByItsRule) { compareWithLinux(GetParam(), 1); }
 
-TEST_P(ReferenceAtTwice, MatchesTheLinuxRasterAtTwiceByItsRule) {
-    compareWithLinux(GetParam(), 2);
-}
+TEST_P(ReferenceAtTwice, MatchesTheLinuxRasterAtTwiceByItsRule) { compareWithLinux(GetParam(), 2); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Reference, ::testing::ValuesIn(cases()), caseName);
 INSTANTIATE_TEST_SUITE_P(Cases, ReferenceAtTwice, ::testing::ValuesIn(cases()), caseName);
