@@ -2,7 +2,8 @@
 // Internal to the Win32 platform files: the records behind the raster's opaque handles, shared by
 // the GDI raster and the window backend that lends its device contexts. Pens, brushes and fonts
 // are the GDI handles themselves; bitmaps and contexts need a little state of their own (the
-// deferred deletion of a selected bitmap, damage, the bitmap a context holds).
+// deferred deletion of a selected bitmap, damage, the bitmap a context holds). Everything here
+// belongs to the user-interface thread, as the raster and the windows do.
 #pragma once
 
 #include "platform/raster.h"
