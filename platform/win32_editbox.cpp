@@ -99,8 +99,10 @@ bool colours(void* owner, EditColors* out) {
 
 }  // namespace
 
-EditBox* createEditBox(Window* window, const EditBoxOptions& o) {
+EditBox* createEditBox(Window* window, const EditBoxOptions& designOptions) {
     if (!window || !window->hwnd || !IsWindow(window->hwnd) || window->editBox) return nullptr;
+    // The control lives in device pixels: its place and font at the window's scale.
+    const EditBoxOptions o = deviceEditBox(designOptions, windowScale(window));
     const Rect& r = o.rect;
     if (r.right <= r.left || r.bottom <= r.top) return nullptr;
     auto* b = new EditBox;
@@ -114,6 +116,7 @@ EditBox* createEditBox(Window* window, const EditBoxOptions& o) {
                                             : ES_LEFT;
     std::string text = o.text ? o.text : "";
     text.resize(cutAt(text, static_cast<std::size_t>(b->options.limit)));
+    const ParentAwareness awareness(window->hwnd);
     b->hwnd = CreateWindowExW(0, L"EDIT", widen(text.c_str()).c_str(), style, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, window->hwnd, nullptr,
                               static_cast<HINSTANCE>(thisModule()), nullptr);

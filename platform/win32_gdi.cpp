@@ -3,6 +3,13 @@
 // interface promises (null handles, absurd sizes and coordinates) done here first. Colour bitmaps
 // are top-down 32-bit DIB sections, so their pixels can be handed out; monochrome ones are
 // 1-bit device-dependent bitmaps, whose conversions to and from colour are GDI's own.
+//
+// At a scale above 1 (a window's, or a bitmap made at it) coordinates are design units and are
+// mapped here by hand, as the cairo raster maps them: fills and boxes become exact blocks, wide
+// pens, shape interiors and text are drawn by GDI at the larger size. One-pixel pens keep their
+// 1x pixels, each laid as a block: GDI draws the stroke at 1x into a scratch bitmap and every
+// pixel it set becomes scale x scale device pixels. A world transform would do the first part,
+// but GDI draws cosmetic pens one device pixel wide whatever the transform.
 #include "bitmap_selection.h"
 #include "utf8.h"
 #include "win32_internal.h"
@@ -38,6 +45,20 @@ RECT toRect(const Rect& r) {
 }
 
 bool valid(const Context* c) { return c && c->dc; }
+
+int32_t scaleOf(const Context* c) {
+    if (!c) return 1;
+    return c->bitmap ? c->bitmap->scale : c->windowScale;
+}
+
+// Design units to device pixels, pulled into GDI's range like any coordinate.
+int32_t up(int64_t v, int32_t s) { return clampCoord(v * s); }
+POINT up(Point p, int32_t s) { return {up(p.x, s), up(p.y, s)}; }
+RECT up(const Rect& r, int32_t s) {
+    return {up(r.left, s), up(r.top, s), up(r.right, s), up(r.bottom, s)};
+}
+int64_t floorDiv(int64_t v, int32_t s) { return v >= 0 ? v / s : -((-v + s - 1) / s); }
+int64_t ceilDiv(int64_t v, int32_t s) { return -floorDiv(-v, s); }
 
 HPEN penOf(Pen* p) { return reinterpret_cast<HPEN>(p); }
 HBRUSH brushOf(Brush* b) { return reinterpret_cast<HBRUSH>(b); }
@@ -121,9 +142,13 @@ Bitmap* createBitmap(int32_t width, int32_t height) {
     return newDibSection(width, height);  // the system hands out DIB sections zeroed: black
 }
 
-// GDI draws at one device pixel per design unit: windows on Windows stay at scale 1.
 Bitmap* createScaledBitmap(int32_t width, int32_t height, int32_t scale) {
-    return scale == 1 ? createBitmap(width, height) : nullptr;
+    if (scale < 1 || scale > kMaxScale || !sizeOk(width, height) ||
+        width > kMaxBitmapSide / scale || height > kMaxBitmapSide / scale)
+        return nullptr;
+    Bitmap* b = newDibSection(width * scale, height * scale);
+    if (b) b->scale = scale;
+    return b;
 }
 
 Bitmap* createMonoBitmap(int32_t width, int32_t height) {
@@ -151,7 +176,8 @@ Bitmap* createMonoBitmap(int32_t width, int32_t height) {
 
 Bitmap* createCompatibleBitmap(Context* context, int32_t width, int32_t height) {
     if (context && context->bitmap && context->bitmap->mono) return createMonoBitmap(width, height);
-    return createBitmap(width, height);
+    // At the context's scale: what is drawn into it keeps its resolution when copied back.
+    return createScaledBitmap(width, height, scaleOf(context));
 }
 
 void deleteBitmap(Bitmap* bitmap) {
@@ -159,8 +185,8 @@ void deleteBitmap(Bitmap* bitmap) {
     if (bitmap && selection::mayFreeNow(bitmap, bitmap->windowContexts > 0)) freeBitmap(bitmap);
 }
 
-int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width : 0; }
-int32_t bitmapHeight(const Bitmap* bitmap) { return bitmap ? bitmap->height : 0; }
+int32_t bitmapWidth(const Bitmap* bitmap) { return bitmap ? bitmap->width / bitmap->scale : 0; }
+int32_t bitmapHeight(const Bitmap* bitmap) { return bitmap ? bitmap->height / bitmap->scale : 0; }
 bool bitmapIsMono(const Bitmap* bitmap) { return bitmap && bitmap->mono; }
 
 uint32_t* bitmapPixels(Bitmap* bitmap, int32_t* stride) {
@@ -252,12 +278,13 @@ void deleteContext(Context* context) {
     delete context;
 }
 
-Context* wrapForeignContext(HDC dc, HWND window) {
+Context* wrapForeignContext(HDC dc, HWND window, int32_t scale) {
     if (!dc) return nullptr;
     auto* c = new (std::nothrow) Context;
     if (!c) return nullptr;
     c->dc = dc;
     c->window = window;
+    c->windowScale = std::clamp(scale, 1, kMaxScale);
     initialState(dc);
     if (Font* f = stockFont()) SelectObject(dc, fontOf(f));
     SetBkMode(dc, OPAQUE);
@@ -393,31 +420,65 @@ void setClipRect(Context* c, const Rect* clip) {
         SelectClipRgn(c->dc, nullptr);
         return;
     }
-    const RECT r = toRect(*clip);
+    const RECT r = up(*clip, scaleOf(c));
     HRGN region =
         CreateRectRgn(r.left, r.top, std::max(r.left, r.right), std::max(r.top, r.bottom));
     SelectClipRgn(c->dc, region);  // the context keeps a copy
     DeleteObject(region);
 }
 
-// ---- Drawing ---------------------------------------------------------------------------------
-
-void moveTo(Context* c, Point p) {
-    if (!valid(c)) return;
-    const POINT q = toPoint(p);
-    MoveToEx(c->dc, q.x, q.y, nullptr);
-}
-Point currentPosition(Context* c) {
-    POINT p{};
-    if (valid(c)) GetCurrentPositionEx(c->dc, &p);
-    return {p.x, p.y};
-}
+// ---- Drawing at a larger scale ---------------------------------------------------------------
 
 namespace {
-// Cuts the segment a-b to the coordinate range GDI can take, keeping its direction.
-bool clipSegment(Point a, Point b, POINT* out) {
+
+// The current pen as the scaled paths need it.
+struct PenInfo {
+    bool extended = false;  // made by ExtCreatePen
+    DWORD style = PS_SOLID;
+    int32_t width = 0;
+    COLORREF color = 0;
+    bool null() const { return (style & PS_STYLE_MASK) == PS_NULL; }
+    bool thin() const { return width <= 1; }
+};
+
+PenInfo penInfo(HDC dc) {
+    PenInfo p;
+    HGDIOBJ pen = GetCurrentObject(dc, OBJ_PEN);
+    if (GetObjectType(pen) == OBJ_EXTPEN) {
+        EXTLOGPEN ep{};
+        if (GetObjectA(pen, sizeof ep, &ep) > 0) {
+            p.extended = true;
+            p.style = ep.elpPenStyle;
+            p.width = static_cast<int32_t>(std::min<DWORD>(ep.elpWidth, INT32_MAX));
+            p.color = ep.elpColor;
+        }
+        return p;
+    }
+    LOGPEN lp{};
+    if (GetObjectA(pen, sizeof lp, &lp) == sizeof lp) {
+        p.style = lp.lopnStyle;
+        p.width = lp.lopnWidth.x;
+        p.color = lp.lopnColor;
+    }
+    return p;
+}
+
+// The pen again, width times factor, in another colour.
+HPEN penLike(const PenInfo& p, int32_t factor, COLORREF color) {
+    const int64_t width = std::min<int64_t>(int64_t(std::max(p.width, 1)) * factor,
+                                            4 * int64_t(kMaxBitmapSide) * kMaxScale);
+    if (p.extended) {
+        LOGBRUSH lb{BS_SOLID, color, 0};
+        return ExtCreatePen(p.style, static_cast<DWORD>(width), &lb, 0, nullptr);
+    }
+    return CreatePen(static_cast<int>(p.style), p.width <= 1 && factor == 1 ? p.width
+                                                                           : static_cast<int>(width),
+                     color);
+}
+
+// A segment cut to [lo, hi) each way, keeping its direction; false when nothing is left.
+bool clipSegmentTo(Point a, Point b, double lox, double loy, double hix, double hiy, POINT* out) {
     double x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y;
-    const double lo = -kCoordLimit, hi = kCoordLimit + kMaxBitmapSide;
     double t0 = 0, t1 = 1;
     const double dx = x1 - x0, dy = y1 - y0;
     auto edge = [&](double p, double q) {
@@ -432,7 +493,7 @@ bool clipSegment(Point a, Point b, POINT* out) {
         }
         return true;
     };
-    if (!edge(-dx, x0 - lo) || !edge(dx, hi - x0) || !edge(-dy, y0 - lo) || !edge(dy, hi - y0))
+    if (!edge(-dx, x0 - lox) || !edge(dx, hix - x0) || !edge(-dy, y0 - loy) || !edge(dy, hiy - y0))
         return false;
     out[0] = {static_cast<LONG>(std::lround(x0 + t0 * dx)),
               static_cast<LONG>(std::lround(y0 + t0 * dy))};
@@ -440,10 +501,243 @@ bool clipSegment(Point a, Point b, POINT* out) {
               static_cast<LONG>(std::lround(y0 + t1 * dy))};
     return true;
 }
+
+// What the scratch bitmap's pixels say: untouched, the pen's ink, or an opaque gap of a dotted pen.
+constexpr COLORREF kInkMark = RGB(255, 255, 255);
+constexpr COLORREF kGapMark = RGB(0, 0, 255);
+constexpr uint32_t kInkPixel = 0xFFFFFF, kGapPixel = 0x0000FF;  // the same in the DIB's words
+
+// The design units where drawing may show: the clip box's (device pixels) covering units.
+struct Area {
+    int64_t left = 0, top = 0, right = 0, bottom = 0;
+};
+bool designClip(Context* c, int32_t s, Area* out) {
+    RECT box{};
+    if (GetClipBox(c->dc, &box) == ERROR || box.left >= box.right || box.top >= box.bottom)
+        return false;
+    *out = {floorDiv(box.left, s), floorDiv(box.top, s), ceilDiv(box.right, s),
+            ceilDiv(box.bottom, s)};
+    return true;
+}
+
+// A one-pixel stroke at scale s: draw(dc) strokes it in design units on a 1x scratch bitmap that
+// covers [l, r) x [t, b) (cut to the clip), with a copy of the pen, the arc direction and the
+// background mode; every pixel it sets is then laid on the context as an s x s block of the pen's
+// colour (or the background colour, for a dotted pen's gaps) through the context's draw mode.
+template <typename Draw>
+void thinStroke(Context* c, int32_t s, const PenInfo& pen, int64_t l, int64_t t, int64_t r,
+                int64_t b, Draw draw) {
+    if (pen.null()) return;
+    Area area;
+    if (!designClip(c, s, &area)) return;
+    // Two units of room: pens step past their geometry at the ends and corners.
+    const int64_t x0 = std::max(l - 2, area.left), y0 = std::max(t - 2, area.top);
+    const int64_t x1 = std::min(r + 2, area.right), y1 = std::min(b + 2, area.bottom);
+    if (x0 >= x1 || y0 >= y1 || x1 - x0 > kMaxBitmapSide || y1 - y0 > kMaxBitmapSide) return;
+    const int32_t w = static_cast<int32_t>(x1 - x0), h = static_cast<int32_t>(y1 - y0);
+    Bitmap* scratch = newDibSection(w, h);
+    HDC sdc = scratch ? CreateCompatibleDC(nullptr) : nullptr;
+    HPEN mark = sdc ? penLike(pen, 1, kInkMark) : nullptr;
+    if (!mark) {
+        if (sdc) DeleteDC(sdc);
+        if (scratch) freeBitmap(scratch);
+        return;
+    }
+    HGDIOBJ oldBitmap = SelectObject(sdc, scratch->handle);
+    SetWindowOrgEx(sdc, static_cast<int>(x0), static_cast<int>(y0), nullptr);
+    SetArcDirection(sdc, GetArcDirection(c->dc));
+    SetBkMode(sdc, GetBkMode(c->dc));
+    SetBkColor(sdc, kGapMark);
+    SetROP2(sdc, R2_COPYPEN);
+    HGDIOBJ oldPen = SelectObject(sdc, mark);
+    HGDIOBJ oldBrush = SelectObject(sdc, GetStockObject(NULL_BRUSH));
+    draw(sdc);
+    GdiFlush();
+
+    const int rop2 = GetROP2(c->dc);
+    const DWORD rop3 = rop2 == R2_MERGEPEN    ? 0x00FA0089  // destination or pattern
+                       : rop2 == R2_NOTXORPEN ? 0x00A50065  // not (pattern xor destination)
+                                              : PATCOPY;
+    HBRUSH brushes[2] = {CreateSolidBrush(pen.color & kRgbMask),
+                         CreateSolidBrush(GetBkColor(c->dc) & kRgbMask)};
+    HGDIOBJ oldTarget = GetCurrentObject(c->dc, OBJ_BRUSH);
+    // Runs of one kind in a row; a run the next row repeats grows downwards instead.
+    struct Run {
+        int32_t from, to, top;
+        int kind;
+    };
+    std::vector<Run> open, next;
+    std::vector<bool> kept;
+    int64_t tl = INT64_MAX, tt = INT64_MAX, tr = INT64_MIN, tb = INT64_MIN;
+    auto lay = [&](const Run& run, int32_t bottom) {
+        if (!brushes[run.kind]) return;
+        const int64_t dl = (x0 + run.from) * s, dt = (y0 + run.top) * s;
+        const int64_t dr = (x0 + run.to) * s, db = (y0 + bottom) * s;
+        SelectObject(c->dc, brushes[run.kind]);
+        PatBlt(c->dc, static_cast<int>(dl), static_cast<int>(dt), static_cast<int>(dr - dl),
+               static_cast<int>(db - dt), rop3);
+        tl = std::min(tl, dl);
+        tt = std::min(tt, dt);
+        tr = std::max(tr, dr);
+        tb = std::max(tb, db);
+    };
+    for (int32_t y = 0; y <= h; ++y) {
+        next.clear();
+        if (y < h) {
+            const uint32_t* row = scratch->bits + static_cast<size_t>(y) * w;
+            for (int32_t x = 0; x < w;) {
+                const uint32_t v = row[x] & kRgbMask;
+                const int kind = v == kInkPixel ? 0 : v == kGapPixel ? 1 : -1;
+                int32_t end = x + 1;
+                while (end < w && (row[end] & kRgbMask) == v) ++end;
+                if (kind >= 0) next.push_back({x, end, y, kind});
+                x = end;
+            }
+        }
+        kept.assign(open.size(), false);
+        for (Run& n : next)
+            for (size_t i = 0; i < open.size(); ++i)
+                if (!kept[i] && open[i].from == n.from && open[i].to == n.to &&
+                    open[i].kind == n.kind) {
+                    n.top = open[i].top;
+                    kept[i] = true;
+                    break;
+                }
+        for (size_t i = 0; i < open.size(); ++i)
+            if (!kept[i]) lay(open[i], y);
+        open.swap(next);
+    }
+    SelectObject(c->dc, oldTarget);
+    for (HBRUSH br : brushes)
+        if (br) DeleteObject(br);
+    if (tl < tr) touch(c, tl, tt, tr, tb);
+
+    SelectObject(sdc, oldBrush);
+    SelectObject(sdc, oldPen);
+    SelectObject(sdc, oldBitmap);
+    DeleteObject(mark);
+    DeleteDC(sdc);
+    freeBitmap(scratch);
+}
+
+// A shape at scale s: shape(dc, k) draws it with every coordinate times k. A wide pen strokes it
+// at the larger size together with its interior; a one-pixel pen's outline is laid in blocks over
+// the interior (filled at the larger size when filled and the brush is not the null brush).
+// [l, r) x [t, b): where the shape lies, in design units.
+template <typename Shape>
+void scaledShape(Context* c, int32_t s, bool filled, int64_t l, int64_t t, int64_t r, int64_t b,
+                 Shape shape) {
+    const PenInfo pen = penInfo(c->dc);
+    if (!pen.thin() && !pen.null()) {
+        HPEN wide = penLike(pen, s, pen.color);
+        if (!wide) return;
+        HGDIOBJ old = SelectObject(c->dc, wide);
+        shape(c->dc, s);
+        const int32_t reach = penReach(c);
+        SelectObject(c->dc, old);
+        DeleteObject(wide);
+        touch(c, l * s - reach, t * s - reach, r * s + reach + 1, b * s + reach + 1);
+        return;
+    }
+    if (filled && GetCurrentObject(c->dc, OBJ_BRUSH) != GetStockObject(NULL_BRUSH)) {
+        HGDIOBJ old = SelectObject(c->dc, GetStockObject(NULL_PEN));
+        shape(c->dc, s);
+        SelectObject(c->dc, old);
+        touch(c, l * s, t * s, r * s + 1, b * s + 1);
+    }
+    thinStroke(c, s, pen, l, t, r, b, [&](HDC dc) { shape(dc, 1); });
+}
+
+// The bounding box of points (design units), right and bottom inclusive of the last one.
+Area boundsOf(const Point* pts, int32_t n) {
+    Area a{pts[0].x, pts[0].y, pts[0].x + 1, pts[0].y + 1};
+    for (int32_t i = 1; i < n; ++i) {
+        a.left = std::min<int64_t>(a.left, pts[i].x);
+        a.top = std::min<int64_t>(a.top, pts[i].y);
+        a.right = std::max<int64_t>(a.right, int64_t(pts[i].x) + 1);
+        a.bottom = std::max<int64_t>(a.bottom, int64_t(pts[i].y) + 1);
+    }
+    return a;
+}
+
+// Points within GDI's reach, times k.
+std::vector<POINT> scaledPoints(const Point* pts, int32_t n, int32_t k) {
+    std::vector<POINT> out(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = up(pts[i], k);
+    return out;
+}
+
+// A design box at scale k, either corner order kept.
+RECT boxAt(const Rect& box, int32_t k) { return up(box, k); }
+
+Area areaOfBox(const Rect& box) {
+    return {std::min<int64_t>(box.left, box.right), std::min<int64_t>(box.top, box.bottom),
+            std::max<int64_t>(box.left, box.right) + 1, std::max<int64_t>(box.top, box.bottom) + 1};
+}
+
+}  // namespace
+
+// ---- Drawing ---------------------------------------------------------------------------------
+
+void moveTo(Context* c, Point p) {
+    if (!valid(c)) return;
+    const POINT q = up(p, scaleOf(c));
+    MoveToEx(c->dc, q.x, q.y, nullptr);
+    c->current = p;
+}
+Point currentPosition(Context* c) {
+    if (valid(c) && scaleOf(c) > 1) return c->current;
+    POINT p{};
+    if (valid(c)) GetCurrentPositionEx(c->dc, &p);
+    return {p.x, p.y};
+}
+
+namespace {
+// Cuts the segment a-b to the coordinate range GDI can take, keeping its direction.
+bool clipSegment(Point a, Point b, POINT* out) {
+    const double lo = -kCoordLimit, hi = kCoordLimit + kMaxBitmapSide;
+    return clipSegmentTo(a, b, lo, lo, hi, hi, out);
+}
+
+// A line at scale s from the current position (design units) to p.
+void scaledLineTo(Context* c, int32_t s, Point p) {
+    const Point from = c->current;
+    const PenInfo pen = penInfo(c->dc);
+    if (pen.thin()) {
+        // Cut to the part that can show (with room for the pen's steps), so that GDI never sees
+        // coordinates it cannot add up; the 1x pixels inside stay those of the whole line.
+        Area area;
+        POINT seg[2];
+        if (designClip(c, s, &area) &&
+            clipSegmentTo(from, p, double(area.left - 64), double(area.top - 64),
+                          double(area.right + 64), double(area.bottom + 64), seg)) {
+            const Point a{seg[0].x, seg[0].y}, b{seg[1].x, seg[1].y};
+            const Point ends[2] = {a, b};
+            const Area box = boundsOf(ends, 2);
+            thinStroke(c, s, pen, box.left, box.top, box.right, box.bottom, [&](HDC dc) {
+                MoveToEx(dc, a.x, a.y, nullptr);
+                LineTo(dc, b.x, b.y);
+            });
+        }
+    } else {
+        const Point ends[2] = {from, p};
+        const Area box = boundsOf(ends, 2);
+        scaledShape(c, s, false, box.left, box.top, box.right, box.bottom, [&](HDC dc, int32_t k) {
+            const POINT a = up(from, k), b = up(p, k);
+            MoveToEx(dc, a.x, a.y, nullptr);
+            LineTo(dc, b.x, b.y);
+        });
+    }
+    moveTo(c, p);
+}
 }  // namespace
 
 void lineTo(Context* c, Point p) {
     if (!valid(c)) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        scaledLineTo(c, s, p);
+        return;
+    }
     POINT cur{};
     GetCurrentPositionEx(c->dc, &cur);
     const Point from{cur.x, cur.y};
@@ -476,6 +770,14 @@ std::vector<POINT> toPoints(const Point* pts, int32_t n) {
 
 void polyline(Context* c, const Point* points, int32_t count) {
     if (!valid(c) || !points || count < 2) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Area box = boundsOf(points, count);
+        scaledShape(c, s, false, box.left, box.top, box.right, box.bottom, [&](HDC dc, int32_t k) {
+            const std::vector<POINT> pts = scaledPoints(points, count, k);
+            Polyline(dc, pts.data(), count);
+        });
+        return;
+    }
     const std::vector<POINT> pts = toPoints(points, count);
     Polyline(c->dc, pts.data(), count);
     touchPoints(c, pts.data(), count, penReach(c));
@@ -483,6 +785,14 @@ void polyline(Context* c, const Point* points, int32_t count) {
 
 void polygon(Context* c, const Point* points, int32_t count) {
     if (!valid(c) || !points || count < 2) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Area box = boundsOf(points, count);
+        scaledShape(c, s, true, box.left, box.top, box.right, box.bottom, [&](HDC dc, int32_t k) {
+            const std::vector<POINT> pts = scaledPoints(points, count, k);
+            Polygon(dc, pts.data(), count);
+        });
+        return;
+    }
     const std::vector<POINT> pts = toPoints(points, count);
     Polygon(c->dc, pts.data(), count);
     touchPoints(c, pts.data(), count, penReach(c));
@@ -490,7 +800,7 @@ void polygon(Context* c, const Point* points, int32_t count) {
 
 void fillRect(Context* c, const Rect& rect, Brush* brush) {
     if (!valid(c) || !brush) return;
-    const RECT r = toRect(rect);
+    const RECT r = up(rect, scaleOf(c));
     if (r.left >= r.right || r.top >= r.bottom) return;
     FillRect(c->dc, &r, brushOf(brush));
     touch(c, r.left, r.top, r.right, r.bottom);
@@ -507,6 +817,14 @@ void touchBox(Context* c, const RECT& r) {
 
 void ellipse(Context* c, const Rect& box) {
     if (!valid(c)) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Area a = areaOfBox(box);
+        scaledShape(c, s, true, a.left, a.top, a.right, a.bottom, [&](HDC dc, int32_t k) {
+            const RECT r = boxAt(box, k);
+            Ellipse(dc, r.left, r.top, r.right, r.bottom);
+        });
+        return;
+    }
     const RECT r = toRect(box);
     Ellipse(c->dc, r.left, r.top, r.right, r.bottom);
     touchBox(c, r);
@@ -514,6 +832,15 @@ void ellipse(Context* c, const Rect& box) {
 
 void arc(Context* c, const Rect& box, Point from, Point to) {
     if (!valid(c)) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Area a = areaOfBox(box);
+        scaledShape(c, s, false, a.left, a.top, a.right, a.bottom, [&](HDC dc, int32_t k) {
+            const RECT r = boxAt(box, k);
+            const POINT p = up(from, k), q = up(to, k);
+            Arc(dc, r.left, r.top, r.right, r.bottom, p.x, p.y, q.x, q.y);
+        });
+        return;
+    }
     const RECT r = toRect(box);
     const POINT a = toPoint(from), b = toPoint(to);
     Arc(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
@@ -522,6 +849,15 @@ void arc(Context* c, const Rect& box, Point from, Point to) {
 
 void pie(Context* c, const Rect& box, Point from, Point to) {
     if (!valid(c)) return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Area a = areaOfBox(box);
+        scaledShape(c, s, true, a.left, a.top, a.right, a.bottom, [&](HDC dc, int32_t k) {
+            const RECT r = boxAt(box, k);
+            const POINT p = up(from, k), q = up(to, k);
+            Pie(dc, r.left, r.top, r.right, r.bottom, p.x, p.y, q.x, q.y);
+        });
+        return;
+    }
     const RECT r = toRect(box);
     const POINT a = toPoint(from), b = toPoint(to);
     Pie(c->dc, r.left, r.top, r.right, r.bottom, a.x, a.y, b.x, b.y);
@@ -531,6 +867,38 @@ void pie(Context* c, const Rect& box, Point from, Point to) {
 void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, float sweepDegrees) {
     if (!valid(c) || radius < 0 || !std::isfinite(startDegrees) || !std::isfinite(sweepDegrees))
         return;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        const Point from = c->current;
+        const int32_t r = std::min(radius, kCoordLimit);
+        const float start = std::fmod(startDegrees, 360.0f);
+        const float sweep = std::clamp(sweepDegrees, -360.0f, 360.0f);
+        const double pi = 3.14159265358979323846;
+        auto onCircle = [&](double degrees, int32_t k) {
+            const POINT m = up(centre, k);
+            const double a = degrees * pi / 180.0, rk = double(r) * k;
+            return POINT{clampCoord(std::llround(m.x + rk * std::cos(a))),
+                         clampCoord(std::llround(m.y - rk * std::sin(a)))};
+        };
+        const Area box{std::min<int64_t>(int64_t(centre.x) - r, from.x),
+                       std::min<int64_t>(int64_t(centre.y) - r, from.y),
+                       std::max<int64_t>(int64_t(centre.x) + r, from.x) + 1,
+                       std::max<int64_t>(int64_t(centre.y) + r, from.y) + 1};
+        scaledShape(c, s, false, box.left, box.top, box.right, box.bottom,
+                    [&](HDC dc, int32_t k) {
+                        const POINT a = up(from, k), m = up(centre, k);
+                        MoveToEx(dc, a.x, a.y, nullptr);
+                        if (sweep == 0.0f) {
+                            // Only the line to the arc's start, as at 1x.
+                            const POINT b = onCircle(start, k);
+                            LineTo(dc, b.x, b.y);
+                        } else {
+                            AngleArc(dc, m.x, m.y, static_cast<DWORD>(r) * k, start, sweep);
+                        }
+                    });
+        const POINT end = onCircle(double(start) + sweep, 1);
+        moveTo(c, {end.x, end.y});
+        return;
+    }
     const POINT m = toPoint(centre);
     const DWORD r = static_cast<DWORD>(std::min(radius, kCoordLimit));
     const float sweep = std::clamp(sweepDegrees, -360.0f, 360.0f);
@@ -554,6 +922,19 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
 
 Color setPixel(Context* c, Point p, Color color) {
     if (!valid(c)) return kInvalidColor;
+    if (const int32_t s = scaleOf(c); s > 1) {
+        // The whole block; the answer is its top-left pixel's, as getPixel reads it.
+        const POINT q = up(p, s);
+        if (!PtVisible(c->dc, q.x, q.y)) return kInvalidColor;
+        HBRUSH brush = CreateSolidBrush(color & kRgbMask);
+        if (!brush) return kInvalidColor;
+        const RECT block{q.x, q.y, q.x + s, q.y + s};
+        FillRect(c->dc, &block, brush);
+        DeleteObject(brush);
+        touch(c, block.left, block.top, block.right, block.bottom);
+        const COLORREF v = GetPixel(c->dc, q.x, q.y);
+        return v == CLR_INVALID ? kInvalidColor : (v & kRgbMask);
+    }
     const POINT q = toPoint(p);
     const COLORREF set = SetPixel(c->dc, q.x, q.y, color & kRgbMask);
     if (set == CLR_INVALID) return kInvalidColor;
@@ -561,10 +942,13 @@ Color setPixel(Context* c, Point p, Color color) {
     return set;
 }
 
+// At a larger scale, the top-left device pixel of the design pixel's block.
 Color getPixel(Context* c, Point p) {
     if (!valid(c)) return kInvalidColor;
-    if (std::abs(int64_t(p.x)) > kCoordLimit || std::abs(int64_t(p.y)) > kCoordLimit)
+    const int32_t s = scaleOf(c);
+    if (std::abs(int64_t(p.x) * s) > kCoordLimit || std::abs(int64_t(p.y) * s) > kCoordLimit)
         return kInvalidColor;
+    p = {p.x * s, p.y * s};
     // Outside the clip the answer is "invalid"; Wine would read the pixel anyway.
     if (!PtVisible(c->dc, p.x, p.y)) return kInvalidColor;
     const COLORREF v = GetPixel(c->dc, p.x, p.y);
@@ -575,7 +959,8 @@ void floodFillSurface(Context* c, Point p) {
     if (!valid(c)) return;
     const Color seed = getPixel(c, p);
     if (seed == kInvalidColor) return;
-    ExtFloodFill(c->dc, p.x, p.y, seed, FLOODFILLSURFACE);
+    const int32_t s = scaleOf(c);  // getPixel found it inside GDI's range
+    ExtFloodFill(c->dc, p.x * s, p.y * s, seed, FLOODFILLSURFACE);
     touch(c, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
 }
 
@@ -627,12 +1012,31 @@ Size textExtent(Context* c, const char* text) {
 void drawText(Context* c, const char* text, const Rect& rect, TextAlign align) {
     if (!valid(c) || !text) return;
     const std::wstring w = widen(text);
-    RECT r = toRect(rect);
+    const int32_t s = scaleOf(c);
+    RECT r = up(rect, s);
     if (r.left >= r.right || r.top >= r.bottom) return;
     UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
     if (align == TextAlign::center) flags |= DT_CENTER;
     else if (align == TextAlign::right) flags |= DT_RIGHT;
+    // Above 1x the selected font is set at scale times its size for this text only: extents
+    // stay those of the design font.
+    HFONT larger = nullptr;
+    HGDIOBJ previous = nullptr;
+    if (s > 1) {
+        LOGFONTW lf{};
+        if (GetObjectW(GetCurrentObject(c->dc, OBJ_FONT), sizeof lf, &lf) == sizeof lf) {
+            lf.lfHeight = std::clamp(lf.lfHeight, -2048L, 2048L) * s;
+            lf.lfWidth = std::clamp(lf.lfWidth, 0L, 2048L) * s;
+            larger = CreateFontIndirectW(&lf);
+        }
+        if (!larger) return;
+        previous = SelectObject(c->dc, larger);
+    }
     DrawTextW(c->dc, w.c_str(), static_cast<int>(w.size()), &r, flags);
+    if (larger) {
+        SelectObject(c->dc, previous);
+        DeleteObject(larger);
+    }
     touch(c, r.left, r.top, r.right, r.bottom);
 }
 
@@ -677,10 +1081,48 @@ bool stretchArgsOk(int32_t x, int32_t y, int32_t w, int32_t h, int32_t sx, int32
 }
 }  // namespace
 
+namespace {
+// Each side's rectangle of a transfer in its own device pixels; false when a value leaves the
+// range GDI can add up (nothing of such a transfer could show).
+struct Mapped {
+    int32_t x, y, w, h, sx, sy, sw, sh;
+};
+bool mapBlit(const Context* dst, const Context* src, int32_t x, int32_t y, int32_t w, int32_t h,
+             int32_t sx, int32_t sy, int32_t sw, int32_t sh, Mapped* out) {
+    const int32_t ds = scaleOf(dst), ss = scaleOf(src);
+    const int64_t v[8] = {int64_t(x) * ds,  int64_t(y) * ds,  int64_t(w) * ds,  int64_t(h) * ds,
+                          int64_t(sx) * ss, int64_t(sy) * ss, int64_t(sw) * ss, int64_t(sh) * ss};
+    for (int64_t e : v)
+        if (e > INT32_MAX / 2 || e < -(INT32_MAX / 2)) return false;
+    *out = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]),
+            int32_t(v[4]), int32_t(v[5]), int32_t(v[6]), int32_t(v[7])};
+    return true;
+}
+}  // namespace
+
 void bitBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
             int32_t sy, BlitOp op) {
-    if (!valid(dst) || !valid(src) || !clipBlit(dst, x, y, w, h, sx, sy)) return;
+    if (!valid(dst) || !valid(src)) return;
     const DWORD rop = op == BlitOp::srcInvert ? SRCINVERT : op == BlitOp::srcAnd ? SRCAND : SRCCOPY;
+    if (scaleOf(dst) != 1 || scaleOf(src) != 1) {
+        Mapped m{};
+        if (!mapBlit(dst, src, x, y, w, h, sx, sy, w, h, &m)) return;
+        if (scaleOf(dst) == scaleOf(src)) {
+            if (!clipBlit(dst, m.x, m.y, m.w, m.h, m.sx, m.sy)) return;
+            BitBlt(dst->dc, m.x, m.y, m.w, m.h, src->dc, m.sx, m.sy, rop);
+            touch(dst, m.x, m.y, int64_t(m.x) + m.w, int64_t(m.y) + m.h);
+            return;
+        }
+        // Between scales: each destination pixel takes its nearest source pixel, through the op.
+        if (!stretchArgsOk(m.x, m.y, m.w, m.h, m.sx, m.sy, m.sw, m.sh)) return;
+        const int mode = SetStretchBltMode(dst->dc, COLORONCOLOR);
+        StretchBlt(dst->dc, m.x, m.y, m.w, m.h, src->dc, m.sx, m.sy, m.sw, m.sh, rop);
+        SetStretchBltMode(dst->dc, mode);
+        if (mode == HALFTONE) SetBrushOrgEx(dst->dc, 0, 0, nullptr);
+        touch(dst, m.x, m.y, int64_t(m.x) + m.w, int64_t(m.y) + m.h);
+        return;
+    }
+    if (!clipBlit(dst, x, y, w, h, sx, sy)) return;
     BitBlt(dst->dc, x, y, w, h, src->dc, sx, sy, rop);
     touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
 }
@@ -801,7 +1243,13 @@ bool averagedStretch(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, C
 
 void stretchBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
                 int32_t sy, int32_t sw, int32_t sh) {
-    if (!valid(dst) || !valid(src) || !stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return;
+    if (!valid(dst) || !valid(src)) return;
+    if (scaleOf(dst) != 1 || scaleOf(src) != 1) {
+        Mapped m{};
+        if (!mapBlit(dst, src, x, y, w, h, sx, sy, sw, sh, &m)) return;
+        x = m.x, y = m.y, w = m.w, h = m.h, sx = m.sx, sy = m.sy, sw = m.sw, sh = m.sh;
+    }
+    if (!stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return;
     const bool resized = w != sw || h != sh;
     const bool colour = !(dst->bitmap && dst->bitmap->mono) && src->bitmap && !src->bitmap->mono;
     if (resized && colour && GetStretchBltMode(dst->dc) == HALFTONE && !systemHalftoneAverages() &&
@@ -826,9 +1274,12 @@ Msimg gMsimg;
 
 bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src,
                     int32_t sx, int32_t sy, int32_t sw, int32_t sh, Color key) {
+    Mapped m{};
     if (!valid(dst) || !valid(src) || !gMsimg.transparentBlt ||
-        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+        !mapBlit(dst, src, x, y, w, h, sx, sy, sw, sh, &m))
         return false;
+    x = m.x, y = m.y, w = m.w, h = m.h, sx = m.sx, sy = m.sy, sw = m.sw, sh = m.sh;
+    if (!stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return false;
     const bool ok =
         gMsimg.transparentBlt(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, key & kRgbMask);
     touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);
@@ -837,9 +1288,12 @@ bool transparentBlt(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Co
 
 bool alphaBlend(Context* dst, int32_t x, int32_t y, int32_t w, int32_t h, Context* src, int32_t sx,
                 int32_t sy, int32_t sw, int32_t sh, uint8_t alpha) {
+    Mapped m{};
     if (!valid(dst) || !valid(src) || !gMsimg.alphaBlend ||
-        !stretchArgsOk(x, y, w, h, sx, sy, sw, sh))
+        !mapBlit(dst, src, x, y, w, h, sx, sy, sw, sh, &m))
         return false;
+    x = m.x, y = m.y, w = m.w, h = m.h, sx = m.sx, sy = m.sy, sw = m.sw, sh = m.sh;
+    if (!stretchArgsOk(x, y, w, h, sx, sy, sw, sh)) return false;
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, alpha, 0};
     const bool ok = gMsimg.alphaBlend(dst->dc, x, y, w, h, src->dc, sx, sy, sw, sh, blend);
     touch(dst, x, y, int64_t(x) + w, int64_t(y) + h);

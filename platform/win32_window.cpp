@@ -82,8 +82,99 @@ int32_t unregisterWindowClass() {
 int32_t windowClassUseCount() { return gClassUses; }
 bool swappedMouseButtons() { return gSwapped; }
 
-// Windows draws at the system's 1× for now: the DPI-aware path is still to come.
-int32_t desktopScale(NativeWindow) { return 1; }
+// ---- Scale -----------------------------------------------------------------------------------
+
+namespace {
+
+// user32's DPI functions, looked up at run time: older systems (and older Wine) have none.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using DpiContext = HANDLE;  // DPI_AWARENESS_CONTEXT, which older headers do not name
+using GetWindowDpiAwarenessContextFn = DpiContext(WINAPI*)(HWND);
+using GetThreadDpiAwarenessContextFn = DpiContext(WINAPI*)();
+using SetThreadDpiAwarenessContextFn = DpiContext(WINAPI*)(DpiContext);
+using GetAwarenessFromDpiAwarenessContextFn = int(WINAPI*)(DpiContext);
+
+struct DpiFunctions {
+    GetDpiForWindowFn dpiForWindow = nullptr;
+    GetWindowDpiAwarenessContextFn windowContext = nullptr;
+    GetThreadDpiAwarenessContextFn threadContext = nullptr;
+    SetThreadDpiAwarenessContextFn setThreadContext = nullptr;
+    GetAwarenessFromDpiAwarenessContextFn awareness = nullptr;
+};
+
+template <typename Fn> Fn lookUp(HMODULE user32, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+}
+
+const DpiFunctions& dpiFunctions() {
+    static const DpiFunctions functions = [] {
+        DpiFunctions f;
+        // user32 stays loaded for the life of any process with windows: no reference is kept.
+        HMODULE user32 = GetModuleHandleA("user32.dll");
+        if (!user32) return f;
+        f.dpiForWindow = lookUp<GetDpiForWindowFn>(user32, "GetDpiForWindow");
+        f.windowContext =
+            lookUp<GetWindowDpiAwarenessContextFn>(user32, "GetWindowDpiAwarenessContext");
+        f.threadContext =
+            lookUp<GetThreadDpiAwarenessContextFn>(user32, "GetThreadDpiAwarenessContext");
+        f.setThreadContext =
+            lookUp<SetThreadDpiAwarenessContextFn>(user32, "SetThreadDpiAwarenessContext");
+        f.awareness = lookUp<GetAwarenessFromDpiAwarenessContextFn>(
+            user32, "GetAwarenessFromDpiAwarenessContext");
+        return f;
+    }();
+    return functions;
+}
+
+constexpr int kPerMonitorAware = 2;  // DPI_AWARENESS_PER_MONITOR_AWARE
+
+// The dots per inch the system gives the host's window: what it says for that window where it can
+// (a host that is not DPI aware is told 96, and the system stretches its windows, ours with them),
+// else the screen's logical DPI as this process sees it; 0 when neither answers.
+double windowDpi(HWND parent) {
+    const DpiFunctions& f = dpiFunctions();
+    if (parent && IsWindow(parent) && f.dpiForWindow)
+        if (const UINT dpi = f.dpiForWindow(parent); dpi > 0) return dpi;
+    HDC dc = GetDC(parent && IsWindow(parent) ? parent : nullptr);
+    if (!dc) return 0;
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(parent && IsWindow(parent) ? parent : nullptr, dc);
+    return dpi > 0 ? dpi : 0;
+}
+
+}  // namespace
+
+// The process's DPI awareness is the host's to declare, never ours. One case is taken further:
+// a host whose plug-in window is per-monitor aware while the thread calling us is not (hosts that
+// switch the thread's awareness only around their own window's creation) gets our windows created
+// with its window's awareness, as the system requires of a child in a per-monitor parent. The
+// thread's awareness is put back at once; the system sets it per window while messages run.
+ParentAwareness::ParentAwareness(HWND parent) {
+    const DpiFunctions& f = dpiFunctions();
+    if (!parent || !f.windowContext || !f.threadContext || !f.setThreadContext || !f.awareness)
+        return;
+    const DpiContext wanted = f.windowContext(parent);
+    if (!wanted || f.awareness(wanted) != kPerMonitorAware) return;
+    const DpiContext current = f.threadContext();
+    if (current && f.awareness(current) == kPerMonitorAware) return;
+    previous = f.setThreadContext(wanted);
+}
+
+ParentAwareness::~ParentAwareness() {
+    if (previous) dpiFunctions().setThreadContext(previous);
+}
+
+int32_t desktopScale(NativeWindow parent) {
+    // The variable as the process environment holds it (the C runtime's copy may be another
+    // module's).
+    char own[16] = {};
+    const DWORD n = GetEnvironmentVariableA("CORVEX_SCALE", own, sizeof own);
+    const char* ownScale = n > 0 && n < sizeof own ? own : nullptr;
+    if (const int32_t byVariable = pickScale(ownScale, nullptr, nullptr, 0);
+        byVariable == pickScale(ownScale, nullptr, nullptr, 96.0 * kMaxScale))
+        return byVariable;
+    return pickScale(nullptr, nullptr, nullptr, windowDpi(reinterpret_cast<HWND>(parent)));
+}
 
 uint32_t ticks() { return GetTickCount(); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
@@ -96,13 +187,14 @@ namespace {
 // The paint message's own device context, lent for the one paint it is made for.
 class PaintContext final : public ContextSource {
 public:
-    PaintContext(HDC dc, HWND hwnd) : dc(dc), hwnd(hwnd) {}
-    Context* acquire() override { return wrapForeignContext(dc, hwnd); }
+    PaintContext(HDC dc, HWND hwnd, int32_t scale) : dc(dc), hwnd(hwnd), scale(scale) {}
+    Context* acquire() override { return wrapForeignContext(dc, hwnd, scale); }
     void release(Context* c) override { releaseForeignContext(c); }
 
 private:
     HDC dc;
     HWND hwnd;
+    int32_t scale;
 };
 
 Window* windowOf(HWND hwnd) {
@@ -153,7 +245,7 @@ LRESULT process(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DefaultPr
         PAINTSTRUCT ps{};
         HDC dc = BeginPaint(hwnd, &ps);
         if (dc) {
-            PaintContext source(dc, hwnd);
+            PaintContext source(dc, hwnd, w->scale);
             EventDispatch::Pass pass(w->dispatch, true);
             w->dispatch.addDamage(
                 {ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom});
@@ -389,30 +481,38 @@ LRESULT CALLBACK topLevelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 Window* createChildWindow(const WindowOptions& o) {
     HWND parent = reinterpret_cast<HWND>(o.parent);
     if (!parent || !IsWindow(parent) || gClassUses == 0 || o.width <= 0 || o.height <= 0 ||
-        o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+        o.scale < 1 || o.scale > kMaxScale || o.width > kMaxBitmapSide / o.scale ||
+        o.height > kMaxBitmapSide / o.scale)
         return nullptr;
     auto w = std::make_unique<Window>();
     w->events = o.events;
+    w->scale = o.scale;
     w->dispatch.bind(o.events, &w->contexts);
-    w->hwnd = CreateWindowExA(0, gClassName, "Window", WS_CHILD | WS_VISIBLE, 0, 0, o.width,
-                              o.height, parent, nullptr, module(), w.get());
+    w->dispatch.setScale(o.scale);
+    const ParentAwareness awareness(parent);
+    w->hwnd = CreateWindowExA(0, gClassName, "Window", WS_CHILD | WS_VISIBLE, 0, 0,
+                              o.width * o.scale, o.height * o.scale, parent, nullptr, module(),
+                              w.get());
     if (!w->hwnd) return nullptr;
     return w.release();
 }
 
 Window* createTopLevelWindow(const TopLevelOptions& o) {
-    if (o.width <= 0 || o.height <= 0 || o.width > kMaxBitmapSide || o.height > kMaxBitmapSide)
+    if (o.width <= 0 || o.height <= 0 || o.scale < 1 || o.scale > kMaxScale ||
+        o.width > kMaxBitmapSide / o.scale || o.height > kMaxBitmapSide / o.scale)
         return nullptr;
     if (!holdTopLevelClass()) return nullptr;
     if (gClassUses == 0) gSwapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
     auto w = std::make_unique<Window>();
     w->events = o.events;
     w->dispatch.bind(o.events, &w->contexts, w.get());
+    w->dispatch.setScale(o.scale);
+    w->scale = o.scale;
     w->topLevel = true;
-    w->minWidth = o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width;
-    w->minHeight = o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height;
+    w->minWidth = (o.minWidth > 0 && o.minWidth <= o.width ? o.minWidth : o.width) * o.scale;
+    w->minHeight = (o.minHeight > 0 && o.minHeight <= o.height ? o.minHeight : o.height) * o.scale;
     const DWORD style = WS_OVERLAPPEDWINDOW;
-    RECT r{0, 0, o.width, o.height};
+    RECT r{0, 0, o.width * o.scale, o.height * o.scale};
     AdjustWindowRectEx(&r, style, FALSE, 0);
     const std::wstring title = widen(windowTitleText(o.title).c_str());
     w->hwnd =
@@ -471,7 +571,7 @@ void destroyWindow(Window* w) {
 }
 
 NativeWindow nativeHandle(Window* w) { return w ? reinterpret_cast<NativeWindow>(w->hwnd) : 0; }
-int32_t windowScale(Window*) { return 1; }
+int32_t windowScale(Window* w) { return w ? w->scale : 1; }
 bool windowAlive(Window* w) { return w && w->hwnd && w->dispatch.alive(); }
 
 void pumpEvents(Window* w, bool /*paintOnly*/) {
@@ -495,7 +595,7 @@ Context* getWindowContext(Window* w) {
     if (!w || !w->hwnd) return nullptr;
     HDC dc = GetDC(w->hwnd);
     if (!dc) return nullptr;
-    Context* c = wrapForeignContext(dc, w->hwnd);
+    Context* c = wrapForeignContext(dc, w->hwnd, w->scale);
     if (!c) {
         ReleaseDC(w->hwnd, dc);
         return nullptr;
@@ -513,14 +613,14 @@ void releaseWindowContext(Window* /*w*/, Context* c) {
 Rect windowScreenRect(Window* w) {
     RECT r{};
     if (!w || !w->hwnd || !GetWindowRect(w->hwnd, &r)) return {};
-    return {r.left, r.top, r.right, r.bottom};
+    return designScreenRect({r.left, r.top, r.right, r.bottom}, w->scale);
 }
 
 bool resizeWindow(Window* w, int32_t width, int32_t height) {
-    if (!w || !w->hwnd || width <= 0 || height <= 0 || width > kMaxBitmapSide ||
-        height > kMaxBitmapSide)
+    if (!w || !w->hwnd || width <= 0 || height <= 0 || width > kMaxBitmapSide / w->scale ||
+        height > kMaxBitmapSide / w->scale)
         return false;
-    return SetWindowPos(w->hwnd, nullptr, 0, 0, width, height,
+    return SetWindowPos(w->hwnd, nullptr, 0, 0, width * w->scale, height * w->scale,
                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) != 0;
 }
 
@@ -569,6 +669,9 @@ bool queryPointer(Window* w, PointerState* out) {
     POINT p{};
     GetCursorPos(&p);
     out->screen = {p.x, p.y};
+    RECT r{};
+    if (w->scale > 1 && w->hwnd && GetWindowRect(w->hwnd, &r))
+        out->screen = designPointer(out->screen, {r.left, r.top, r.right, r.bottom}, w->scale);
     // The physical buttons (the asynchronous state does not apply the swap) and the modifiers.
     auto down = [](int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; };
     uint32_t s = 0;

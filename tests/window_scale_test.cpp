@@ -4,8 +4,10 @@
 // that are not exact blocks of the 1× pixels or sit off their scaled place; a knob or text drawn
 // small or stretched instead of at the larger size; pointer positions not brought back to design
 // units (a drag giving another value than at 1×); an edit box opened at the 1× place or size. And
-// the window at 1× must stay what it was, pixel for pixel.
+// the window at 1× must stay what it was, pixel for pixel. Lines and shapes far outside the window
+// finish and leave only their blocks inside it.
 #include "vst2/corvex_editor.h"
+#include "gui/drawcontext.h"
 #include "gui/frame.h"
 #include "gui/textedit.h"
 #include "plugin/plugin_factory.h"
@@ -25,6 +27,15 @@
 #include <vector>
 
 using gui::CRect;
+
+#ifdef _WIN32
+// Built for Windows too, over the GDI raster: the C runtime's environment, which the in-memory
+// window system reads.
+int setenv(const char* name, const char* value, int) {
+    return _putenv((std::string(name) + "=" + value).c_str());
+}
+int unsetenv(const char* name) { return _putenv((std::string(name) + "=").c_str()); }
+#endif
 
 namespace {
 
@@ -271,7 +282,13 @@ TEST_P(AtScale, BoxesAreExactBlocksOfTheOneTimesPixelsAndKnobsAndTextAreDrawnLar
     }
     ASSERT_GT(inked, 50);
     EXPECT_GE(inkedToo * 100, inked * 95);
+#ifdef _WIN32
+    // Wine sets its substituted fonts without smoothing: at twice the size their strokes fill
+    // whole blocks more often than smoothed glyphs do (a stretched copy fills every one).
+    EXPECT_GT(textBlocksMixed, inked / 8);
+#else
     EXPECT_GT(textBlocksMixed, inked / 4);
+#endif
 }
 
 TEST_P(AtScale, PointerPositionsAreDesignUnitsSoADragGivesTheOneTimesValue) {
@@ -324,6 +341,68 @@ TEST_P(AtScale, AFieldsBoxOpensAtTheScaledPlaceAndFontAndItsValueLands) {
     platform::editBoxKey(box, ret);
     e.dispatch(effEditIdle);
     EXPECT_EQ(e.record->getParameter(e.record, 11), 0.25f);
+}
+
+struct NoEvents : platform::WindowEvents {
+    void onPaint(platform::Context*, const platform::Rect&) override {}
+    void onButtonDown(platform::Context*, platform::Point, int, uint32_t) override {}
+    void onDestroyed() override {}
+    bool onDrop(platform::DropKind, const char* const*, int32_t, std::size_t,
+                platform::Point) override {
+        return false;
+    }
+};
+
+TEST_P(AtScale, HugeCoordinatesFinishAndStayInsideTheWindowsBlocks) {
+    const int32_t s = GetParam();
+    platform::memory::reset();
+    NoEvents events;
+    platform::WindowOptions o;
+    o.parent = platform::memory::createHostWindow({0, 0, 100 * s, 100 * s});
+    o.width = o.height = 100;
+    o.scale = s;
+    o.events = &events;
+    platform::Window* w = platform::createChildWindow(o);
+    ASSERT_NE(w, nullptr);
+    platform::Context* c = platform::getWindowContext(w);
+    ASSERT_NE(c, nullptr);
+    int32_t stride = 0;
+    const uint32_t* px = platform::bitmapPixels(platform::memory::windowImage(w), &stride);
+    ASSERT_NE(px, nullptr);
+    auto count = [&](uint32_t colour) {
+        int32_t n = 0;
+        for (int32_t y = 0; y < 100 * s; ++y)
+            for (int32_t x = 0; x < 100 * s; ++x)
+                n += (px[static_cast<size_t>(y) * stride + x] & 0xFFFFFF) == colour;
+        return n;
+    };
+    {
+        gui::CDrawContext ctx(nullptr, c, nullptr);
+        ctx.setFrameColor(gui::CColor{255, 0, 0, 0});
+        // A one-pixel line across the whole window: one design row, s device rows.
+        ctx.moveTo(gui::CPoint(-2000000000, 50));
+        ctx.lineTo(gui::CPoint(2000000000, 50));
+        EXPECT_EQ(count(0xFF0000), 100 * s * s);
+        EXPECT_EQ(px[static_cast<size_t>(50 * s) * stride] & 0xFFFFFF, 0xFF0000u);
+        EXPECT_NE(px[static_cast<size_t>(50 * s - 1) * stride] & 0xFFFFFF, 0xFF0000u);
+        ctx.setLineWidth(5);
+        ctx.drawEllipse(CRect(-2000000000, -2000000000, 2000000000, 2000000000));
+        ctx.drawArc(CRect(5, 5, 5, 5), gui::CPoint(5, 5), gui::CPoint(5, 5));
+        ctx.setLineWidth(1);
+        const gui::CPoint far[] = {{-2000000000, 3}, {2000000000, 90}, {7, 2000000000}};
+        ctx.fillPolygon(far, 3);
+        ctx.polyLine(far, 3);
+        ctx.fillRect(CRect(-2000000000, -2000000000, 2000000000, 2000000000));
+        ctx.drawString("far", CRect(-2000000000, 0, 2000000000, 20));
+        ctx.drawPoint(gui::CPoint(-2000000000, 2000000000), gui::CColor{0, 255, 0, 0});
+        ctx.floodFill(gui::CPoint(-2000000000, 0));
+        EXPECT_EQ(platform::getPixel(c, {INT32_MAX, 0}), platform::kInvalidColor);
+        EXPECT_EQ(platform::getPixel(c, {INT32_MIN, INT32_MIN}), platform::kInvalidColor);
+        EXPECT_EQ(platform::setPixel(c, {INT32_MAX / 2, 7}, 0x00FF00), platform::kInvalidColor);
+    }
+    EXPECT_EQ(count(0x00FF00), 0);
+    platform::releaseWindowContext(w, c);
+    platform::destroyWindow(w);
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoAndThree, AtScale, ::testing::Values(2, 3));

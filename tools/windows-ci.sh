@@ -35,8 +35,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of our own, for Wine's desktop and the windows the GUI tests open.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# A display of our own, for Wine's desktop and the windows the GUI tests open: wide enough for
+# the editor at 2x (1200 x 700 and the host's frame), which the system would otherwise cut to the
+# screen. The width divides 65536, the unit of absolute pointer positions, so that every pixel
+# the tests point at is one such position exactly (at 1600 some came out a pixel short).
+Xvfb -displayfd 3 -screen 0 2048x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s $work/display ]] && break

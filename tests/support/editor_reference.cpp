@@ -3,7 +3,9 @@
 // system with this build's raster, and writes what it shows as DIR/editor.bmp, with the places of
 // its knobs, labels and fields (kind, tag or -1, window coordinates with right and bottom
 // exclusive) in
-// DIR/editor-layout.txt: the reference the Windows editor's pixels are compared with.
+// DIR/editor-layout.txt: the reference the Windows editor's pixels are compared with. The window at
+// 2x (CORVEX_SCALE=2), 1200 x 700 device pixels, goes to DIR/editor-2x.bmp; the layout is the same
+// in design units.
 //   editor-reference DIR
 #include "raster_cases.h"
 
@@ -17,6 +19,7 @@
 #include "platform/memory_window.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -49,28 +52,25 @@ void listControls(FILE* out, gui::CView* v) {
             listControls(out, container->getView(j));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: editor-reference DIR\n");
-        return 2;
-    }
-    const std::string dir = argv[1];
+// Opens the window at scale, writes what it shows as image and, unless null, its layout.
+bool render(int32_t scale, const std::string& image, const std::string* layoutPath) {
+    setenv("CORVEX_SCALE", std::to_string(scale).c_str(), 1);
     platform::memory::reset();
-    const platform::NativeWindow host = platform::memory::createHostWindow({0, 0, 600, 350});
+    const platform::NativeWindow host =
+        platform::memory::createHostWindow({0, 0, 600 * scale, 350 * scale});
     AudioEffect* effect = createEffectInstance(&hostCallback);
     auto* editor = effect ? dynamic_cast<CorvexEditor*>(effect->getEditor()) : nullptr;
-    if (!editor) return 1;
+    if (!editor) return false;
     AEffect* record = effect->getAeffect();
     record->dispatcher(record, effOpen, 0, 0, nullptr, 0);
     record->dispatcher(record, effEditOpen, 0, 0, reinterpret_cast<void*>(host), 0);
     platform::Window* window = editor->getFrame()->getSystemWindow();
-    platform::memory::postPaint(window, {0, 0, 600, 350});
+    platform::memory::postPaint(window, {0, 0, 600 * scale, 350 * scale});
     record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0);
-    bool ok = raster_cases::writeBmp(platform::memory::windowImage(window), dir + "/editor.bmp");
-    FILE* out = std::fopen((dir + "/editor-layout.txt").c_str(), "w");
-    ok = ok && out;
+    bool ok = raster_cases::writeBmp(platform::memory::windowImage(window), image,
+                                     platform::windowScale(window));
+    FILE* out = layoutPath ? std::fopen(layoutPath->c_str(), "w") : nullptr;
+    ok = ok && (out || !layoutPath);
     if (out) {
         // Every control in the tree, by kind (the title and maker line are labels too).
         gui::CFrame* frame = editor->getFrame();
@@ -79,6 +79,21 @@ int main(int argc, char** argv) {
     }
     record->dispatcher(record, effEditClose, 0, 0, nullptr, 0);
     record->dispatcher(record, effClose, 0, 0, nullptr, 0);
+    unsetenv("CORVEX_SCALE");
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: editor-reference DIR\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const std::string layout = dir + "/editor-layout.txt";
+    const bool ok =
+        render(1, dir + "/editor.bmp", &layout) && render(2, dir + "/editor-2x.bmp", nullptr);
     if (!ok) std::fprintf(stderr, "editor-reference: cannot write into %s\n", dir.c_str());
     return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include "gui/bitmap.h"
 #include "gui/drawcontext.h"
 #include "gui/frame.h"
+#include "platform/raster_window.h"
 
 #include <cmath>
 #include <cstdio>
@@ -259,9 +260,30 @@ const std::vector<Case>& cases() {
     return list;
 }
 
-platform::Bitmap* render(const std::string& name) {
+platform::Bitmap* render(const std::string& name, int32_t scale) {
     auto it = drawers().find(name);
     if (it == drawers().end()) return nullptr;
+    if (scale != 1) {
+        // Straight into a bitmap at the scale, prepared as the off-screen surface prepares its own.
+        platform::Bitmap* out = platform::createScaledBitmap(kSide, kSide, scale);
+        platform::Context* into = out ? platform::createContext(nullptr) : nullptr;
+        if (!into) {
+            platform::deleteBitmap(out);
+            return nullptr;
+        }
+        platform::Bitmap* old = platform::selectBitmap(into, out);
+        {
+            CDrawContext surface(nullptr, into, nullptr);
+            surface.setFillColor(kBackground);
+            surface.setFrameColor(kBackground);
+            surface.fillRect(CRect(0, 0, kSide, kSide));
+            surface.drawRect(CRect(0, 0, kSide, kSide));
+            it->second(surface);
+        }
+        platform::selectBitmap(into, old);
+        platform::deleteContext(into);
+        return out;
+    }
     platform::Bitmap* out = platform::createBitmap(kSide, kSide);
     if (!out) return nullptr;
     {
@@ -278,11 +300,12 @@ platform::Bitmap* render(const std::string& name) {
     return out;
 }
 
-bool writeBmp(platform::Bitmap* bitmap, const std::string& path) {
+bool writeBmp(platform::Bitmap* bitmap, const std::string& path, int32_t scale) {
     int32_t stride = 0;
     const uint32_t* px = platform::bitmapPixels(bitmap, &stride);
-    if (!px) return false;
-    const int32_t w = platform::bitmapWidth(bitmap), h = platform::bitmapHeight(bitmap);
+    if (!px || scale < 1) return false;
+    const int32_t w = platform::bitmapWidth(bitmap) * scale;
+    const int32_t h = platform::bitmapHeight(bitmap) * scale;
     const uint32_t row = static_cast<uint32_t>((w * 3 + 3) / 4 * 4);
     const uint32_t size = 54 + row * static_cast<uint32_t>(h);
     std::vector<uint8_t> out(size, 0);

@@ -26,9 +26,12 @@ struct Case {
 
 const std::vector<Case>& cases();
 // Renders the named case into a new colour bitmap (the caller deletes it); null when unknown.
-platform::Bitmap* render(const std::string& name);
+// At a scale above 1 the bitmap is made at that scale (kSide design units, scale times as many
+// device pixels each way) and the case is drawn into it directly.
+platform::Bitmap* render(const std::string& name, int32_t scale = 1);
 
-// A 24-bit Windows bitmap file of a colour bitmap; false on any failure.
-bool writeBmp(platform::Bitmap* bitmap, const std::string& path);
+// A 24-bit Windows bitmap file of a colour bitmap; false on any failure. scale: the bitmap's (a
+// window's image at 2x holds twice its design size each way).
+bool writeBmp(platform::Bitmap* bitmap, const std::string& path, int32_t scale = 1);
 
 }  // namespace raster_cases

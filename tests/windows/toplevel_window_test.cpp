@@ -4,7 +4,9 @@
 // SendInput reach onKey with their character, name and scan code, a held key repeats, an open edit
 // box takes the keys and having the focus is no loss while another window taking it is; the
 // close button, WM_CLOSE and Alt+F4 ask without destroying; open/close cycles leave no window,
-// object or class behind.
+// object or class behind. A child window at 3x: three times the size, paints, clicks, pointer
+// and sizes in design units, bad scales refused; the desktop's scale from CORVEX_SCALE, else the
+// DPI of the host's window.
 #include "platform/editbox.h"
 #include "platform/window.h"
 #include "tests/support/toplevel_events.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -338,4 +341,116 @@ TEST(TopLevelLifecycle, OpenCloseCyclesLeaveNothingAndWithdrawTheClass) {
     ASSERT_NE(untitled, nullptr);
     EXPECT_EQ(windowText(reinterpret_cast<HWND>(nativeHandle(untitled))), L"");
     destroyWindow(untitled);
+}
+
+// ---- Windows at a scale ----------------------------------------------------------------------
+
+namespace {
+
+struct ScaledEvents : WindowEvents {
+    std::vector<Rect> painted;
+    std::vector<Point> presses;
+    void onPaint(Context* c, const Rect& r) override {
+        painted.push_back(r);
+        Brush* b = createSolidBrush(rgb(200, 0, 0));
+        fillRect(c, {10, 10, 20, 20}, b);
+        deleteBrush(b);
+    }
+    void onButtonDown(Context*, Point where, int, uint32_t) override { presses.push_back(where); }
+    void onDestroyed() override {}
+    bool onDrop(DropKind, const char* const*, int32_t, std::size_t, Point) override {
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST(ScaledChildWindow, IsThreeTimesLargerAndSpeaksInDesignUnits) {
+    registerWindowClass();
+    const NativeWindow parent = host::create(700, 400, "Corvex scaled child host");
+    ScaledEvents events;
+    WindowOptions o;
+    o.parent = parent;
+    o.width = 200;
+    o.height = 100;
+    o.events = &events;
+    for (const int32_t bad : {0, 4, -1}) {
+        o.scale = bad;
+        EXPECT_EQ(createChildWindow(o), nullptr) << "scale " << bad;
+    }
+    o.scale = 3;
+    Window* w = createChildWindow(o);
+    ASSERT_NE(w, nullptr);
+    const HWND hwnd = reinterpret_cast<HWND>(nativeHandle(w));
+    EXPECT_EQ(windowScale(w), 3);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 600);
+    EXPECT_EQ(client.bottom, 300);
+    const Rect screen = windowScreenRect(w);
+    EXPECT_EQ(screen.right - screen.left, 200);
+    EXPECT_EQ(screen.bottom - screen.top, 100);
+
+    // The first paint: damage in design units, the fill a block of 30 x 30 device pixels.
+    host::pump(100);
+    ASSERT_FALSE(events.painted.empty());
+    EXPECT_EQ(events.painted.front().right, 200);
+    EXPECT_EQ(events.painted.front().bottom, 100);
+    std::vector<uint32_t> px;
+    int32_t pw = 0, ph = 0;
+    ASSERT_TRUE(host::readPixels(nativeHandle(w), &px, &pw, &ph));
+    ASSERT_EQ(pw, 600);
+    auto at = [&](int32_t x, int32_t y) { return px[static_cast<size_t>(y) * pw + x]; };
+    EXPECT_EQ(at(30, 30), 0xC80000u);
+    EXPECT_EQ(at(59, 59), 0xC80000u);
+    EXPECT_NE(at(29, 30), 0xC80000u);
+    EXPECT_NE(at(60, 59), 0xC80000u);
+
+    // A click on device pixel (151, 92) is at design (50, 30); so is the pointer asked for.
+    const Point origin = host::clientOrigin(nativeHandle(w));
+    host::movePointer(origin.x + 151, origin.y + 92);
+    host::pump(40);
+    host::button(1, true);
+    host::pump(40);
+    PointerState pointer;
+    ASSERT_TRUE(queryPointer(w, &pointer));
+    host::button(1, false);
+    host::pump(80);
+    ASSERT_EQ(events.presses.size(), 1u);
+    EXPECT_EQ(events.presses[0].x, 50);
+    EXPECT_EQ(events.presses[0].y, 30);
+    EXPECT_EQ(pointer.screen.x - screen.left, 50);
+    EXPECT_EQ(pointer.screen.y - screen.top, 30);
+
+    EXPECT_TRUE(resizeWindow(w, 150, 80));
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 450);
+    EXPECT_EQ(client.bottom, 240);
+    EXPECT_FALSE(resizeWindow(w, 6000, 80)) << "18000 device pixels wide";
+    destroyWindow(w);
+    host::destroy(parent);
+    host::pump(20);
+    unregisterWindowClass();
+}
+
+TEST(DesktopScaleOnWindows, TheVariableFirstThenTheHostWindowsDpi) {
+    const NativeWindow parent = host::create(100, 100, "Corvex DPI host");
+    HDC dc = GetDC(reinterpret_cast<HWND>(parent));
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(reinterpret_cast<HWND>(parent), dc);
+    const int32_t byDpi = std::clamp(dpi / 96, 1, 3);
+    SetEnvironmentVariableA("CORVEX_SCALE", nullptr);
+    EXPECT_EQ(desktopScale(parent), byDpi);
+    EXPECT_EQ(desktopScale(0), byDpi);
+    SetEnvironmentVariableA("CORVEX_SCALE", "3");
+    EXPECT_EQ(desktopScale(parent), 3);
+    SetEnvironmentVariableA("CORVEX_SCALE", "1");
+    EXPECT_EQ(desktopScale(parent), 1);
+    // Not a scale we draw at, and a value too long to be one: the DPI decides.
+    SetEnvironmentVariableA("CORVEX_SCALE", "7");
+    EXPECT_EQ(desktopScale(parent), byDpi);
+    SetEnvironmentVariableA("CORVEX_SCALE", "2                                                 2");
+    EXPECT_EQ(desktopScale(parent), byDpi);
+    SetEnvironmentVariableA("CORVEX_SCALE", nullptr);
+    host::destroy(parent);
 }
