@@ -471,9 +471,8 @@ HPEN penLike(const PenInfo& p, int32_t factor, COLORREF color) {
         LOGBRUSH lb{BS_SOLID, color, 0};
         return ExtCreatePen(p.style, static_cast<DWORD>(width), &lb, 0, nullptr);
     }
-    return CreatePen(static_cast<int>(p.style), p.width <= 1 && factor == 1 ? p.width
-                                                                           : static_cast<int>(width),
-                     color);
+    return CreatePen(static_cast<int>(p.style),
+                     p.width <= 1 && factor == 1 ? p.width : static_cast<int>(width), color);
 }
 
 // A segment cut to [lo, hi) each way, keeping its direction; false when nothing is left.
@@ -883,18 +882,17 @@ void angleArc(Context* c, Point centre, int32_t radius, float startDegrees, floa
                        std::min<int64_t>(int64_t(centre.y) - r, from.y),
                        std::max<int64_t>(int64_t(centre.x) + r, from.x) + 1,
                        std::max<int64_t>(int64_t(centre.y) + r, from.y) + 1};
-        scaledShape(c, s, false, box.left, box.top, box.right, box.bottom,
-                    [&](HDC dc, int32_t k) {
-                        const POINT a = up(from, k), m = up(centre, k);
-                        MoveToEx(dc, a.x, a.y, nullptr);
-                        if (sweep == 0.0f) {
-                            // Only the line to the arc's start, as at 1x.
-                            const POINT b = onCircle(start, k);
-                            LineTo(dc, b.x, b.y);
-                        } else {
-                            AngleArc(dc, m.x, m.y, static_cast<DWORD>(r) * k, start, sweep);
-                        }
-                    });
+        scaledShape(c, s, false, box.left, box.top, box.right, box.bottom, [&](HDC dc, int32_t k) {
+            const POINT a = up(from, k), m = up(centre, k);
+            MoveToEx(dc, a.x, a.y, nullptr);
+            if (sweep == 0.0f) {
+                // Only the line to the arc's start, as at 1x.
+                const POINT b = onCircle(start, k);
+                LineTo(dc, b.x, b.y);
+            } else {
+                AngleArc(dc, m.x, m.y, static_cast<DWORD>(r) * k, start, sweep);
+            }
+        });
         const POINT end = onCircle(double(start) + sweep, 1);
         moveTo(c, {end.x, end.y});
         return;

@@ -490,9 +490,9 @@ Window* createChildWindow(const WindowOptions& o) {
     w->dispatch.bind(o.events, &w->contexts);
     w->dispatch.setScale(o.scale);
     const ParentAwareness awareness(parent);
-    w->hwnd = CreateWindowExA(0, gClassName, "Window", WS_CHILD | WS_VISIBLE, 0, 0,
-                              o.width * o.scale, o.height * o.scale, parent, nullptr, module(),
-                              w.get());
+    w->hwnd =
+        CreateWindowExA(0, gClassName, "Window", WS_CHILD | WS_VISIBLE, 0, 0, o.width * o.scale,
+                        o.height * o.scale, parent, nullptr, module(), w.get());
     if (!w->hwnd) return nullptr;
     return w.release();
 }
