@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,116 @@ TEST(Halftone, ShrinkAveragesAreasAndKeepsFlatColours) {
     const Color sample = getPixel(dst, {0, 0});
     EXPECT_TRUE(sample == 0xFFFFFFu || sample == rgb(0, 0, 140)) << std::hex << sample;
     deleteBrush(b);
+    deleteContext(src);
+    deleteBitmap(sb);
+    deleteContext(dst);
+    deleteBitmap(db);
+}
+
+#if !defined(_WIN32)
+// The area mean, rounded half up, is this raster's own rule (GDI's halftone is the system's):
+// whole-number shrinks take a shortcut through it, every other shrink and any source reaching
+// past its bitmap the weighted path, and both must give this mean wherever the target lands.
+TEST(Halftone, WholeNumberShrinksGiveTheRoundedAreaMeanLikeEveryOther) {
+    constexpr int kSide = 24;
+    Context* src = createContext(nullptr);
+    Bitmap* sb = createBitmap(kSide, kSide);
+    selectBitmap(src, sb);
+    uint32_t seed = 12345;
+    std::vector<Color> colours(kSide * kSide);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            colours[y * kSide + x] = seed >> 8 & 0xFFFFFF;
+            setPixel(src, {x, y}, colours[y * kSide + x]);
+        }
+    // Exact halves: eight pixels of 0 and eight of 1 in the first 4 x 4 block's red.
+    for (int i = 0; i < 16; ++i) {
+        colours[(i / 4) * kSide + i % 4] = i % 2 ? 1 : 0;
+        setPixel(src, {i % 4, i / 4}, colours[(i / 4) * kSide + i % 4]);
+    }
+    auto mean = [&](int x0, int y0, int kx, int ky) {
+        double sum[3] = {}, n = 0;
+        for (int y = y0; y < y0 + ky; ++y)
+            for (int x = x0; x < x0 + kx; ++x) {
+                if (x < 0 || y < 0 || x >= kSide || y >= kSide) continue;
+                const Color c = colours[y * kSide + x];
+                sum[0] += c & 0xFF;  // red, as rgb() packs it
+                sum[1] += c >> 8 & 0xFF;
+                sum[2] += c >> 16 & 0xFF;
+                n += 1;
+            }
+        return rgb(static_cast<uint8_t>(std::lround(sum[0] / n)),
+                   static_cast<uint8_t>(std::lround(sum[1] / n)),
+                   static_cast<uint8_t>(std::lround(sum[2] / n)));
+    };
+    struct Case {
+        int sx, sy, kx, ky, w, h, dx, dy;
+    } cases[] = {
+        {0, 0, 4, 4, 6, 6, 0, 0},    // the knob's shrink, exact halves included
+        {3, 5, 3, 2, 7, 9, 1, 2},    // offset source, unequal whole factors
+        {0, 0, 2, 3, 12, 8, -3, 4},  // target partly off the left edge
+        {-2, 0, 2, 2, 4, 4, 0, 0},   // source reaching past its bitmap: the weighted path
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "source " << c.sx << "," << c.sy << " by " << c.kx << "x"
+                                        << c.ky << " at " << c.dx << "," << c.dy);
+        Context* dst = createContext(nullptr);
+        Bitmap* db = createBitmap(16, 16);
+        selectBitmap(dst, db);
+        setStretchMode(dst, StretchMode::halftone);
+        stretchBlt(dst, c.dx, c.dy, c.w, c.h, src, c.sx, c.sy, c.w * c.kx, c.h * c.ky);
+        int checked = 0;
+        for (int j = 0; j < c.h; ++j)
+            for (int i = 0; i < c.w; ++i) {
+                const Point at{c.dx + i, c.dy + j};
+                if (at.x < 0 || at.y < 0 || at.x >= 16 || at.y >= 16) continue;
+                ASSERT_EQ(getPixel(dst, at), mean(c.sx + i * c.kx, c.sy + j * c.ky, c.kx, c.ky))
+                    << "at " << at.x << "," << at.y;
+                ++checked;
+            }
+        EXPECT_GT(checked, 0);
+        deleteContext(dst);
+        deleteBitmap(db);
+    }
+    EXPECT_EQ(mean(0, 0, 4, 4) & 0xFF, 1u);  // a half rounds up
+    deleteContext(src);
+    deleteBitmap(sb);
+}
+#endif
+
+// Colour blocks between two bitmaps: each operation on every pixel of a clipped, offset block,
+// and nothing outside it.
+TEST(BlockTransfer, ColourOperationsCoverTheBlockExactly) {
+    Context* src = createContext(nullptr);
+    Bitmap* sb = createBitmap(8, 8);
+    selectBitmap(src, sb);
+    Context* dst = createContext(nullptr);
+    Bitmap* db = createBitmap(8, 8);
+    selectBitmap(dst, db);
+    auto source = [](int x, int y) { return Color((x * 37 + y * 101) * 0x010305 & 0xFFFFFF); };
+    auto before = [](int x, int y) { return Color((x * 53 + y * 29) * 0x030501 & 0xFFFFFF); };
+    for (const BlitOp op : {BlitOp::srcCopy, BlitOp::srcInvert, BlitOp::srcAnd}) {
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                setPixel(src, {x, y}, source(x, y));
+                setPixel(dst, {x, y}, before(x, y));
+            }
+        // From (1, 2) to (5, 4), 5 x 5: the right and bottom columns fall off the destination.
+        bitBlt(dst, 5, 4, 5, 5, src, 1, 2, op);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                Color want = before(x, y);
+                if (x >= 5 && y >= 4) {
+                    const Color s = source(x - 4, y - 2);
+                    want = op == BlitOp::srcCopy     ? s
+                           : op == BlitOp::srcInvert ? want ^ s
+                                                     : want & s;
+                }
+                ASSERT_EQ(getPixel(dst, {x, y}), want)
+                    << "op " << static_cast<int>(op) << " at " << x << "," << y;
+            }
+    }
     deleteContext(src);
     deleteBitmap(sb);
     deleteContext(dst);
