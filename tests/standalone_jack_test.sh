@@ -88,7 +88,7 @@ play() { # name, program, probe options...
   shift 2
   # A run the probe could not judge (status 2: the machine was too busy for the dummy backend to
   # run every client every cycle) is tried again, with a fresh corvex.
-  for attempt in 1 2 3; do
+  for attempt in 1 2 3 4 5; do
     if ! start_corvex --no-connect --reset --program "$program"; then
       check "$name: corvex starts" false
       return
