@@ -39,7 +39,8 @@ struct Voice {
         synth.reset();
         synth.setProgram(kProgram);
         synth.setParameter(kSustain, 1.0f);
-        synth.midi(0x90, 60, 100, 0);
+        const uint8_t noteOn[] = {0x90, 60, 100};
+        synth.midi(noteOn, sizeof noteOn, 0, CorvexSynth::kCarryBeyondBlock);
     }
     void render(int frames) {
         const int block = static_cast<int>(left.size());

@@ -33,7 +33,8 @@ void BM_Core(benchmark::State& state) {
     synth.setProgram(program);
     // A held note that never ends, so every block sounds.
     synth.setParameter(kSustain, 1.0f);
-    synth.midi(0x90, 60, 100, 0);
+    const uint8_t noteOn[] = {0x90, 60, 100};
+    synth.midi(noteOn, sizeof noteOn, 0, CorvexSynth::kCarryBeyondBlock);
     std::vector<float> left(kBlock), right(kBlock);
     for (auto _ : state) {
         for (int done = 0; done < kFramesPerIteration; done += kBlock)
@@ -63,7 +64,8 @@ void BM_Lv2Face(benchmark::State& state) {
     face.connectPort(corvex_lv2::kLeftOutPort, left.data());
     face.connectPort(corvex_lv2::kRightOutPort, right.data());
     face.activate();
-    face.core().midi(0x90, 60, 100, 0);
+    const uint8_t noteOn[] = {0x90, 60, 100};
+    face.core().midi(noteOn, sizeof noteOn, 0, CorvexSynth::kCarryBeyondBlock);
     for (auto _ : state) {
         for (int done = 0; done < kFramesPerIteration; done += kBlock) face.run(kBlock);
         benchmark::DoNotOptimize(left.data());

@@ -56,7 +56,8 @@ void soundingBlock(benchmark::State& state, bool moving) {
     Corvex effect(hostkit::versionOnlyHost);
     effect.open();
     effect.setProgram(12);
-    effect.core().noteOn(60, 100, 0);
+    const uint8_t noteOn[] = {0x90, 60, 100};
+    effect.core().midi(noteOn, sizeof noteOn, 0, CorvexSynth::kCarryBeyondBlock);
     const auto frames = static_cast<int32_t>(state.range(0));
     std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
     float* outputs[2] = {left.data(), right.data()};

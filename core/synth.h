@@ -18,6 +18,7 @@
 // or makes a system call on the audio path.
 #pragma once
 
+#include "core/event_queue.h"
 #include "core/kernel.h"
 #include "core/params.h"
 
@@ -113,7 +114,6 @@ public:
 };
 
 enum EnvStage : int32_t { kAttackStage = 1, kDecayStage, kSustainStage, kReleaseStage, kIdleStage };
-enum PendingEvent : int32_t { kNoEvent = 0, kNoteOnEvent = 1, kNoteOffEvent = 2 };
 
 class CorvexSynth {
 public:
@@ -154,10 +154,25 @@ public:
     const Program* getPrograms() const { return programs; }
 
     // ---- MIDI (audio thread, before the render of the block it belongs to) ----
-    // One channel message: note on and off (any channel), all-notes-off and all-sound-off
-    // (controllers 123 and 126) and pitch bend (+-4 semitones); others are ignored. frame is the
-    // offset in the coming block; negative counts as 0. Data bytes are read as 7-bit values.
-    void midi(uint8_t status, uint8_t data1, uint8_t data2, int32_t frame);
+    // The one way MIDI reaches the synth: one whole message as raw bytes (core/midi.h says what
+    // is read and what is ignored), at frame, its offset in the coming block. Every event takes
+    // effect at its own frame while the block renders, events of one frame in the order they
+    // came: note-on and note-off (any channel; the note-off only for the note sounding at its
+    // frame; velocity ignored), all-notes-off and mono-mode-on (controllers 123 and 126) release,
+    // pitch bend (+-4 semitones) retunes from its frame on; everything else is ignored.
+    //
+    // A frame before the block counts as its first. A frame at or beyond the block's end follows
+    // the rule the face asks for with blockFrames:
+    // - the block's length, for faces that know it when the events arrive and whose events lie
+    //   within the block by contract (LV2 run, the JACK and ALSA callbacks): the event is moved
+    //   to the block's last frame, so nothing leaks into a later block of another length;
+    // - kCarryBeyondBlock, for faces that learn the length only when the block renders (VST2,
+    //   whose events come before processReplacing): the event waits, counted down block by
+    //   block, and takes effect at its frame in a later block.
+    // Events are queued (event_queue.h says how many and what happens beyond). Returns whether
+    // the message was one the voice acts on.
+    static constexpr int32_t kCarryBeyondBlock = -1;
+    bool midi(const uint8_t* bytes, std::size_t size, int32_t frame, int32_t blockFrames);
 
     // ---- Audio (audio thread) ----
     // Writes frames samples of the voice into left and right (the same values); nothing when a
@@ -165,8 +180,6 @@ public:
     void render(float* left, float* right, int32_t frames);
 
     // ---- For tests and tools ----
-    void noteOn(int32_t note, int32_t velocity, int32_t delta);
-    void noteOff(int32_t delta);
     static float note2freq(int32_t note);
     static float powint(float x, int32_t n);
     void initShapedTable();
@@ -205,8 +218,9 @@ public:
     float getEnvLevel() const { return envLevel; }
     int32_t getEnvStage() const { return envStage; }
     int32_t getEnvCounter() const { return envCounter; }
-    int32_t getPendingEvent() const { return pendingEvent; }
-    int32_t getPendingDelta() const { return pendingDelta; }
+    // Events waiting for their frame, and those a full queue dropped or merged.
+    int32_t getQueuedEvents() const { return events.size(); }
+    uint32_t getOverflowedEvents() const { return events.overflowed(); }
     const float* getSineTable() const { return sineTable; }
     const float* getShapedTable() const { return shapedTable; }
     const float* getUnipolarTable() const { return unipolarTable; }
@@ -218,13 +232,16 @@ private:
     BlockValues blockValues(const ParamValues& p);
     void startAttack(float attack);
     void startRelease();
-    void takePendingEvent();
+    // Applies one queued event; attack is the block's (made safe).
+    void apply(const VoiceEvent& event, float attack);
+    // Renders count frames from the voice's state as it is: no event falls inside them.
+    void renderSpan(const ParamValues& stored, float* out1, float* out2, int32_t count);
     void updatePhaseOffsets(const ParamValues& p);
     void buildLfoTable(const ParamValues& p);
     void initShapedTable(const ParamValues& p);
     void computePartialBank(const ParamValues& p, BlockValues& b);
     // One sample of the envelope; says what the kernel does with the sample (a ChunkSample).
-    uint8_t advanceEnvelope(int32_t sample, const BlockValues& b);
+    uint8_t advanceEnvelope(const BlockValues& b);
     void invalidateDerived();
 
     const Kernel* kernel = &activeKernel();
@@ -235,11 +252,10 @@ private:
     float sampleRate = 44100.0f;
     int32_t blockSize = 1024;
 
-    // Engine state, in the order the render loop's description gives it.
+    // The voice: envelope, note and bend, the tables, the partials' phases and gates, and the
+    // events still to come.
     float envLevel = 0.0f;
     int32_t currentNote = 0;
-    int32_t pendingDelta = 0;
-    int32_t pendingEvent = kNoEvent;
     float pitchBend = 1.0f;
     int32_t envCounter = 0;
     float releaseLevel = 0.0f;
@@ -253,6 +269,7 @@ private:
     alignas(kLaneAlignment) float lfoPhase[kLanes] = {};
     alignas(kLaneAlignment) float lfoPhaseOffset[kLanes] = {};
     alignas(kLaneAlignment) float partialGate[kLanes] = {};
+    VoiceEventQueue events;
 
     // What each cached derivation was last made from.
     bool derivedCaching = true;

@@ -9,6 +9,7 @@
 // Runs on the host's audio thread: nothing here allocates, locks, logs or waits.
 #include "core/kernel.h"
 #include "core/mathfns.h"
+#include "core/midi.h"
 #include "core/synth.h"
 
 #include <algorithm>
@@ -72,75 +73,78 @@ float CorvexSynth::powint(float x, int32_t n) {
 
 // ---- MIDI ------------------------------------------------------------------------------------
 
-void CorvexSynth::midi(uint8_t statusByte, uint8_t byte1, uint8_t byte2, int32_t frame) {
-    const int status = statusByte & 0xF0;
-    const int32_t data1 = byte1 & 0x7F;
-    const int32_t data2 = byte2 & 0x7F;
-    // An event cannot take effect before the block starts.
-    const int32_t delta = frame > 0 ? frame : 0;
+namespace {
 
-    switch (status) {
-    case 0x90:
-        if (data2 > 0) {
-            noteOn(data1, data2, delta);
-            break;
-        }
-        [[fallthrough]];
-    case 0x80:
-        if (data1 == currentNote) noteOff(delta);
+// The bend's ratio for a 14-bit value: linear between the semitone ratio to the powers -4 and 4,
+// each end rounded to a float.
+float bendRatio(int32_t value) {
+    const int32_t v = value - 8192;
+    constexpr float lower = 0.793700397f;
+    constexpr float upper = 1.2599213f;
+    if (v < 0) return static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
+    return static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
+}
+
+}  // namespace
+
+bool CorvexSynth::midi(const uint8_t* bytes, std::size_t size, int32_t frame, int32_t blockFrames) {
+    const DecodedMidi m = decodeMidi(bytes, size);
+    VoiceEvent event;
+    switch (m.kind) {
+    case MidiKind::kNoteOn:
+        event.kind = VoiceEvent::kNoteOn;
+        event.note = m.data1;
         break;
-    case 0xB0:
-        if (data1 == 123 || data1 == 126) noteOff(delta);
+    case MidiKind::kNoteOff:
+        event.kind = VoiceEvent::kNoteOff;
+        event.note = m.data1;
         break;
-    case 0xE0: {
-        const int32_t v = (data2 * 128 + data1) - 8192;
-        // The semitone ratio to the powers -4 and 4, rounded to floats.
-        constexpr float lower = 0.793700397f;
-        constexpr float upper = 1.2599213f;
-        if (v < 0)
-            pitchBend = static_cast<float>(1.0 + static_cast<double>(1.0f - lower) * v / 8192.0);
-        else pitchBend = static_cast<float>(1.0 + static_cast<double>(upper - 1.0f) * v / 8192.0);
+    case MidiKind::kControlChange:
+        // 123 is all-notes-off, 126 mono-mode-on, which MIDI says ends every note too.
+        if (m.data1 != 123 && m.data1 != 126) return false;
+        event.kind = VoiceEvent::kRelease;
         break;
+    case MidiKind::kPitchBend:
+        event.kind = VoiceEvent::kBend;
+        event.bend = static_cast<uint16_t>(m.bendValue());
+        break;
+    default: return false;
     }
-    default: break;
-    }
+    // An event cannot take effect before the block starts.
+    event.frame = frame > 0 ? frame : 0;
+    if (blockFrames != kCarryBeyondBlock && event.frame >= blockFrames)
+        event.frame = blockFrames > 0 ? blockFrames - 1 : 0;
+    events.push(event);
+    return true;
 }
 
 void CorvexSynth::startAttack(float attack) {
     envStage = kAttackStage;
     // Place the attack ramp where it already passes through the current level, so a new note
-    // continues from the previous one instead of restarting from silence.
+    // continues from the previous one instead of restarting from silence. From rest the level is
+    // 0, and the ramp starts at its first sample.
     const float levelTime = static_cast<float>(static_cast<double>(envLevel) * safe(attack));
     const double counter = static_cast<double>(sampleRate) * static_cast<double>(levelTime);
     envCounter = (counter >= 0.0 && counter < 2147483647.0) ? static_cast<int32_t>(counter) : 0;
 }
 
 void CorvexSynth::startRelease() {
+    // Also from rest: the release then runs at level 0 and the voice is idle again once it ends.
     envStage = kReleaseStage;
     envCounter = 0;
 }
 
-void CorvexSynth::takePendingEvent() {
-    pendingEvent = kNoEvent;
-    pendingDelta = -1;
-}
-
-void CorvexSynth::noteOn(int32_t note, int32_t /*velocity*/, int32_t delta) {
-    currentNote = note;
-    pendingDelta = delta;
-    pendingEvent = kNoteOnEvent;
-    if (delta == 0) {
-        startAttack(params.load(kAttack));
-        takePendingEvent();
-    }
-}
-
-void CorvexSynth::noteOff(int32_t delta) {
-    pendingDelta = delta;
-    pendingEvent = kNoteOffEvent;
-    if (delta == 0) {
-        startRelease();
-        takePendingEvent();
+void CorvexSynth::apply(const VoiceEvent& event, float attack) {
+    switch (event.kind) {
+    case VoiceEvent::kNoteOn:
+        currentNote = event.note;
+        startAttack(attack);
+        break;
+    case VoiceEvent::kNoteOff:
+        if (event.note == currentNote) startRelease();
+        break;
+    case VoiceEvent::kRelease: startRelease(); break;
+    case VoiceEvent::kBend: pitchBend = bendRatio(event.bend); break;
     }
 }
 
@@ -160,7 +164,7 @@ void CorvexSynth::reset() {
         lfoPhase[i] = 0.0f;
         partialGate[i] = 1.0f;
     }
-    pendingEvent = kNoEvent;
+    events.clear();
     invalidateDerived();
 }
 
@@ -291,16 +295,8 @@ void CorvexSynth::buildLfoTable(const ParamValues& p) {
     lfoTable[kTableSize] = lfoTable[0];
 }
 
-uint8_t CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
+uint8_t CorvexSynth::advanceEnvelope(const BlockValues& b) {
     uint8_t mode = kSoundingSample;
-    if (pendingEvent == kNoteOnEvent && pendingDelta == s) {
-        startAttack(b.attack);
-        takePendingEvent();
-    } else if (pendingEvent == kNoteOffEvent && pendingDelta == s) {
-        startRelease();
-        takePendingEvent();
-    }
-
     const float t = static_cast<float>(static_cast<double>(envCounter) * b.recipSampleTime);
     switch (envStage) {
     case kAttackStage:
@@ -350,76 +346,80 @@ uint8_t CorvexSynth::advanceEnvelope(int32_t s, const BlockValues& b) {
 void CorvexSynth::render(float* out1, float* out2, int32_t sampleFrames) {
     if (!out1 || !out2 || sampleFrames <= 0) return;
 
+    // One snapshot of the parameters for the whole block, however many events cut it.
+    const ParamValues stored = params.snapshot();
+    const float attack = safe(stored.attack);
+
     if (!usableSampleRate(sampleRate)) {
         for (int32_t s = 0; s < sampleFrames; ++s) out1[s] = out2[s] = 0.0f;
+        // The voice cannot run at this rate, but what the block's events say still happens:
+        // a note-off is not lost and a note not left pending while the rate is unusable.
+        for (; !events.empty() && events.front().frame < sampleFrames; events.pop())
+            apply(events.front(), attack);
+        events.advance(sampleFrames);
         return;
     }
 
-    // 1. Idle start. A note-on carried to offset 0 of this block is taken too: it fell due
-    // exactly at the block boundary and would otherwise wait forever.
+    // The block in spans between event frames: each event takes effect at its frame, so the
+    // samples before it keep the note, bend and envelope stage they had. The samples are those
+    // of one-frame blocks with every event at the start of its own.
+    for (int32_t pos = 0; pos < sampleFrames;) {
+        for (; !events.empty() && events.front().frame <= pos; events.pop())
+            apply(events.front(), attack);
+        const int32_t end =
+            events.empty() ? sampleFrames : std::min(events.front().frame, sampleFrames);
+        renderSpan(stored, out1 + pos, out2 + pos, end - pos);
+        pos = end;
+    }
+    // Events announced beyond this block fall due in a later one.
+    events.advance(sampleFrames);
+}
+
+void CorvexSynth::renderSpan(const ParamValues& stored, float* out1, float* out2, int32_t count) {
     if (envStage == kIdleStage) {
-        if (pendingEvent == kNoteOnEvent && pendingDelta >= 0 && pendingDelta < sampleFrames) {
-            for (int32_t s = 0; s < pendingDelta; ++s) out1[s] = out2[s] = 0.0f;
-            out1 += pendingDelta;
-            out2 += pendingDelta;
-            sampleFrames -= pendingDelta;
-            takePendingEvent();
-            envStage = kAttackStage;
-            envCounter = 0;
-        } else {
-            for (int32_t s = 0; s < sampleFrames; ++s) out1[s] = out2[s] = 0.0f;
-            // An event announced beyond this block falls due in a later one, as it does after
-            // a sounding block; left alone it would never come due.
-            if (pendingEvent != kNoEvent && pendingDelta >= sampleFrames)
-                pendingDelta -= sampleFrames;
-            return;
-        }
+        // At rest nothing moves: no phase advances and nothing is derived.
+        for (int32_t s = 0; s < count; ++s) out1[s] = out2[s] = 0.0f;
+        return;
     }
 
-    // 2. One snapshot of the parameters for the whole block, then the per-block values, the
-    // envelope thresholds and the partial bank from it. With caching on, a block whose snapshot,
-    // note, bend and rate are those of the block before takes that block's values as they are:
-    // every derivation below would find its own cache valid and change nothing. At one-frame
-    // blocks this check is most of what a block costs besides its sample.
-    const ParamValues stored = params.snapshot();
+    // The values derived from the snapshot, the note, the bend and the rate. With caching on, a
+    // span whose inputs are those of the span before takes its values as they are: every
+    // derivation below would find its own cache valid and change nothing. At one-frame blocks
+    // this check is most of what a block costs besides its sample.
     const BlockKey key{derivedCaching, stored, sampleRate, currentNote, pitchBend};
     if (!derivedCaching || !(blockKey == key)) {
         const ParamValues p = safeValues(stored);
         block = blockValues(p);
         updatePhaseOffsets(p);
-
-        // 3. Remember the phase setting, so random offsets are drawn once per change to
-        // "Random".
+        // Remembered so that random offsets are drawn once per change to "Random".
         lastLfoPh = p.lfoPh;
-
-        // 4. The LFO gain table. 5. The wave.
         buildLfoTable(p);
         initShapedTable(p);
         blockKey = key;
     }
     const BlockValues& b = block;
 
-    // 6. Samples, in chunks of the kernel's size. The envelope runs first for the whole chunk:
-    // it reads nothing the partials change, and tells the kernel which samples are silent and
-    // where an attack restarts the LFOs. Within a sample the partial sum is a chain of 30
-    // dependent float-rounded additions that may not be reordered; the kernel runs the chunk's
-    // sums side by side, one independent chain per sample.
+    // Samples, in chunks of the kernel's size. The envelope runs first for the whole chunk: it
+    // reads nothing the partials change, and tells the kernel which samples are silent and where
+    // an attack restarts the LFOs. Within a sample the partial sum is a chain of 30 dependent
+    // float-rounded additions that may not be reordered; the kernel runs the chunk's sums side by
+    // side, one independent chain per sample.
     const ChunkVoice voice{
         oscPhase,  lfoPhase,    partialGate, lfoPhaseOffset, b.oscStep,
         b.lfoStep, b.amplitude, shapedTable, lfoTable,       1.0 - static_cast<double>(b.lfoAmnt),
         b.lfoRand, &random};
     const int32_t chunk = kernel->chunk;
-    for (int32_t base = 0; base < sampleFrames; base += chunk) {
-        const int32_t count = std::min<int32_t>(chunk, sampleFrames - base);
+    for (int32_t base = 0; base < count; base += chunk) {
+        const int32_t n = std::min<int32_t>(chunk, count - base);
         uint8_t modes[kMaxChunk];
         float level[kMaxChunk];
         float sum[kMaxChunk];
-        for (int32_t k = 0; k < count; ++k) {
-            modes[k] = advanceEnvelope(base + k, b);
+        for (int32_t k = 0; k < n; ++k) {
+            modes[k] = advanceEnvelope(b);
             level[k] = envLevel;
         }
-        kernel->render(voice, modes, count, sum);
-        for (int32_t k = 0; k < count; ++k) {
+        kernel->render(voice, modes, n, sum);
+        for (int32_t k = 0; k < n; ++k) {
             const float out = static_cast<float>(
                 static_cast<double>(sum[k]) *
                 (static_cast<double>(level[k]) * static_cast<double>(b.outputGain)));
@@ -427,7 +427,4 @@ void CorvexSynth::render(float* out1, float* out2, int32_t sampleFrames) {
             out2[base + k] = out;
         }
     }
-
-    // 7. An event announced beyond this block falls due in the next one.
-    if (pendingDelta >= sampleFrames) pendingDelta -= sampleFrames;
 }

@@ -8,18 +8,6 @@
 
 namespace corvex_lv2 {
 
-namespace {
-
-// The bytes a channel message needs, by its status; 0 for what the face skips (system messages,
-// and data bytes with no status before them).
-uint32_t messageLength(uint8_t status) {
-    if (status < 0x80 || status >= 0xF0) return 0;
-    const uint8_t kind = status & 0xF0;
-    return kind == 0xC0 || kind == 0xD0 ? 2 : 3;
-}
-
-}  // namespace
-
 CorvexLv2::CorvexLv2(double sampleRate, const Urids& ids, int32_t maxBlock) : urids(ids) {
     synth.setSampleRate(static_cast<float>(sampleRate));
     if (maxBlock > 0) synth.setBlockSize(maxBlock);
@@ -52,9 +40,9 @@ void CorvexLv2::takeEvents(uint32_t frames) {
     if (!sequence || sequence->atom.type != urids.atomSequence) return;
     const uint64_t size = sequence->atom.size;
     if (size < sizeof(LV2_Atom_Sequence_Body)) return;
-    const bool inFrames = sequence->body.unit == 0 || sequence->body.unit == urids.frameTime;
+    const bool inBeats = urids.beatTime != 0 && sequence->body.unit == urids.beatTime;
     const auto* body = reinterpret_cast<const uint8_t*>(&sequence->body);
-    const int64_t last = frames > 0 ? static_cast<int64_t>(frames) - 1 : 0;
+    const auto block = static_cast<int32_t>(std::min<uint32_t>(frames, INT32_MAX));
 
     // Offsets are 64-bit, so no stated size can wrap them; every event is checked to lie inside
     // the sequence before its body is read.
@@ -65,12 +53,13 @@ void CorvexLv2::takeEvents(uint32_t frames) {
         if (bodySize > size - offset - sizeof(LV2_Atom_Event)) return;
         offset += (sizeof(LV2_Atom_Event) + bodySize + 7u) & ~uint64_t{7};
 
-        if (event->body.type != urids.midiEvent || bodySize == 0) continue;
-        const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
-        const uint32_t length = messageLength(bytes[0]);
-        if (length == 0 || bodySize < length) continue;
-        const int64_t frame = inFrames ? std::clamp<int64_t>(event->time.frames, 0, last) : 0;
-        synth.midi(bytes[0], bytes[1], length == 3 ? bytes[2] : 0, static_cast<int32_t>(frame));
+        if (event->body.type != urids.midiEvent) continue;
+        // The core places the frame inside the run; only a 64-bit time beyond what it takes
+        // is narrowed here, to the same ends.
+        const int64_t frame =
+            inBeats ? 0 : std::clamp<int64_t>(event->time.frames, -1, int64_t{INT32_MAX});
+        synth.midi(reinterpret_cast<const uint8_t*>(event + 1), bodySize,
+                   static_cast<int32_t>(frame), block);
     }
 }
 

@@ -9,12 +9,14 @@
 //   a non-finite or out-of-range value plays as the core plays it (clamped to 0-1, NaN as 0);
 // - an unconnected output renders into the other one, or with neither into scratch memory, so
 //   the voice keeps time;
+// - event times are read as frames whatever the sequence's unit says, unless it says beats: hosts
+//   give an instrument's MIDI input in frames, and some (Ardour 7) leave the unit unset;
 // - an event timed before the run counts as its first frame, one at or beyond the run's length
-//   as its last (a later run may be of any length, so nothing is carried over);
-// - events out of order are taken in the order they come, as the core takes any events: a note
-//   due later in the run stays pending until a later note event replaces it;
-// - atoms that are not MIDI events, system-exclusive and other system messages, messages without
-//   a status byte or shorter than their status needs: skipped;
+//   as its last (a later run may be of any length, so nothing is carried over); the events of a
+//   run of 0 frames take effect at the first frame of the next;
+// - events out of order take effect at their frames all the same (the core orders them);
+// - atoms that are not MIDI events, and MIDI the core does not read as a whole channel message
+//   (core/midi.h): skipped;
 // - a sequence whose size is smaller than its header, or an event that does not fit inside the
 //   sequence's stated size: reading stops there; a sequence timed in beats plays at frame 0.
 //
@@ -35,7 +37,7 @@ namespace corvex_lv2 {
 struct Urids {
     uint32_t atomSequence = 0;
     uint32_t midiEvent = 0;
-    uint32_t frameTime = 0;
+    uint32_t beatTime = 0;
 };
 
 class CorvexLv2 {

@@ -49,7 +49,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*,
     corvex_lv2::Urids urids;
     urids.atomSequence = map->map(map->handle, LV2_ATOM__Sequence);
     urids.midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
-    urids.frameTime = map->map(map->handle, LV2_ATOM__frameTime);
+    urids.beatTime = map->map(map->handle, LV2_ATOM__beatTime);
     const auto* options =
         static_cast<const LV2_Options_Option*>(findFeature(features, LV2_OPTIONS__options));
     return new (std::nothrow) CorvexLv2(rate, urids, announcedBlock(options, map));

@@ -2,6 +2,8 @@
 // The JACK client: registration, the process callback, the server's notifications.
 #include "standalone/jack_engine.h"
 
+#include "core/midi.h"
+
 #include <jack/midiport.h>
 
 #include <algorithm>
@@ -14,21 +16,6 @@
 namespace corvex_standalone {
 
 namespace {
-
-// The bytes a channel message needs, status included; 0 for anything else (system messages,
-// data bytes of running status, which JACK never delivers).
-uint32_t channelMessageLength(uint8_t status) {
-    switch (status & 0xF0) {
-    case 0x80:
-    case 0x90:
-    case 0xA0:
-    case 0xB0:
-    case 0xE0: return 3;
-    case 0xC0:
-    case 0xD0: return 2;
-    default: return 0;
-    }
-}
 
 uint64_t nowNs() {
     timespec t{};
@@ -194,19 +181,24 @@ int JackEngine::process(jack_nframes_t frames) {
 
     const uint32_t serverRate = rate.load(std::memory_order_relaxed);
     if (serverRate != synthRate.load(std::memory_order_relaxed)) {
+        // All a new rate needs: every value derived from the rate is keyed on it and derived
+        // again at the next render. The tables and the voice stay as they are, so a note
+        // sounding across the change goes on.
         synth.setSampleRate(static_cast<float>(serverRate));
-        synth.reset();
         synthRate.store(serverRate, std::memory_order_relaxed);
     }
     synth.setBlockSize(static_cast<int32_t>(frames));
+    const auto count = static_cast<int32_t>(std::min<jack_nframes_t>(frames, INT32_MAX));
 
     MidiMessage message;
-    while (toSynth.pop(message)) synth.midi(message.status, message.data1, message.data2, 0);
-    if (void* midi = jack_port_get_buffer(midiIn, frames)) takeMidi(midi, frames);
+    while (toSynth.pop(message)) {
+        const uint8_t bytes[3] = {message.status, message.data1, message.data2};
+        synth.midi(bytes, sizeof bytes, 0, count);
+    }
+    if (void* midi = jack_port_get_buffer(midiIn, frames)) takeMidi(midi, count);
 
     auto* left = static_cast<float*>(jack_port_get_buffer(outputs[0], frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(outputs[1], frames));
-    const auto count = static_cast<int32_t>(std::min<jack_nframes_t>(frames, INT32_MAX));
     if (left && right) synth.render(left, right, count);
     periodCount.fetch_add(1, std::memory_order_relaxed);
 
@@ -225,25 +217,23 @@ int JackEngine::process(jack_nframes_t frames) {
     return 0;
 }
 
-void JackEngine::takeMidi(void* buffer, jack_nframes_t frames) {
+void JackEngine::takeMidi(void* buffer, int32_t frames) {
     const uint32_t count = jack_midi_get_event_count(buffer);
-    const int32_t last = frames > 0 ? static_cast<int32_t>(frames) - 1 : 0;
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event{};
-        if (jack_midi_event_get(&event, buffer, i) != 0 || !event.buffer || event.size == 0)
-            continue;
-        const uint8_t status = event.buffer[0];
-        const uint32_t length = channelMessageLength(status);
-        if (length == 0 || event.size < length) continue;
+        if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+        const DecodedMidi m = decodeMidi(event.buffer, event.size);
+        if (m.kind == MidiKind::kNone) continue;
         midiCount.fetch_add(1, std::memory_order_relaxed);
-        if ((status & 0xF0) == 0xC0) {
+        if (m.kind == MidiKind::kProgramChange) {
             // Selecting a program changes the bank's state and the window: the main thread's.
-            programChanges.push(static_cast<uint8_t>(event.buffer[1] & 0x7F));
+            programChanges.push(m.data1);
             continue;
         }
-        const auto frame = static_cast<int32_t>(
-            std::min<jack_nframes_t>(event.time, static_cast<jack_nframes_t>(last)));
-        synth.midi(status, event.buffer[1], length == 3 ? event.buffer[2] : 0, frame);
+        // JACK's events lie within the period: a time beyond it is the host's fault, and is
+        // taken at the period's last frame rather than in a later one.
+        const auto frame = static_cast<int32_t>(std::min<jack_nframes_t>(event.time, INT32_MAX));
+        synth.midi(event.buffer, event.size, frame, frames);
     }
 }
 

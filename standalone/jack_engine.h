@@ -89,7 +89,7 @@ private:
     static int xrunEntry(void* self);
     static void shutdownEntry(jack_status_t code, const char* reason, void* self);
     int process(jack_nframes_t frames);
-    void takeMidi(void* buffer, jack_nframes_t frames);
+    void takeMidi(void* buffer, int32_t frames);
 
     CorvexSynth& synth;
     jack_client_t* client = nullptr;

@@ -38,8 +38,10 @@ std::vector<float> throughCore(int program) {
     for (int pos = 0, n = 0; pos < kTotal; ++n) {
         const int len = std::min(blockAt(n), kTotal - pos);
         for (const Message& m : kScore)
-            if (m.at >= pos && m.at < pos + len)
-                synth.midi(m.status, m.data1, m.data2, static_cast<int32_t>(m.at - pos));
+            if (m.at >= pos && m.at < pos + len) {
+                const uint8_t bytes[] = {m.status, m.data1, m.data2};
+                synth.midi(bytes, sizeof bytes, static_cast<int32_t>(m.at - pos), len);
+            }
         synth.render(left.data() + pos, right.data() + pos, len);
         pos += len;
     }

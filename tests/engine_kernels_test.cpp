@@ -5,6 +5,7 @@
 #include "core/kernel.h"
 #include "core/synth.h"
 
+#include "support/core_midi.h"
 #include "support/golden_renders.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +47,8 @@ std::vector<float> renderProgram(const Kernel& kernel, int program) {
     std::vector<float> left(kTotal), right(kTotal);
     for (int pos = 0; pos < kTotal; pos += kBlock) {
         const int len = std::min(kBlock, kTotal - pos);
-        if (pos == 0) synth.midi(0x90, 60, 100, 0);
-        if (pos <= kHeld && kHeld < pos + len) synth.midi(0x80, 60, 0, kHeld - pos);
+        if (pos == 0) sendMidi(synth, 0x90, 60, 100, 0);
+        if (pos <= kHeld && kHeld < pos + len) sendMidi(synth, 0x80, 60, 0, kHeld - pos);
         synth.render(left.data() + pos, right.data() + pos, len);
     }
     EXPECT_EQ(left, right);
@@ -93,7 +94,7 @@ std::vector<float> renderScript(const Kernel& kernel, int program, int block) {
         const int len = std::min(block, kLength - pos);
         for (const Event& e : events)
             if (e.frame >= pos && e.frame < pos + len)
-                synth.midi(e.status, e.data1, e.data2, e.frame - pos);
+                sendMidi(synth, e.status, e.data1, e.data2, e.frame - pos);
         synth.render(left.data() + pos, right.data() + pos, len);
     }
     return left;
@@ -125,7 +126,7 @@ TEST_P(Kernels, OneFrameBlocksGiveWhatFullChunksGive) {
             synth.setSampleRate(44100.0f);
             synth.reset();
             synth.setProgram(program);
-            synth.midi(0x90, 57, 100, 0);
+            sendMidi(synth, 0x90, 57, 100, 0);
             out[pass].resize(8192);
             std::vector<float> right(8192);
             for (int pos = 0; pos < 8192; pos += block)

@@ -61,6 +61,7 @@ TEST(PartialBank, HarmonicityAndDamping) {
     Synth s;
     s.set({{kOscHarm, 0.0f}, {kOscDamp, 0.0f}});
     s.noteOn(69);
+    s.render(1);
     auto b = s.fx.core().blockValues();
     for (int i = 0; i < kNumPartials; ++i) {
         EXPECT_EQ(b.oscStep[i], b.oscStep[0]);
@@ -78,6 +79,7 @@ TEST(PartialBank, TopNoteTopPartialStepAndWrapStaysInTable) {
     Synth s;
     s.set({{kOscHarm, 1.0f}, {kAttack, 0.0f}, {kSustain, 1.0f}});
     s.noteOn(127);
+    s.render(1);
     const auto b = s.fx.core().blockValues();
     EXPECT_NEAR(b.oscStep[29], 262142.0f, 1.0f);
     const auto out = s.render(2048, 256);

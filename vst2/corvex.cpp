@@ -90,8 +90,10 @@ int32_t Corvex::processEvents(VstEvents* events) {
         const VstEvent* event = list[i];
         if (!event || event->type != kVstMidiType) continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
-        synth.midi(static_cast<uint8_t>(midi->midiData[0]), static_cast<uint8_t>(midi->midiData[1]),
-                   static_cast<uint8_t>(midi->midiData[2]), midi->deltaFrames);
+        // The list comes before processReplacing tells the block's length: an event announced
+        // beyond the block waits for its frame in a later one, as VST2 hosts expect.
+        synth.midi(reinterpret_cast<const uint8_t*>(midi->midiData), 3, midi->deltaFrames,
+                   CorvexSynth::kCarryBeyondBlock);
     }
     return 1;
 }

@@ -242,8 +242,8 @@ int main(int argc, char** argv) {
         const Block& block = blocks[b];
         for (uint32_t i = 0; i < nEvents; ++i)
             if (written[i].cycle == block.cycle)
-                synth.midi(written[i].bytes[0], written[i].bytes[1], written[i].bytes[2],
-                           static_cast<int32_t>(written[i].offset));
+                synth.midi(written[i].bytes, 3, static_cast<int32_t>(written[i].offset),
+                           static_cast<int32_t>(block.frames));
         synth.setBlockSize(static_cast<int32_t>(block.frames));
         synth.render(wantL.data(), wantR.data(), static_cast<int32_t>(block.frames));
         for (uint32_t k = 0; k < block.frames; ++k) {
