@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the VST2 face against adding to or taking from the sound: every factory program played
 // through the core directly and through the built corvex.so's record (program, note on, bend,
-// note off at frame offsets, blocks of odd sizes) gives the same samples, bit for bit; and the
-// face's answers about parameters and programs are the core's facts.
+// note off at frame offsets, blocks of odd sizes) gives the same samples, bit for bit, and so do
+// dense scores at every block size, also with events announced blocks ahead; and the face's
+// answers about parameters and programs are the core's facts.
 #include "core/params.h"
 #include "core/synth.h"
 #include "hostkit/plugin.h"
 #include "hostkit/host_answers.h"
 #include "support/record_calls.h"
+#include "support/score.h"
 
 #include <gtest/gtest.h>
 
@@ -99,4 +101,63 @@ TEST(CoreAndFace, TheFaceAnswersWithTheCoresFacts) {
         for (int32_t i = 0; i < kNumParams; ++i) ASSERT_EQ(e->getParameter(e, i), f.values[i]);
     }
     dispatch(e, effClose);
+}
+
+namespace {
+
+constexpr int kDenseTotal = 12000;
+
+std::vector<float> denseThroughCore(int program, const std::vector<Message>& score) {
+    CorvexSynth synth;
+    synth.setSampleRate(static_cast<float>(kRate));
+    synth.reset();
+    synth.setProgram(program);
+    return testsupport::renderScore(synth, score, kDenseTotal, [](int) { return 1; });
+}
+
+std::vector<float> denseThroughFace(const hostkit::Library& plugin, int program,
+                                    const std::vector<Message>& score, int block, int ahead) {
+    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
+    if (!e) return {};
+    dispatch(e, effOpen);
+    dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
+    dispatch(e, effSetBlockSize, 0, block);
+    dispatch(e, effMainsChanged, 0, 1);
+    dispatch(e, effSetProgram, 0, program);
+    const std::vector<float> left = playScore(
+        e, score, kDenseTotal, [block](int) { return block; }, ahead);
+    dispatch(e, effClose);
+    return left;
+}
+
+}  // namespace
+
+TEST(CoreAndFace, DenseScoresSoundAsTheCoreAtEveryBlockSize) {
+    hostkit::Library plugin{CORVEX_PLUGIN_PATH};
+    ASSERT_NE(plugin.entry(), nullptr);
+    for (int program : {0, 3, 12, 21, 30, 41, 47, 63}) {
+        const auto score =
+            testsupport::randomScore(500 + static_cast<uint32_t>(program), kDenseTotal);
+        const std::vector<float> core = denseThroughCore(program, score);
+        for (int block : {1, 7, 64, 1000, 4096}) {
+            SCOPED_TRACE("program " + std::to_string(program) + ", block " + std::to_string(block));
+            const std::vector<float> face = denseThroughFace(plugin, program, score, block, 0);
+            ASSERT_EQ(face.size(), core.size());
+            ASSERT_EQ(std::memcmp(core.data(), face.data(), core.size() * sizeof(float)), 0);
+        }
+    }
+}
+
+// VST2 hosts may announce an event before the block it falls in; it waits for its frame.
+TEST(CoreAndFace, EventsAnnouncedBlocksAheadPlayAtTheirFrames) {
+    hostkit::Library plugin{CORVEX_PLUGIN_PATH};
+    ASSERT_NE(plugin.entry(), nullptr);
+    const auto score = testsupport::randomScore(9, kDenseTotal);
+    const std::vector<float> core = denseThroughCore(5, score);
+    for (auto [block, ahead] : {std::pair{64, 64}, {64, 300}, {1000, 999}, {7, 5000}}) {
+        SCOPED_TRACE("block " + std::to_string(block) + ", ahead " + std::to_string(ahead));
+        const std::vector<float> face = denseThroughFace(plugin, 5, score, block, ahead);
+        ASSERT_EQ(face.size(), core.size());
+        ASSERT_EQ(std::memcmp(core.data(), face.data(), core.size() * sizeof(float)), 0);
+    }
 }

@@ -2,7 +2,9 @@
 // Guards the LV2 face against sounding different from the VST2 face and against bad input: a
 // host on lilv loads the built bundle, applies each of the 64 presets as a host's preset menu
 // does, plays a note with a release at blocks of 1, 64 and 4096 frames and at 44.1, 48 and 96 kHz,
-// and every sample equals the VST2 face's (the built corvex.so) for the same program and notes.
+// and every sample equals the VST2 face's (the built corvex.so) for the same program and notes;
+// dense scores sound the same through LV2, VST2 and the core at every block size, whatever unit
+// the host leaves in the sequence.
 // Then it throws what a careless or hostile host might at it: non-finite and out-of-range
 // controls, 10,000 events in a block, events outside the block, garbage atoms, ports left
 // unconnected and runs of changing length; nothing crashes and every sample stays finite.
@@ -11,6 +13,7 @@
 #include "hostkit/plugin.h"
 #include "lv2/bundle.h"
 #include "support/record_calls.h"
+#include "support/score.h"
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
@@ -260,6 +263,92 @@ TEST_F(Lv2Host, EveryPresetSoundsBitForBitAsTheVst2FaceAtEveryBlockSizeAndRate) 
                 ASSERT_EQ(std::memcmp(lv2.data(), vst.data(), lv2.size() * sizeof(float)), 0);
                 EXPECT_GT(peak(lv2, lv2.size()), 0.0f) << "a silent render compares nothing";
             }
+}
+
+// ---- Every event at its frame -----------------------------------------------------------------
+
+namespace {
+
+constexpr int kDenseTotal = 12000;
+
+// The score through LV2 in runs of `block` frames, each run's events in its sequence, whose unit
+// field holds `unit`.
+std::vector<float> denseThroughLv2(Bundle& bundle, int program,
+                                   const std::vector<ScoreMessage>& score, int block,
+                                   uint32_t unit = 0) {
+    Lv2Instance host(bundle, 48000, block);
+    if (!host.instance) return {};
+    host.applyPreset(program);
+    std::vector<float> out(static_cast<size_t>(kDenseTotal));
+    size_t next = 0;
+    for (int pos = 0; pos < kDenseTotal;) {
+        const int len = std::min(block, kDenseTotal - pos);
+        for (; next < score.size() && score[next].at < pos + len; ++next)
+            host.midi(score[next].at - pos,
+                      {score[next].status, score[next].data1, score[next].data2});
+        host.events.header()->body.unit = unit;
+        host.run(static_cast<uint32_t>(len));
+        std::copy_n(host.left.data(), len, out.data() + pos);
+        pos += len;
+    }
+    return out;
+}
+
+std::vector<float> denseThroughCore(int program, const std::vector<ScoreMessage>& score) {
+    CorvexSynth synth;
+    synth.setSampleRate(48000.0f);
+    synth.reset();
+    synth.setProgram(program);
+    return testsupport::renderScore(synth, score, kDenseTotal, [](int) { return 1; });
+}
+
+}  // namespace
+
+TEST_F(Lv2Host, DenseScoresSoundAsTheCoreAndTheVst2FaceAtEveryBlockSize) {
+    hostkit::Library vst2{CORVEX_PLUGIN_PATH};
+    ASSERT_NE(vst2.entry(), nullptr);
+    for (int program : {0, 7, 19, 26, 40, 52}) {
+        const auto score =
+            testsupport::randomScore(700 + static_cast<uint32_t>(program), kDenseTotal);
+        const std::vector<float> core = denseThroughCore(program, score);
+        for (int block : {1, 7, 64, 1000, 4096}) {
+            SCOPED_TRACE("program " + std::to_string(program) + ", block " + std::to_string(block));
+            const std::vector<float> lv2 = denseThroughLv2(bundle, program, score, block);
+            ASSERT_EQ(lv2.size(), core.size());
+            ASSERT_EQ(std::memcmp(lv2.data(), core.data(), core.size() * sizeof(float)), 0);
+            AEffect* e = vst2.entry()(&hostkit::versionOnlyHost);
+            ASSERT_NE(e, nullptr);
+            dispatch(e, effOpen);
+            dispatch(e, effSetSampleRate, 0, 0, nullptr, 48000.0f);
+            dispatch(e, effMainsChanged, 0, 1);
+            dispatch(e, effSetProgram, 0, program);
+            const auto vst = playScore(e, score, kDenseTotal, [block](int) { return block; });
+            dispatch(e, effClose);
+            ASSERT_EQ(std::memcmp(vst.data(), core.data(), core.size() * sizeof(float)), 0);
+        }
+    }
+}
+
+// Ardour 7 leaves the sequence's unit unset (neither 0 nor the frame unit's URID): its times are
+// frames all the same. Only a unit of beats is not read as frames.
+TEST_F(Lv2Host, EventTimesAreFramesWhateverUnitTheHostLeaves) {
+    const std::vector<ScoreMessage> score = {
+        {100, 0x90, 60, 100}, {1500, 0x90, 67, 100}, {2900, 0x80, 67, 0}};
+    const std::vector<float> core = denseThroughCore(0, score);
+    UridMap someHost;
+    const uint32_t frames = someHost.map(LV2_ATOM__frameTime);
+    for (uint32_t unit : {0u, frames, 0xDEADBEEFu, 77u}) {
+        SCOPED_TRACE(unit);
+        const std::vector<float> lv2 = denseThroughLv2(bundle, 0, score, 1024, unit);
+        ASSERT_EQ(std::memcmp(lv2.data(), core.data(), core.size() * sizeof(float)), 0);
+    }
+    Lv2Instance host(bundle, 48000, 1024);
+    const uint32_t beats = host.urids.map(LV2_ATOM__beatTime);
+    host.applyPreset(0);
+    host.midi(700, {0x90, 60, 100});
+    host.events.header()->body.unit = beats;
+    host.run(1024);
+    EXPECT_NE(host.left[1], 0.0f) << "beats: at the run's start";
 }
 
 // ---- Bad input -------------------------------------------------------------------------------

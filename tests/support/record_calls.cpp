@@ -14,13 +14,14 @@ std::string dispatchText(AEffect* e, int32_t opcode, int32_t index, intptr_t val
 }
 
 std::vector<float> playScore(AEffect* e, const std::vector<ScoreMessage>& score, int total,
-                             const std::function<int(int)>& blockAt) {
+                             const std::function<int(int)>& blockAt, int ahead) {
     std::vector<float> left(static_cast<size_t>(total)), right(left.size());
+    size_t next = 0;
     for (int pos = 0, n = 0; pos < total; ++n) {
         const int len = std::min(blockAt(n), total - pos);
         std::vector<VstMidiEvent> events;
-        for (const ScoreMessage& m : score) {
-            if (m.at < pos || m.at >= pos + len) continue;
+        for (; next < score.size() && score[next].at < pos + len + ahead; ++next) {
+            const ScoreMessage& m = score[next];
             VstMidiEvent ev{};
             ev.type = kVstMidiType;
             ev.byteSize = sizeof ev;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/aeffect.h"
+#include "score.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,13 +18,9 @@ inline intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t
 // A text request into a 256-byte buffer filled with 0x7F first, so a missing terminator shows.
 std::string dispatchText(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t value = 0);
 
-// A MIDI message at an absolute frame of a score.
-struct ScoreMessage {
-    int64_t at;
-    uint8_t status, data1, data2;
-};
 // Plays a score through an opened, started record as a host does: `total` frames through
 // processReplacing in blocks of blockAt(n) frames (n counts the blocks), each block's messages sent
-// first as one event list at their offsets in it. The left output.
+// first as one event list at their offsets in it. With ahead, each message is sent that many
+// frames early, in the list of an earlier block, announced beyond it. The left output.
 std::vector<float> playScore(AEffect* e, const std::vector<ScoreMessage>& score, int total,
-                             const std::function<int(int)>& blockAt);
+                             const std::function<int(int)>& blockAt, int ahead = 0);
