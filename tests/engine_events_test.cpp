@@ -185,8 +185,7 @@ TEST(BlockSizes, DenseRandomScoresSoundTheSameAtEveryBlockSize) {
             if (reference.empty()) {
                 reference = out;
                 ASSERT_FALSE(silent(out, 0, out.size())) << "a silent render compares nothing";
-            }
-            else {
+            } else {
                 ASSERT_TRUE(sameSamples(out, reference, 0, out.size()));
             }
         }
