@@ -289,6 +289,18 @@ private:
         float oscHarm = 0.0f, oscDamp = 0.0f, lfoFreq = 0.0f, lfoHarm = 0.0f;
         bool operator==(const BankKey&) const = default;
     } bankKey;
+    // The part of the bank that neither note nor bend changes: LFO steps, amplitudes, damping.
+    struct LfoBankKey {
+        bool valid = false;
+        float sampleRate = 0.0f, oscDamp = 0.0f, lfoFreq = 0.0f, lfoHarm = 0.0f;
+        bool operator==(const LfoBankKey&) const = default;
+    } lfoBankKey;
+    // Each partial's frequency ratio to the fundamental, from "OSC harm" alone.
+    struct HarmonicKey {
+        bool valid = false;
+        float oscHarm = 0.0f;
+    } harmonicKey;
+    double harmonicRatio[kNumPartials] = {};
     BlockValues bank{};
     // What the last block's values were made from, compared bit for bit (a NaN is the same
     // NaN); the values themselves are kept in block.

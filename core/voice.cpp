@@ -190,37 +190,49 @@ void CorvexSynth::computePartialBank(const ParamValues& p, BlockValues& b) {
     const float oscHarm = p.oscHarm, oscDamp = p.oscDamp;
     const float lfoFreq = p.lfoFreq, lfoHarm = p.lfoHarm;
     const BankKey key{true, currentNote, pitchBend, sampleRate, oscHarm, oscDamp, lfoFreq, lfoHarm};
-    if (derivedCaching && bankKey == key) {
-        std::copy(std::begin(bank.oscStep), std::end(bank.oscStep), b.oscStep);
-        std::copy(std::begin(bank.lfoStep), std::end(bank.lfoStep), b.lfoStep);
-        std::copy(std::begin(bank.amplitude), std::end(bank.amplitude), b.amplitude);
-        b.damping = bank.damping;
-        return;
-    }
-    for (int i = kNumPartials; i < kLanes; ++i) b.oscStep[i] = b.lfoStep[i] = b.amplitude[i] = 0.0f;
+    if (!derivedCaching || !(bankKey == key)) {
+        BlockValues& out = derivedCaching ? bank : b;
+        for (int i = kNumPartials; i < kLanes; ++i)
+            out.oscStep[i] = out.lfoStep[i] = out.amplitude[i] = 0.0f;
+        const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
+        const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
 
-    const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
-    const float recipRate = static_cast<float>(1.0 / static_cast<double>(sampleRate));
-    const float stepsPerHertz = static_cast<float>(static_cast<double>(recipRate) * 1024.0);
-    const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
-    const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
-    b.damping = static_cast<float>(
-        mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
-    const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
-    const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
-    const float lfoBaseStep = static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
-    for (int i = 0; i < kNumPartials; ++i) {
-        const double h = i + 1;
-        b.oscStep[i] =
-            static_cast<float>(mathfns::pow(h, static_cast<double>(harmExp)) * oscBaseStep);
-        b.lfoStep[i] =
-            static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
-        b.amplitude[i] = i == 0 ? 1.0f : b.amplitude[i - 1] * b.damping;
-    }
-    if (derivedCaching) {
-        bank = b;
+        // What neither the note nor the bend changes is kept apart, so that a score retuning
+        // the voice every few frames pays one multiplication per partial, not two powers.
+        const LfoBankKey lfoKey{true, sampleRate, oscDamp, lfoFreq, lfoHarm};
+        if (!derivedCaching || !(lfoBankKey == lfoKey)) {
+            out.damping = static_cast<float>(
+                mathfns::pow(10.0, static_cast<double>(oscDamp) * static_cast<double>(-0.3f)));
+            const float lfoRate = static_cast<float>(10.0 * static_cast<double>(lfoFreq));
+            const float lfoExp = static_cast<float>(4.0 * static_cast<double>(lfoHarm) - 2.0);
+            const float lfoBaseStep =
+                static_cast<float>(static_cast<double>(lfoRate) * stepsPerHertz);
+            for (int i = 0; i < kNumPartials; ++i) {
+                const double h = i + 1;
+                out.lfoStep[i] =
+                    static_cast<float>(mathfns::pow(h, static_cast<double>(lfoExp)) * lfoBaseStep);
+                out.amplitude[i] = i == 0 ? 1.0f : out.amplitude[i - 1] * out.damping;
+            }
+            lfoBankKey = lfoKey;
+        }
+        if (!derivedCaching || !harmonicKey.valid || !(harmonicKey.oscHarm == oscHarm)) {
+            const float harmExp = static_cast<float>(2.0 * static_cast<double>(oscHarm));
+            for (int i = 0; i < kNumPartials; ++i)
+                harmonicRatio[i] = mathfns::pow(i + 1.0, static_cast<double>(harmExp));
+            harmonicKey = {true, oscHarm};
+        }
+
+        const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
+        const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
+        for (int i = 0; i < kNumPartials; ++i)
+            out.oscStep[i] = static_cast<float>(harmonicRatio[i] * oscBaseStep);
+        if (!derivedCaching) return;
         bankKey = key;
     }
+    std::copy(std::begin(bank.oscStep), std::end(bank.oscStep), b.oscStep);
+    std::copy(std::begin(bank.lfoStep), std::end(bank.lfoStep), b.lfoStep);
+    std::copy(std::begin(bank.amplitude), std::end(bank.amplitude), b.amplitude);
+    b.damping = bank.damping;
 }
 
 CorvexSynth::BlockValues CorvexSynth::blockValues() {
@@ -254,6 +266,8 @@ void CorvexSynth::invalidateDerived() {
     shapedKey.valid = false;
     lfoKey.valid = false;
     bankKey.valid = false;
+    lfoBankKey.valid = false;
+    harmonicKey.valid = false;
     offsetsKey.valid = false;
 }
 
