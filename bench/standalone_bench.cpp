@@ -156,7 +156,9 @@ void BM_StandaloneStress(benchmark::State& state) {
     }
 
     auto synth = std::make_unique<CorvexSynth>();
-    JackEngine engine(*synth);
+    MidiLearn learn;
+    PeriodProcessor period(*synth, learn);
+    JackEngine engine(*synth, period);
     std::string error;
     if (engine.open("Corvex", error) != JackEngine::OpenResult::ok || !engine.activate(error)) {
         state.SkipWithError(("corvex did not start: " + error).c_str());

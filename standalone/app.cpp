@@ -143,7 +143,9 @@ int run(int argc, char** argv) {
 
     jack_set_error_function(&quiet);
     jack_set_info_function(&quiet);
-    JackEngine engine(*synth);
+    MidiLearn learn;
+    PeriodProcessor period(*synth, learn);
+    JackEngine engine(*synth, period);
     EngineNotes notes(engine);
     std::unique_ptr<StandaloneWindow> window;
     if (!options.headless) {

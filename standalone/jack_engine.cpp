@@ -2,8 +2,6 @@
 // The JACK client: registration, the process callback, the server's notifications.
 #include "standalone/jack_engine.h"
 
-#include "core/midi.h"
-
 #include <jack/midiport.h>
 
 #include <algorithm>
@@ -26,7 +24,7 @@ uint64_t nowNs() {
 
 }  // namespace
 
-JackEngine::JackEngine(CorvexSynth& s) : synth(s) {
+JackEngine::JackEngine(CorvexSynth& s, PeriodProcessor& p) : synth(s), period(p) {
     if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) pipeFds[0] = pipeFds[1] = -1;
 }
 
@@ -62,8 +60,7 @@ JackEngine::OpenResult JackEngine::open(const char* name, std::string& error) {
     }
     const uint32_t serverRate = jack_get_sample_rate(client);
     rate.store(serverRate, std::memory_order_relaxed);
-    synthRate.store(serverRate, std::memory_order_relaxed);
-    period.store(jack_get_buffer_size(client), std::memory_order_relaxed);
+    periodFrames.store(jack_get_buffer_size(client), std::memory_order_relaxed);
     // Before activation nothing renders, so the synth may be set up from here.
     synth.setSampleRate(static_cast<float>(serverRate));
     synth.setBlockSize(static_cast<int32_t>(jack_get_buffer_size(client)));
@@ -125,15 +122,6 @@ std::string JackEngine::shutdownReason() const {
     return std::string(reason, strnlen(reason, sizeof reason));
 }
 
-bool JackEngine::takeProgramChange(int32_t& program) {
-    uint8_t value = 0;
-    bool any = false;
-    // Only the latest counts: the synth would pass through the others unheard.
-    while (programChanges.pop(value)) any = true;
-    if (any) program = value;
-    return any;
-}
-
 // ---- Callbacks -------------------------------------------------------------------------------
 
 int JackEngine::processEntry(jack_nframes_t frames, void* self) {
@@ -142,7 +130,7 @@ int JackEngine::processEntry(jack_nframes_t frames, void* self) {
 
 int JackEngine::bufferSizeEntry(jack_nframes_t frames, void* self) {
     // The synth renders any number of frames; the size is kept for what it reports.
-    static_cast<JackEngine*>(self)->period.store(frames, std::memory_order_relaxed);
+    static_cast<JackEngine*>(self)->periodFrames.store(frames, std::memory_order_relaxed);
     return 0;
 }
 
@@ -180,26 +168,13 @@ int JackEngine::process(jack_nframes_t frames) {
     const uint64_t start = timed ? nowNs() : 0;
 
     const uint32_t serverRate = rate.load(std::memory_order_relaxed);
-    if (serverRate != synthRate.load(std::memory_order_relaxed)) {
-        // All a new rate needs: every value derived from the rate is keyed on it and derived
-        // again at the next render. The tables and the voice stay as they are, so a note
-        // sounding across the change goes on.
-        synth.setSampleRate(static_cast<float>(serverRate));
-        synthRate.store(serverRate, std::memory_order_relaxed);
-    }
-    synth.setBlockSize(static_cast<int32_t>(frames));
     const auto count = static_cast<int32_t>(std::min<jack_nframes_t>(frames, INT32_MAX));
-
-    MidiMessage message;
-    while (toSynth.pop(message)) {
-        const uint8_t bytes[3] = {message.status, message.data1, message.data2};
-        synth.midi(bytes, sizeof bytes, 0, count);
-    }
-    if (void* midi = jack_port_get_buffer(midiIn, frames)) takeMidi(midi, count);
+    period.begin(count, serverRate);
+    if (void* midi = jack_port_get_buffer(midiIn, frames)) takeMidi(midi);
 
     auto* left = static_cast<float*>(jack_port_get_buffer(outputs[0], frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(outputs[1], frames));
-    if (left && right) synth.render(left, right, count);
+    if (left && right) period.render(left, right);
     periodCount.fetch_add(1, std::memory_order_relaxed);
 
     if (timed) {
@@ -217,23 +192,15 @@ int JackEngine::process(jack_nframes_t frames) {
     return 0;
 }
 
-void JackEngine::takeMidi(void* buffer, int32_t frames) {
+void JackEngine::takeMidi(void* buffer) {
     const uint32_t count = jack_midi_get_event_count(buffer);
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event{};
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-        const DecodedMidi m = decodeMidi(event.buffer, event.size);
-        if (m.kind == MidiKind::kNone) continue;
-        midiCount.fetch_add(1, std::memory_order_relaxed);
-        if (m.kind == MidiKind::kProgramChange) {
-            // Selecting a program changes the bank's state and the window: the main thread's.
-            programChanges.push(m.data1);
-            continue;
-        }
-        // JACK's events lie within the period: a time beyond it is the host's fault, and is
+        // JACK's events lie within the period: a time beyond it is the server's fault, and is
         // taken at the period's last frame rather than in a later one.
         const auto frame = static_cast<int32_t>(std::min<jack_nframes_t>(event.time, INT32_MAX));
-        synth.midi(event.buffer, event.size, frame, frames);
+        period.midi(event.buffer, event.size, frame);
     }
 }
 

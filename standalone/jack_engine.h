@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // JackEngine: the standalone's sound. A JACK client with two audio outputs (out_left, out_right)
-// and one MIDI input (midi_in) that plays a CorvexSynth: each period, the notes of the computer
-// keyboard first, then the MIDI input's events at their frame offsets, then one render of the
-// whole period, exactly as a plug-in host drives the synth with blocks of the period's size.
+// and one MIDI input (midi_in) that plays a CorvexSynth through a PeriodProcessor: each period,
+// the notes of the computer keyboard first, then the MIDI input's events at their frame offsets,
+// then the render of the whole period (standalone/period.h).
 //
 // Threads:
 // - main thread: open, activate, connectPhysical, close, sendNote, takeProgramChange,
 //   every getter. One main thread.
 // - JACK's process thread: the process callback only. It takes no lock, allocates nothing and
-//   makes no system call: notes come in and program changes go out through single-producer
-//   single-consumer rings, counters are atomics, and a sample-rate change is a flag it picks up.
+//   makes no system call: notes come in and program changes go out through the period
+//   processor's rings, counters are atomics, and a sample-rate change is a value it picks up.
 // - JACK's other threads: the sample-rate, xrun and shutdown callbacks, which only store atomics
 //   (and, for the shutdown, write one byte into a pipe, which is safe from any thread).
 #pragma once
 
 #include "core/synth.h"
-#include "standalone/ring.h"
+#include "standalone/period.h"
 
 #include <jack/jack.h>
 
@@ -32,7 +32,7 @@ public:
     static constexpr const char* kRightPort = "out_right";
     static constexpr const char* kMidiPort = "midi_in";
 
-    explicit JackEngine(CorvexSynth& synth);
+    JackEngine(CorvexSynth& synth, PeriodProcessor& period);
     ~JackEngine();
     JackEngine(const JackEngine&) = delete;
     JackEngine& operator=(const JackEngine&) = delete;
@@ -59,14 +59,14 @@ public:
 
     // A channel message for the synth at the start of the next period (the computer keyboard).
     // False when the ring is full.
-    bool sendNote(MidiMessage message) { return toSynth.push(message); }
+    bool sendNote(MidiMessage message) { return period.sendNote(message); }
     // A program change that came in through MIDI (0-127, as sent); false when none is waiting.
-    bool takeProgramChange(int32_t& program);
+    bool takeProgramChange(int32_t& program) { return period.takeProgramChange(program); }
 
     // What the server does now and what the process thread has seen.
     uint32_t sampleRate() const { return rate.load(std::memory_order_relaxed); }
-    uint32_t bufferSize() const { return period.load(std::memory_order_relaxed); }
-    uint32_t midiEvents() const { return midiCount.load(std::memory_order_relaxed); }
+    uint32_t bufferSize() const { return periodFrames.load(std::memory_order_relaxed); }
+    uint32_t midiEvents() const { return period.midiEvents(); }
     uint32_t xruns() const { return xrunCount.load(std::memory_order_relaxed); }
     uint64_t periods() const { return periodCount.load(std::memory_order_relaxed); }
     bool sawNonFinite() const { return nonFinite.load(std::memory_order_relaxed); }
@@ -89,22 +89,18 @@ private:
     static int xrunEntry(void* self);
     static void shutdownEntry(jack_status_t code, const char* reason, void* self);
     int process(jack_nframes_t frames);
-    void takeMidi(void* buffer, int32_t frames);
+    void takeMidi(void* buffer);
 
     CorvexSynth& synth;
+    PeriodProcessor& period;
     jack_client_t* client = nullptr;
     jack_port_t* outputs[2] = {};
     jack_port_t* midiIn = nullptr;
     bool active = false;
     int pipeFds[2] = {-1, -1};
 
-    SpscRing<MidiMessage, 256> toSynth;
-    SpscRing<uint8_t, 64> programChanges;
-
     std::atomic<uint32_t> rate{0};
-    std::atomic<uint32_t> synthRate{0};  // what the process thread last gave the synth
-    std::atomic<uint32_t> period{0};
-    std::atomic<uint32_t> midiCount{0};
+    std::atomic<uint32_t> periodFrames{0};
     std::atomic<uint32_t> xrunCount{0};
     std::atomic<uint64_t> periodCount{0};
     std::atomic<bool> nonFinite{false};

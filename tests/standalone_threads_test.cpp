@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Guards the hand-over between the standalone's main thread and JACK's process thread: a ring
-// filled on one thread and drained on another at the same time delivers every message once, in
-// order, refuses pushes only while full, and never tears a message (run under ThreadSanitizer).
+// Guards the hand-over between the standalone's main thread and its audio thread: a ring filled
+// on one thread and drained on another at the same time delivers every message once, in order,
+// refuses pushes only while full, and never tears a message; MIDI learn's table is bound on one
+// side and read on the other (run under ThreadSanitizer).
+#include "standalone/midi_learn.h"
 #include "standalone/ring.h"
 
 #include <gtest/gtest.h>
@@ -55,4 +57,32 @@ TEST(StandaloneRingThreads, AFullRingRefusesAndRecovers) {
         EXPECT_EQ(v, want);
     }
     EXPECT_FALSE(ring.pop(v));
+}
+
+// MIDI learn: the window binds and forgets on the main thread while the audio thread takes
+// controllers and learns; neither waits, and every answer names a real parameter or none.
+TEST(StandaloneLearnThreads, BindingAndTakingAtOnceStayConsistent) {
+    corvex_standalone::MidiLearn learn;
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        for (uint32_t i = 0; !done.load(std::memory_order_relaxed); ++i) {
+            const int32_t parameter = learn.take(static_cast<uint8_t>(i % 128));
+            ASSERT_GE(parameter, -1);
+            ASSERT_LT(parameter, kNumParams);
+        }
+    });
+    for (int round = 0; round < 20000; ++round) {
+        learn.bind(round % 120, round % kNumParams);
+        if (round % 7 == 0) learn.arm(round % kNumParams);
+        if (round % 11 == 0) learn.forget(round % kNumParams);
+        ASSERT_LT(learn.controllerOf(round % kNumParams), 128);
+    }
+    done = true;
+    audio.join();
+    // Settled: each parameter answers at most one controller.
+    for (int32_t p = 0; p < kNumParams; ++p) {
+        int bound = 0;
+        for (int32_t c = 0; c < 128; ++c) bound += learn.parameterOf(c) == p;
+        EXPECT_LE(bound, 1) << p;
+    }
 }
