@@ -92,6 +92,7 @@ void Program::init(const float* table, int index) {
 }
 
 CorvexSynth::CorvexSynth() : programs(new (std::nothrow) Program[kNumPrograms]) {
+    for (int32_t note = 0; note < 128; ++note) noteFrequency[note] = note2freq(note);
     if (!programs) return;
     for (int i = 0; i < kNumPrograms; ++i) {
         programs[i].init(presets, i);

@@ -316,15 +316,20 @@ private:
             return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
         }
         bool operator==(const BlockKey& other) const {
-            if (!valid || !other.valid || note != other.note ||
-                !sameBits(sampleRate, other.sampleRate) || !sameBits(bend, other.bend))
-                return false;
+            return note == other.note && sameBits(bend, other.bend) && sameInputs(other);
+        }
+        // The same but for note and bend.
+        bool sameInputs(const BlockKey& other) const {
+            if (!valid || !other.valid || !sameBits(sampleRate, other.sampleRate)) return false;
             for (float ParamValues::*field : kFieldsInDeclaredOrder)
                 if (!sameBits(stored.*field, other.stored.*field)) return false;
             return true;
         }
     } blockKey;
     BlockValues block{};
+    ParamValues blockParams;  // what block was derived from, made safe
+    // note2freq of every note, worked out once: a score retunes the voice at every note.
+    float noteFrequency[128] = {};
     struct OffsetsKey {
         bool valid = false;
         float lfoPh = 0.0f;

@@ -222,7 +222,8 @@ void CorvexSynth::computePartialBank(const ParamValues& p, BlockValues& b) {
             harmonicKey = {true, oscHarm};
         }
 
-        const float f = static_cast<float>(static_cast<double>(note2freq(currentNote)) * pitchBend);
+        const float f =
+            static_cast<float>(static_cast<double>(noteFrequency[currentNote & 127]) * pitchBend);
         const float oscBaseStep = static_cast<float>(static_cast<double>(f) * stepsPerHertz);
         for (int i = 0; i < kNumPartials; ++i)
             out.oscStep[i] = static_cast<float>(harmonicRatio[i] * oscBaseStep);
@@ -401,8 +402,13 @@ void CorvexSynth::renderSpan(const ParamValues& stored, float* out1, float* out2
     // derivation below would find its own cache valid and change nothing. At one-frame blocks
     // this check is most of what a block costs besides its sample.
     const BlockKey key{derivedCaching, stored, sampleRate, currentNote, pitchBend};
-    if (!derivedCaching || !(blockKey == key)) {
+    if (derivedCaching && !(blockKey == key) && blockKey.sameInputs(key)) {
+        // Only the note or the bend moved: the partials' steps are all that follow them.
+        computePartialBank(blockParams, block);
+        blockKey = key;
+    } else if (!derivedCaching || !(blockKey == key)) {
         const ParamValues p = safeValues(stored);
+        blockParams = p;
         block = blockValues(p);
         updatePhaseOffsets(p);
         // Remembered so that random offsets are drawn once per change to "Random".

@@ -192,6 +192,24 @@ TEST(BlockSizes, DenseRandomScoresSoundTheSameAtEveryBlockSize) {
     }
 }
 
+// Each note and bend derives the partial steps again from its frame; with the derivations kept
+// between spans or made afresh for every one, the samples are the same.
+TEST(BlockSizes, DerivationsKeptOrMadeAfreshGiveTheSameSamples) {
+    for (int32_t program : {0, 5, 12, 44}) {
+        const auto score = testsupport::randomScore(40 + static_cast<uint32_t>(program), 8000);
+        std::vector<float> out[2];
+        for (bool caching : {true, false}) {
+            CorvexSynth synth;
+            synth.setSampleRate(44100.0f);
+            synth.reset();
+            synth.setProgram(program);
+            synth.setDerivedCaching(caching);
+            out[caching] = testsupport::renderScore(synth, score, 8000, [](int) { return 64; });
+        }
+        EXPECT_TRUE(sameSamples(out[0], out[1], 0, out[0].size())) << program;
+    }
+}
+
 TEST(BlockSizes, BlocksOfChangingLengthSoundAsOneFrameBlocks) {
     const auto score = testsupport::randomScore(77, 20000);
     const int lengths[] = {1, 300, 17, 4096, 2, 999};
