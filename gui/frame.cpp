@@ -83,7 +83,9 @@ CFrame::CFrame(const CRect& size, const CTopLevel& window, CFrameOwner* owner)
     o.minWidth = window.minWidth;
     o.minHeight = window.minHeight;
     o.scale = scale;
-    o.className = gClassName;
+    o.className = window.className ? window.className : gClassName;
+    o.icons = window.icons;
+    o.iconCount = window.iconCount;
     o.events = this;
     systemWindow = platform::createTopLevelWindow(o);
     if (!systemWindow) {

@@ -52,10 +52,14 @@ public:
 };
 
 // A top-level window of the frame's own: its title (UTF-8) and the smallest size the user may
-// make it (0: the frame's size).
+// make it (0: the frame's size). An application's own window names its class (null: the module's
+// window class, as every editor window has it) and may bring icons (platform::TopLevelOptions).
 struct CTopLevel {
     const char* title = "";
     int32_t minWidth = 0, minHeight = 0;
+    const char* className = nullptr;
+    platform::Bitmap* const* icons = nullptr;
+    int32_t iconCount = 0;
 };
 
 class CFrame : public CView, private platform::WindowEvents {

@@ -174,9 +174,10 @@ check "the corvex page renders with its options and keys" \
 if command -v desktop-file-validate >/dev/null; then
   check "the desktop entry is valid" desktop-file-validate /usr/share/applications/corvex.desktop
 fi
-check "the desktop entry starts corvex with its icon" \
+check "the desktop entry starts corvex with its icon and knows its window" \
   bash -c 'grep -qx "Exec=corvex" /usr/share/applications/corvex.desktop &&
-    grep -qx "Icon=corvex" /usr/share/applications/corvex.desktop'
+    grep -qx "Icon=corvex" /usr/share/applications/corvex.desktop &&
+    grep -qx "StartupWMClass=corvex" /usr/share/applications/corvex.desktop'
 check "the icons are PNG images of their sizes" \
   bash -c 'for s in 48 128 256; do file /usr/share/icons/hicolor/${s}x${s}/apps/corvex.png |
     grep -q "PNG image data, $s x $s" || exit 1; done'

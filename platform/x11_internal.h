@@ -23,7 +23,7 @@ struct Atoms {
     Atom uriList = 0, textPlainUtf8 = 0, utf8String = 0, dropProperty = 0, incr = 0;
     // Top-level windows only (interned when one is created).
     void initTopLevel(Display* d);
-    Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0;
+    Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0, netWmIcon = 0;
 };
 
 // The state of one drag over our window, from XdndEnter to XdndFinished.

@@ -336,6 +336,29 @@ void setTitle(Window* w, const std::string& utf8) {
                     static_cast<int>(utf8.size()));
 }
 
+// _NET_WM_ICON: for each icon its width, its height, then its rows of ARGB pixels, every number
+// a CARDINAL, which Xlib takes as a long whatever the long's size.
+void setIcon(Window* w, Bitmap* const* icons, int32_t count) {
+    std::vector<unsigned long> data;
+    for (int32_t i = 0; icons && i < count; ++i) {
+        Bitmap* icon = icons[i];
+        int32_t stride = 0;
+        const uint32_t* pixels = icon ? bitmapPixels(icon, &stride) : nullptr;
+        const int32_t width = icon ? bitmapWidth(icon) : 0, height = icon ? bitmapHeight(icon) : 0;
+        if (!pixels || width < 1 || height < 1 || width > kMaxIconSide || height > kMaxIconSide)
+            continue;
+        data.push_back(static_cast<unsigned long>(width));
+        data.push_back(static_cast<unsigned long>(height));
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                data.push_back(0xFF000000ul | (pixels[y * stride + x] & 0xFFFFFFu));
+    }
+    if (data.empty()) return;
+    XChangeProperty(w->display, w->window, w->atoms.netWmIcon, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(data.data()),
+                    static_cast<int>(data.size()));
+}
+
 }  // namespace
 
 Window* createTopLevelWindow(const TopLevelOptions& o) {
@@ -383,6 +406,7 @@ Window* createTopLevelWindow(const TopLevelOptions& o) {
             XFree(hints);
         }
         setTitle(w.get(), windowTitleText(o.title));
+        setIcon(w.get(), o.icons, o.iconCount);
         // A held key then repeats as presses alone, without a release before each; servers
         // without it are handled when the events arrive.
         Bool detectable = False;
@@ -719,12 +743,13 @@ void setCursor(Window* w, Cursor cursor) {
 }
 
 void Atoms::initTopLevel(Display* d) {
-    const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME"};
-    Atom out[3] = {};
-    XInternAtoms(d, const_cast<char**>(names), 3, False, out);
+    const char* names[] = {"WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME", "_NET_WM_ICON"};
+    Atom out[4] = {};
+    XInternAtoms(d, const_cast<char**>(names), 4, False, out);
     wmProtocols = out[0];
     wmDeleteWindow = out[1];
     netWmName = out[2];
+    netWmIcon = out[3];
 }
 
 void Atoms::init(Display* d) {

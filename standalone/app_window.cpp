@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The standalone's window: the editor, the program bar and list, the computer keyboard.
+// The standalone's window: the editor, the program bar and list, MIDI learn's clicks, the computer
+// keyboard.
 #include "standalone/app_window.h"
 
 #include "gui/drawcontext.h"
+#include "gui/textedit.h"
+#include "standalone/icon.h"
 #include "standalone/keymap.h"
+#include "window/knob_arc.h"
+#include "window/label.h"
 
 #include "platform/window.h"
 
@@ -24,8 +29,11 @@ constexpr CColor kButtonColor{160, 160, 160, 0};
 constexpr CColor kNameColor{200, 200, 200, 0};
 constexpr CColor kLightOff{40, 60, 40, 0};
 constexpr CColor kLightOn{60, 255, 60, 0};
+constexpr CColor kLightTrouble{255, 60, 40, 0};
+constexpr uint32_t kTroubleMs = 600;
 constexpr CColor kListColor{0, 0, 60, 0};
 constexpr CColor kCurrentColor{240, 250, 0, 0};
+constexpr CColor kLearnColor{240, 250, 0, 0};
 constexpr uint32_t kLightMs = 150;
 
 std::string programName(const CorvexSynth& synth, int32_t program) {
@@ -38,24 +46,50 @@ std::string programName(const CorvexSynth& synth, int32_t program) {
 
 // ---- The bar ---------------------------------------------------------------------------------
 
-// Under the editor: [<] [ 12  Birds ] [>] and the MIDI light, each a fixed rectangle.
+// Under the editor, each part a fixed rectangle, and the MIDI light at the right. Showing the
+// program: [<] [ 12  Birds ] [>], the name's box telling what learning did for a while. While
+// learning: one box saying which parameter waits. Offering to forget a binding: the binding, then
+// [Forget] [Learn again]; a click elsewhere on the bar leaves it as it was.
 class ProgramBar : public gui::CView {
 public:
+    enum class Mode { program, learning, offer };
+
     ProgramBar(const CRect& size, StandaloneWindow& owner) : CView(size), owner(owner) {
         const int32_t top = size.top + 4, bottom = size.bottom - 4;
         previous = CRect(8, top, 40, bottom);
         name = CRect(46, top, 400, bottom);
         next = CRect(406, top, 438, bottom);
         lamp = CRect(size.right - 30, top + 2, size.right - 14, bottom - 2);
+        message = CRect(8, top, lamp.left - 46, bottom);
+        binding = CRect(8, top, 330, bottom);
+        forget = CRect(336, top, 410, bottom);
+        again = CRect(416, top, message.right, bottom);
     }
 
+    // The name box's text.
     void setText(const std::string& text) {
-        std::snprintf(label, sizeof label, "%s", text.c_str());
+        label = text;
         setDirty(true);
     }
-    void setLight(bool on) {
-        if (on == lit) return;
+    // A mode and its text (ignored in program mode, which shows the name box's).
+    void show(Mode m, const std::string& text) {
+        mode = m;
+        said = text;
+        setDirty(true);
+    }
+    std::string text() const {
+        if (mode == Mode::program) return label;
+        if (mode == Mode::learning) return said;
+        return said + " [Forget] [Learn again]";
+    }
+    void setLight(bool on, bool broke) {
+        if (on == lit && broke == troubled) return;
         lit = on;
+        troubled = broke;
+        setDirty(true);
+    }
+    void setAudio(const std::string& text) {
+        audio = text;
         setDirty(true);
     }
 
@@ -63,23 +97,50 @@ public:
         if (!context) return;
         context->setFillColor(kBarColor);
         context->fillRect(size);
-        box(context, previous, kButtonColor, "<", gui::kAlignCenter);
-        box(context, next, kButtonColor, ">", gui::kAlignCenter);
-        box(context, name, kNameColor, label, gui::kAlignLeft);
+        switch (mode) {
+        case Mode::program:
+            box(context, previous, kButtonColor, "<", gui::kAlignCenter);
+            box(context, next, kButtonColor, ">", gui::kAlignCenter);
+            box(context, name, kNameColor, label.c_str(), gui::kAlignLeft);
+            context->setFont(gui::kFontSmaller);
+            context->setFontColor(gui::kWhiteCColor);
+            context->drawString(
+                audio.c_str(), CRect(next.right + 6, lamp.top - 2, lamp.left - 46, lamp.bottom + 2),
+                0, gui::kAlignRight);
+            break;
+        case Mode::learning:
+            box(context, message, kLearnColor, said.c_str(), gui::kAlignLeft);
+            break;
+        case Mode::offer:
+            box(context, binding, kNameColor, said.c_str(), gui::kAlignLeft);
+            box(context, forget, kButtonColor, "Forget", gui::kAlignCenter);
+            box(context, again, kButtonColor, "Learn again", gui::kAlignCenter);
+            break;
+        }
         context->setFont(gui::kFontSmaller);
         context->setFontColor(gui::kWhiteCColor);
         context->drawString("MIDI",
                             CRect(lamp.left - 40, lamp.top - 2, lamp.left - 4, lamp.bottom + 2), 0,
                             gui::kAlignRight);
-        context->setFillColor(lit ? kLightOn : kLightOff);
+        context->setFillColor(troubled ? kLightTrouble : lit ? kLightOn : kLightOff);
         context->fillEllipse(lamp);
         setDirty(false);
     }
 
     void mouse(gui::CDrawContext*, CPoint& where) override {
-        if (where.isInside(previous)) owner.stepProgram(-1);
-        else if (where.isInside(next)) owner.stepProgram(1);
-        else if (where.isInside(name)) owner.showProgramList();
+        switch (mode) {
+        case Mode::program:
+            if (where.isInside(previous)) owner.stepProgram(-1);
+            else if (where.isInside(next)) owner.stepProgram(1);
+            else if (where.isInside(name)) owner.showProgramList();
+            break;
+        case Mode::learning: break;
+        case Mode::offer:
+            if (where.isInside(forget)) owner.forgetOffered();
+            else if (where.isInside(again)) owner.learnOffered();
+            else owner.cancelLearning();
+            break;
+        }
     }
 
 private:
@@ -97,9 +158,33 @@ private:
     }
 
     StandaloneWindow& owner;
-    CRect previous, name, next, lamp;
-    char label[64] = {};
-    bool lit = false;
+    CRect previous, name, next, lamp, message, binding, forget, again;
+    Mode mode = Mode::program;
+    std::string label, said, audio;
+    bool lit = false, troubled = false;
+};
+
+// ---- Learn's clicks --------------------------------------------------------------------------
+
+// Over every other view, the right-clicks MIDI learn answers: on a parameter's knob, field or
+// name, and anywhere while learning or the offer is on. It covers no pixel and lets every other
+// press through, so the editor looks and answers the left button as in the plug-ins.
+class LearnClicks : public gui::CView {
+public:
+    explicit LearnClicks(StandaloneWindow& owner) : CView(CRect(0, 0, 0, 0)), owner(owner) {}
+
+    bool hitTest(const CPoint& where, int32_t buttons) override {
+        // -1 asks about any button: only the right one alone is ours.
+        if (buttons < 0 || !(buttons & gui::kMouseRight) || (buttons & gui::kMouseLeft))
+            return false;
+        return owner.learnBusy() || owner.parameterAt(where) >= 0;
+    }
+    void mouse(gui::CDrawContext*, CPoint& where) override {
+        owner.learnClick(owner.parameterAt(where));
+    }
+
+private:
+    StandaloneWindow& owner;
 };
 
 // ---- The list --------------------------------------------------------------------------------
@@ -158,8 +243,10 @@ private:
 
 // ---- The window ------------------------------------------------------------------------------
 
-StandaloneWindow::StandaloneWindow(CorvexSynth& s, NoteSink& sink) : synth(s), notes(sink) {
+StandaloneWindow::StandaloneWindow(CorvexSynth& s, NoteSink& sink, MidiLearn* table)
+    : synth(s), notes(sink), learn(table) {
     std::fill(std::begin(held), std::end(held), int16_t{-1});
+    if (learn) seenChanges = learn->changes();
 }
 
 StandaloneWindow::~StandaloneWindow() { close(); }
@@ -170,17 +257,39 @@ std::string StandaloneWindow::title() const {
 
 bool StandaloneWindow::open() {
     quit = false;
-    if (!window.openTopLevel(title().c_str(), kBarHeight)) return false;
+    // Drawn here rather than read from the installed PNGs: the window has its icon wherever the
+    // program runs from. Without memory for one, the window has none.
+    platform::Bitmap* icons[std::size(kIconSizes)] = {};
+    for (std::size_t i = 0; i < std::size(kIconSizes); ++i) icons[i] = drawIcon(kIconSizes[i]);
+    const std::string text = title();
+    gui::CTopLevel top;
+    top.title = text.c_str();
+    top.className = kWindowClass;
+    top.icons = icons;
+    top.iconCount = static_cast<int32_t>(std::size(icons));
+    const bool opened = window.openTopLevel(top, kBarHeight);
+    for (platform::Bitmap* icon : icons) platform::deleteBitmap(icon);
+    if (!opened) return false;
     gui::CFrame* frame = window.getFrame();
-    const int32_t top = window.editorHeight();
-    bar = new ProgramBar(CRect(0, top, frame->getWidth(), top + kBarHeight), *this);
+    const int32_t barTop = window.editorHeight();
+    bar = new ProgramBar(CRect(0, barTop, frame->getWidth(), barTop + kBarHeight), *this);
+    bar->setAudio(audioName);
     frame->addView(bar);
+    // Last, so that it is asked first.
+    if (learn) {
+        clicks = new LearnClicks(*this);
+        frame->addView(clicks);
+    }
     showProgram();
     return true;
 }
 
 void StandaloneWindow::close() {
     releaseAll();
+    // No parameter stays armed behind a window that no longer says so.
+    if (learning >= 0 && learn) learn->cancel();
+    learning = offered = -1;
+    noticeText.clear();
     // The frame owns the bar and ends it with itself; the list, as a modal view, is ours.
     if (list) {
         if (gui::CFrame* frame = window.getFrame()) frame->setModalView(nullptr);
@@ -188,13 +297,26 @@ void StandaloneWindow::close() {
         list = nullptr;
     }
     bar = nullptr;
+    clicks = nullptr;
     window.close();
 }
 
-void StandaloneWindow::idle(uint32_t midiCount) {
+void StandaloneWindow::setAudioName(const std::string& name) {
+    audioName = name;
+    if (bar) bar->setAudio(name);
+}
+
+void StandaloneWindow::idle(uint32_t midiCount, uint32_t troubles) {
     gui::CFrame* frame = window.getFrame();
     if (!frame) return;
     const uint32_t now = platform::ticks();
+    if (troubles != lastTroubles) {
+        lastTroubles = troubles;
+        troubleUntil = now + kTroubleMs;
+        trouble = true;
+    } else if (trouble && static_cast<int32_t>(now - troubleUntil) >= 0) {
+        trouble = false;
+    }
     if (midiCount != lastMidiCount) {
         lastMidiCount = midiCount;
         lightUntil = now + kLightMs;
@@ -202,7 +324,8 @@ void StandaloneWindow::idle(uint32_t midiCount) {
     } else if (light && static_cast<int32_t>(now - lightUntil) >= 0) {
         light = false;
     }
-    if (bar) bar->setLight(light);
+    if (bar) bar->setLight(light, trouble);
+    followLearn(now);
     window.idle();
     frame->idle();
 }
@@ -238,16 +361,122 @@ void StandaloneWindow::hideProgramList(int32_t chosen) {
 }
 
 void StandaloneWindow::showProgram() {
-    const int32_t program = synth.getProgram();
     window.setTitle(title().c_str());
-    if (bar) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%d   %s", static_cast<int>(program),
-                      programName(synth, program).c_str());
-        bar->setText(text);
-    }
+    noticeText.clear();
+    if (bar) bar->setText(programLabel());
     if (window.getFrame()) resendValues();
 }
+
+std::string StandaloneWindow::programLabel() const {
+    const int32_t program = synth.getProgram();
+    char text[64];
+    std::snprintf(text, sizeof text, "%d   %s", static_cast<int>(program),
+                  programName(synth, program).c_str());
+    return text;
+}
+
+// ---- MIDI learn ------------------------------------------------------------------------------
+
+int32_t StandaloneWindow::parameterAt(const CPoint& where) const {
+    for (int32_t index = 0; index < kNumParams; ++index) {
+        const gui::CView* views[3] = {window.getKnob(index), window.getTextField(index),
+                                      window.getLabel(index)};
+        for (const gui::CView* view : views) {
+            CRect r;
+            if (view && where.isInside(view->getViewSize(r))) return index;
+        }
+    }
+    return -1;
+}
+
+void StandaloneWindow::learnClick(int32_t parameter) {
+    if (!learn) return;
+    if (learnBusy() || parameter < 0 || parameter >= kNumParams) {
+        cancelLearning();
+        return;
+    }
+    if (learn->controllerOf(parameter) >= 0) {
+        offered = parameter;
+        showLearn();
+        return;
+    }
+    startLearning(parameter);
+}
+
+void StandaloneWindow::startLearning(int32_t parameter) {
+    offered = -1;
+    learning = parameter;
+    learn->arm(parameter);
+    showLearn();
+}
+
+void StandaloneWindow::cancelLearning() {
+    if (learning >= 0 && learn) learn->cancel();
+    learning = offered = -1;
+    showLearn();
+}
+
+void StandaloneWindow::forgetOffered() {
+    if (!learn || offered < 0) return;
+    const int32_t parameter = offered;
+    const int32_t controller = learn->controllerOf(parameter);
+    learn->forget(parameter);
+    offered = -1;
+    notice(std::string(kParamInfo[parameter].longName) + ": CC " + std::to_string(controller) +
+           " forgotten");
+}
+
+void StandaloneWindow::learnOffered() {
+    if (learn && offered >= 0) startLearning(offered);
+}
+
+void StandaloneWindow::notice(const std::string& text) {
+    noticeText = text;
+    noticeUntil = platform::ticks() + kNoticeMs;
+    showLearn();
+}
+
+void StandaloneWindow::showLearn() {
+    if (!bar) return;
+    if (learning >= 0) {
+        bar->show(ProgramBar::Mode::learning,
+                  "Learning " + std::string(kParamInfo[learning].longName) +
+                      ": move a controller (Esc or right-click cancels)");
+    } else if (offered >= 0 && learn) {
+        bar->show(ProgramBar::Mode::offer, std::string(kParamInfo[offered].longName) +
+                                               " is on CC " +
+                                               std::to_string(learn->controllerOf(offered)));
+    } else {
+        bar->show(ProgramBar::Mode::program, {});
+        bar->setText(noticeText.empty() ? programLabel() : noticeText);
+    }
+}
+
+void StandaloneWindow::followLearn(uint32_t now) {
+    if (!learn) return;
+    const uint32_t changes = learn->changes();
+    if (changes != seenChanges) {
+        seenChanges = changes;
+        // A controller came while armed: the binding is made (the count grows after it).
+        if (learning >= 0 && learn->armedParameter() != learning) {
+            const int32_t parameter = learning;
+            const int32_t controller = learn->controllerOf(parameter);
+            learning = -1;
+            if (controller >= 0)
+                notice(std::string(kParamInfo[parameter].longName) + " \u2190 CC " +
+                       std::to_string(controller));
+            else showLearn();
+        } else if (offered >= 0) {
+            showLearn();
+        }
+    }
+    if (!noticeText.empty() && !learnBusy() && static_cast<int32_t>(now - noticeUntil) >= 0) {
+        noticeText.clear();
+        showLearn();
+    }
+}
+
+std::string StandaloneWindow::barText() const { return bar ? bar->text() : std::string(); }
 
 float StandaloneWindow::getParameter(int32_t index) { return synth.getParameter(index); }
 
@@ -286,6 +515,10 @@ bool StandaloneWindow::onKey(const gui::CKeyCode& key, bool down) {
     }
     if (list) {
         if (down && key.key == gui::CKey::escape) hideProgramList(-1);
+        return true;
+    }
+    if (learnBusy() && key.key == gui::CKey::escape) {
+        if (down) cancelLearning();
         return true;
     }
     // Shortcuts with Control or Alt are the system's.

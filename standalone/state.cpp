@@ -4,11 +4,13 @@
 
 #include "standalone/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,14 +53,20 @@ std::string statePath() {
     return {};
 }
 
-LoadResult loadSound(const std::string& path, SavedSound& sound, std::string& problem) {
+SavedSound::SavedSound() { std::fill(std::begin(controllers), std::end(controllers), -1); }
+
+namespace {
+
+// The whole file, or false (problem set, missing telling ENOENT apart) when it cannot be read or
+// is larger than a state file can be.
+bool readState(const std::string& path, std::string& text, bool& missing, std::string& problem) {
+    missing = false;
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        if (errno == ENOENT) return LoadResult::missing;
+        missing = errno == ENOENT;
         problem = std::string("cannot read it: ") + std::strerror(errno);
-        return LoadResult::corrupt;
+        return false;
     }
-    std::string text;
     char chunk[4096];
     std::size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text.size() <= kMaxFileSize)
@@ -66,14 +74,40 @@ LoadResult loadSound(const std::string& path, SavedSound& sound, std::string& pr
     std::fclose(file);
     if (text.size() > kMaxFileSize) {
         problem = "it is larger than a state file can be";
-        return LoadResult::corrupt;
+        return false;
     }
+    return true;
+}
 
-    SavedSound read;
+int32_t parameterBySymbol(const std::string& symbol) {
+    for (int32_t i = 0; i < kNumParams; ++i)
+        if (symbol == kParamInfo[i].symbol) return i;
+    return -1;
+}
+
+// "N symbol" of a learn line: false for anything else, so that the line is skipped.
+bool parseLearn(const std::string& rest, int32_t& controller, int32_t& parameter) {
+    const std::size_t space = rest.find(' ');
+    if (space == std::string::npos || space == 0 || space > 3) return false;
+    const std::string number = rest.substr(0, space);
+    if (number.find_first_not_of("0123456789") != std::string::npos) return false;
+    controller = std::atoi(number.c_str());
+    parameter = parameterBySymbol(rest.substr(space + 1));
+    return controller < 128 && controller != 123 && controller != 126 && parameter >= 0;
+}
+
+// Reads every line of text into read: the learn lines always, the sound until its first damage
+// (problem says where). True when the sound is complete and well formed.
+bool parseState(const std::string& text, SavedSound& read, std::string& problem) {
     bool haveProgram = false;
+    bool damaged = false;
     uint32_t seen = 0;
     int lineNumber = 0;
     std::size_t pos = 0;
+    const auto damage = [&](const std::string& why) {
+        if (!damaged) problem = "line " + std::to_string(lineNumber) + ": " + why;
+        damaged = true;
+    };
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
@@ -85,43 +119,70 @@ LoadResult loadSound(const std::string& path, SavedSound& sound, std::string& pr
         const std::size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
         const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-        const std::string where = "line " + std::to_string(lineNumber);
+        if (key == "learn") {
+            int32_t controller = -1, parameter = -1;
+            if (!parseLearn(rest, controller, parameter)) continue;
+            // One controller per parameter and one parameter per controller: the later line wins.
+            for (int32_t& c : read.controllers)
+                if (c == controller) c = -1;
+            read.controllers[parameter] = controller;
+            continue;
+        }
+        if (damaged) continue;
         if (key == "program") {
             // "program N name": the number decides; the name is for the reader.
             const std::string number = rest.substr(0, rest.find(' '));
             const int32_t program = findProgram(number);
             if (haveProgram || number.empty() || program < 0 ||
                 number.find_first_not_of("0123456789") != std::string::npos) {
-                problem = where + ": not a program number from 0 to 63";
-                return LoadResult::corrupt;
+                damage("not a program number from 0 to 63");
+                continue;
             }
             read.program = program;
             haveProgram = true;
             continue;
         }
-        int32_t index = -1;
-        for (int32_t i = 0; i < kNumParams; ++i)
-            if (key == kParamInfo[i].symbol) index = i;
+        const int32_t index = parameterBySymbol(key);
         if (index < 0) {
-            problem = where + ": unknown setting '" + key.substr(0, 40) + "'";
-            return LoadResult::corrupt;
+            damage("unknown setting '" + key.substr(0, 40) + "'");
+            continue;
         }
         float value = 0.0f;
         if ((seen & (1u << index)) || !parseFloat(rest, value) || !std::isfinite(value) ||
             value < 0.0f || value > 1.0f) {
-            problem = where;
-            problem.append(": ").append(key).append(" needs one value from 0 to 1");
-            return LoadResult::corrupt;
+            damage(key + " needs one value from 0 to 1");
+            continue;
         }
         read.values[index] = value;
         seen |= 1u << index;
     }
+    if (damaged) return false;
     if (!haveProgram || seen != (1u << kNumParams) - 1) {
         problem = "it is incomplete (the program and all fourteen values are needed)";
-        return LoadResult::corrupt;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+LoadResult loadSound(const std::string& path, SavedSound& sound, std::string& problem) {
+    std::string text;
+    bool missing = false;
+    if (!readState(path, text, missing, problem))
+        return missing ? LoadResult::missing : LoadResult::corrupt;
+    SavedSound read;
+    if (!parseState(text, read, problem)) return LoadResult::corrupt;
     sound = read;
     return LoadResult::loaded;
+}
+
+void loadControllers(const std::string& path, int32_t (&controllers)[kNumParams]) {
+    std::string text, problem;
+    bool missing = false;
+    SavedSound read;
+    if (readState(path, text, missing, problem)) parseState(text, read, problem);
+    std::copy(std::begin(read.controllers), std::end(read.controllers), std::begin(controllers));
 }
 
 bool saveSound(const std::string& path, const SavedSound& sound, std::string& problem) {
@@ -149,6 +210,11 @@ bool saveSound(const std::string& path, const SavedSound& sound, std::string& pr
             if (std::strtof(number, nullptr) == sound.values[i]) break;
         }
         text += std::string(kParamInfo[i].symbol) + " " + number + "\n";
+    }
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        const int32_t controller = sound.controllers[i];
+        if (controller >= 0 && controller < 128 && controller != 123 && controller != 126)
+            text += "learn " + std::to_string(controller) + " " + kParamInfo[i].symbol + "\n";
     }
 
     std::string temp = dir + "/.state.XXXXXX";

@@ -1,18 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Guards the standalone's own logic without a JACK server or an X display: its command line and
 // program names (near names for a typo, any text safe), the remembered sound (an exact round trip;
-// every truncation and every kind of damage refused, never a crash; nothing left behind), the
-// piano key map, and its window on the in-memory window system: the editor's pixels untouched by
-// the program bar, the bar and the program list choosing programs (title, knobs and synth
-// follow), the computer keyboard playing without auto-repeat retriggers, releasing what is held
-// when the focus goes, and keeping quiet while a value is typed.
+// every truncation and every kind of damage refused, never a crash; nothing left behind; learned
+// controllers kept, a damaged learn line skipped without losing the rest), the piano key map, and
+// its window on the in-memory window system: the editor's pixels untouched by the program bar, the
+// bar and the program list choosing programs (title, knobs and synth follow), MIDI learn from a
+// right-click (only on a parameter's controls; Escape and right-clicks cancel; the knob follows
+// its controller; a bound knob offers to forget or learn again), the computer keyboard playing
+// without auto-repeat retriggers, releasing what is held when the focus goes, and keeping quiet
+// while a value is typed.
 #include "core/synth.h"
+#include "gui/textedit.h"
 #include "platform/memory_window.h"
 #include "standalone/app_window.h"
 #include "standalone/keymap.h"
+#include "standalone/midi_learn.h"
 #include "standalone/options.h"
+#include "standalone/period.h"
 #include "standalone/state.h"
 #include "window/corvex_window.h"
+#include "window/knob_arc.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +32,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -206,6 +214,75 @@ TEST(StandaloneState, EveryTruncationAndDamageIsRefusedWithoutTouchingTheSound) 
     EXPECT_EQ(loadSound(dir.path, out, problem), LoadResult::corrupt) << "a folder is no file";
 }
 
+TEST(StandaloneState, LearnedControllersRoundTripAndADamagedLearnLineIsSkippedAlone) {
+    TempDir dir;
+    const std::string path = dir.path + "/state";
+    SavedSound sound;
+    sound.program = 5;
+    for (float& v : sound.values) v = 0.25f;
+    sound.controllers[kLfoAmnt] = 74;
+    sound.controllers[kAttack] = 0;
+    sound.controllers[kRelease] = 127;
+    sound.controllers[kDecay] = 123;    // never bound, so never written
+    sound.controllers[kSustain] = 200;  // nor anything outside 0-127
+    std::string problem;
+    ASSERT_TRUE(saveSound(path, sound, problem)) << problem;
+    const std::string good = readFile(path);
+    EXPECT_NE(good.find("\nlearn 74 lfo_amnt\n"), std::string::npos) << good;
+    SavedSound back;
+    ASSERT_EQ(loadSound(path, back, problem), LoadResult::loaded) << problem;
+    sound.controllers[kDecay] = sound.controllers[kSustain] = -1;
+    for (int32_t i = 0; i < kNumParams; ++i) EXPECT_EQ(back.controllers[i], sound.controllers[i]);
+
+    // Damaged learn lines among good ones, each naming a parameter of its own: each is skipped,
+    // the sound and the good lines load.
+    const std::string damaged =
+        good +
+        "learn\nlearn 5\nlearn 5 \nlearn 128 lfo_harm\nlearn -1 osc_harm\nlearn 123 lfo_shrp\n"
+        "learn 126 lfo_cent\nlearn 9 volume\nlearn 10 lfo_ph extra\nlearn 0x9 osc_damp\n"
+        "learn  11 decay\nlearn 9999999999999999999 sustain\nlearn 12 LFO_RAND\n"
+        "learn 13 lfo_freq\r\n";
+    writeFile(path, damaged);
+    ASSERT_EQ(loadSound(path, back, problem), LoadResult::loaded) << problem;
+    EXPECT_EQ(back.program, 5);
+    EXPECT_EQ(back.values[kOscShap], 0.25f);
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        const int32_t expected = i == kLfoFreq ? 13 : sound.controllers[i];
+        EXPECT_EQ(back.controllers[i], expected) << kParamInfo[i].symbol;
+    }
+
+    // A later line wins on either side, as learning again would.
+    writeFile(path, good + "learn 74 lfo_ph\nlearn 1 release\n");
+    ASSERT_EQ(loadSound(path, back, problem), LoadResult::loaded) << problem;
+    EXPECT_EQ(back.controllers[kLfoAmnt], -1);
+    EXPECT_EQ(back.controllers[kLfoPh], 74);
+    EXPECT_EQ(back.controllers[kRelease], 1);
+
+    // A file from before MIDI learn: the sound, and no controller.
+    std::string plain;
+    for (std::size_t at = 0, end = 0; at < good.size(); at = end + 1) {
+        end = good.find('\n', at);
+        if (good.compare(at, 6, "learn ") != 0) plain += good.substr(at, end - at + 1);
+    }
+    writeFile(path, plain);
+    back.controllers[0] = 3;
+    ASSERT_EQ(loadSound(path, back, problem), LoadResult::loaded) << problem;
+    for (int32_t c : back.controllers) EXPECT_EQ(c, -1);
+
+    // The learn lines alone are read even beside a refused sound; nothing from no file.
+    writeFile(path, "program 99\nlearn 74 lfo_amnt\nlfo_freq 7\nlearn 3 attack\n");
+    SavedSound untouched;
+    EXPECT_EQ(loadSound(path, untouched, problem), LoadResult::corrupt);
+    EXPECT_EQ(untouched.controllers[kLfoAmnt], -1) << "a refused file changes nothing";
+    int32_t controllers[kNumParams];
+    loadControllers(path, controllers);
+    EXPECT_EQ(controllers[kLfoAmnt], 74);
+    EXPECT_EQ(controllers[kAttack], 3);
+    EXPECT_EQ(controllers[kDecay], -1);
+    loadControllers(dir.path + "/none", controllers);
+    for (int32_t c : controllers) EXPECT_EQ(c, -1);
+}
+
 TEST(StandaloneState, AnUnwritablePlaceIsReportedAndTheOldFileKept) {
     TempDir dir;
     writeFile(dir.path + "/blocker", "a file where the folder should be");
@@ -288,22 +365,56 @@ struct StandaloneWindowTest : ::testing::Test {
         platform::memory::postKey(system, k, down);
         window.idle(0);
     }
-    void click(platform::Point p) {
+    void click(platform::Point p, int button = 1) {
         platform::memory::setPointer(p);
-        platform::memory::setState(platform::kButtonLeft);
-        platform::memory::postButtonDown(system, p, 1);
+        platform::memory::setState(button == 1 ? platform::kButtonLeft : platform::kButtonRight);
+        platform::memory::postButtonDown(system, p, button);
         window.idle(0);
         platform::memory::setState(0);
         window.idle(0);
     }
+    void rightClick(platform::Point p) { click(p, 3); }
+    void escape() {
+        platform::KeyEvent k;
+        k.key = platform::Key::escape;
+        k.scancode = 1;
+        platform::memory::postKey(system, k, true);
+        platform::memory::postKey(system, k, false);
+        window.idle(0);
+    }
+    // One period on a thread of its own, as the audio backend runs it, with one control change.
+    void controller(uint8_t number, uint8_t value) {
+        std::thread audio([&] {
+            period.begin(64, 48000);
+            const uint8_t bytes[] = {0xB5, number, value};
+            period.midi(bytes, sizeof bytes, 10);
+            float left[64], right[64];
+            period.render(left, right);
+        });
+        audio.join();
+    }
     std::string title() { return platform::memory::windowTitle(system); }
+    std::string field(int32_t index) {
+        char text[gui::kTextBufferSize] = {};
+        window.editor().getTextField(index)->getText(text);
+        return text;
+    }
 
     CorvexSynth synth;
     Notes notes;
-    StandaloneWindow window{synth, notes};
+    MidiLearn learn;
+    PeriodProcessor period{synth, learn};
+    StandaloneWindow window{synth, notes, &learn};
     platform::Window* system = nullptr;
     // The bar's buttons, as laid out under the 350-row editor.
     const platform::Point previous{20, 364}, name{200, 364}, next{420, 364};
+    // With a binding offered: its two buttons, and the binding's own text.
+    const platform::Point forget{370, 364}, learnAgain{470, 364}, binding{100, 364};
+    // LFO Amount's knob, value field and name; LFO Frequency's knob.
+    const platform::Point amountKnob{419, 175}, amountField{419, 210}, amountName{419, 227};
+    const platform::Point frequencyKnob{180, 70};
+    const std::string learningAmount =
+        "Learning LFO Amount: move a controller (Esc or right-click cancels)";
 };
 
 }  // namespace
@@ -332,16 +443,22 @@ TEST_F(StandaloneWindowTest, EditorAreaIsThePluginEditorsPixelForPixel) {
     plain.synth = &synth;
     plain.window = &editor;
     ASSERT_TRUE(editor.openTopLevel("plain"));
+    // Both drawn whole, as their first exposure has them.
+    platform::Window* plainSystem = editor.getFrame()->getSystemWindow();
+    platform::memory::postPaint(plainSystem, {0, 0, 600, 350});
     editor.getFrame()->idle();
-    platform::Bitmap* theirs = platform::memory::windowImage(editor.getFrame()->getSystemWindow());
+    platform::memory::postPaint(system, {0, 0, 600, 350 + StandaloneWindow::kBarHeight});
+    window.idle(0);
+    platform::Bitmap* theirs = platform::memory::windowImage(plainSystem);
     ASSERT_EQ(platform::bitmapHeight(theirs), 350);
     int32_t strideA = 0, strideB = 0;
     const uint32_t* a = platform::bitmapPixels(ours, &strideA);
     const uint32_t* b = platform::bitmapPixels(theirs, &strideB);
+    EXPECT_EQ(a[10 * strideA + 10] & 0xFFFFFF, 0x00008Cu) << "the panel is drawn";
     int32_t differing = 0;
     for (int32_t y = 0; y < 350; ++y)
         for (int32_t x = 0; x < 600; ++x)
-            differing += (a[y * strideA / 4 + x] & 0xFFFFFF) != (b[y * strideB / 4 + x] & 0xFFFFFF);
+            differing += (a[y * strideA + x] & 0xFFFFFF) != (b[y * strideB + x] & 0xFFFFFF);
     EXPECT_EQ(differing, 0);
     editor.close();
 }
@@ -450,6 +567,62 @@ TEST_F(StandaloneWindowTest, NoNotesWhileAValueIsTypedAndCloseAsksToQuit) {
     EXPECT_TRUE(window.quitRequested());
 }
 
+TEST_F(StandaloneWindowTest, RightClicksLearnCancelForgetAndLearnAgain) {
+    // Only a parameter's knob, field or name arms learning; Escape, or any second right-click,
+    // even on a knob, cancels it.
+    rightClick({300, 20});
+    EXPECT_EQ(window.learningParameter(), -1);
+    rightClick(amountField);
+    EXPECT_EQ(learn.armedParameter(), kLfoAmnt);
+    EXPECT_EQ(window.barText(), learningAmount);
+    escape();
+    EXPECT_EQ(learn.armedParameter(), -1);
+    EXPECT_EQ(window.barText(), "0   Aquatic");
+    rightClick(amountName);
+    rightClick(frequencyKnob);
+    EXPECT_EQ(learn.armedParameter(), -1);
+    // A left-click while learning is the editor's as ever.
+    rightClick(amountKnob);
+    click(amountField);
+    EXPECT_NE(platform::memory::editBoxOf(system), nullptr);
+    EXPECT_EQ(learn.armedParameter(), kLfoAmnt);
+
+    // The controller moves the knob on the audio thread; the window shows it at its idle.
+    period.setListener(&window);
+    platform::memory::setTicks(1000);
+    controller(74, 127);
+    EXPECT_NE(field(kLfoAmnt), "1.000000") << "not before the idle";
+    window.idle(0);
+    EXPECT_EQ(field(kLfoAmnt), "1.000000");
+    EXPECT_EQ(window.editor().getKnob(kLfoAmnt)->getValue(), 1.0f);
+    EXPECT_EQ(window.barText(), "LFO Amount \u2190 CC 74");
+    platform::memory::setTicks(1000 + StandaloneWindow::kNoticeMs);
+    window.idle(0);
+    EXPECT_EQ(window.barText(), "0   Aquatic") << "the notice gives way to the program";
+
+    // Bound: a right-click offers instead of arming; a click beside its buttons leaves it.
+    rightClick(amountKnob);
+    EXPECT_EQ(learn.armedParameter(), -1);
+    EXPECT_EQ(window.barText(), "LFO Amount is on CC 74 [Forget] [Learn again]");
+    click(binding);
+    EXPECT_EQ(window.offeredParameter(), -1);
+    rightClick(amountKnob);
+    click(learnAgain);
+    EXPECT_EQ(window.barText(), learningAmount);
+    controller(20, 64);
+    window.idle(0);
+    EXPECT_EQ(learn.controllerOf(kLfoAmnt), 20);
+    EXPECT_EQ(learn.parameterOf(74), -1);
+    rightClick(amountKnob);
+    click(forget);
+    EXPECT_EQ(learn.controllerOf(kLfoAmnt), -1);
+    EXPECT_EQ(window.barText(), "LFO Amount: CC 20 forgotten");
+    rightClick(amountKnob);
+    window.close();
+    EXPECT_EQ(learn.armedParameter(), -1) << "nothing stays armed behind a closed window";
+    EXPECT_TRUE(notes.log.empty());
+}
+
 TEST(StandaloneWindowLight, MidiActivityLightsForAMoment) {
     platform::memory::reset();
     platform::memory::setTicks(1000);
@@ -468,4 +641,34 @@ TEST(StandaloneWindowLight, MidiActivityLightsForAMoment) {
     window.idle(5);
     EXPECT_FALSE(window.lightOn());
     window.close();
+}
+
+// The bar names what plays the sound, and the light turns red for a moment when it broke up.
+TEST_F(StandaloneWindowTest, TheBarNamesTheAudioAndShowsWhenTheSoundBrokeUp) {
+    const auto barPixels = [&] {
+        platform::memory::postPaint(system, {0, 350, 600, 350 + StandaloneWindow::kBarHeight});
+        window.idle(0, 0);
+        platform::Bitmap* image = platform::memory::windowImage(system);
+        int32_t stride = 0;
+        const uint32_t* pixels = platform::bitmapPixels(image, &stride);
+        std::vector<uint32_t> bar;
+        for (int32_t y = 350; y < 350 + StandaloneWindow::kBarHeight; ++y)
+            for (int32_t x = 440; x < 600; ++x) bar.push_back(pixels[y * stride + x] & 0xFFFFFF);
+        return bar;
+    };
+    const std::vector<uint32_t> unnamed = barPixels();
+    window.setAudioName("ALSA");
+    EXPECT_NE(barPixels(), unnamed) << "the name is drawn between the buttons and the light";
+
+    platform::memory::setTicks(5000);
+    window.idle(0, 0);
+    EXPECT_FALSE(window.troubleOn());
+    window.idle(0, 1);
+    EXPECT_TRUE(window.troubleOn());
+    platform::memory::setTicks(5500);
+    window.idle(0, 1);
+    EXPECT_TRUE(window.troubleOn());
+    platform::memory::setTicks(5700);
+    window.idle(0, 1);
+    EXPECT_FALSE(window.troubleOn()) << "a moment, not for good";
 }

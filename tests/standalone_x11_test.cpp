@@ -5,7 +5,11 @@
 // recording of a short, plucked sound) and holding Z past the auto-repeat delay plays it once;
 // a click on "next program" changes the title and the values (as the state saved at quit shows);
 // a knob drag changes the synth's value; closing the window quits with status 0; a MIDI program
-// change chooses the program and the title follows.
+// change chooses the program and the title follows; the desktop finds the window's class
+// (corvex, Corvex: the desktop entry's) and its icon, while the plug-in editor keeps its own
+// class; MIDI learn from a right-click binds the next controller, which moves the knob, its field
+// and the sound, lets go when another knob learns it, and is remembered across a restart; an
+// all-notes-off while learning still releases the note and is never learned.
 #include "support/x11_environment.h"
 
 #include "core/params.h"
@@ -15,6 +19,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -24,6 +29,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -72,6 +79,20 @@ int stop(pid_t pid, int signal = SIGTERM) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return -1;
+}
+
+// Polls pred every 20 ms for up to ten seconds: true as soon as it holds.
+template <typename Pred> bool waitFor(Pred pred) {
+    for (int i = 0; i < 500; ++i) {
+        if (pred()) return true;
+        sleepMs(20);
+    }
+    return pred();
+}
+
+// Connects two JACK ports as soon as both exist (corvex registers its own after its window shows).
+bool connectWhenReady(jack_client_t* client, const char* from, const char* to) {
+    return waitFor([&] { return jack_connect(client, from, to) == 0; });
 }
 
 std::string readFile(const std::string& path) {
@@ -145,7 +166,7 @@ public:
         samples.assign(static_cast<size_t>(jack_get_sample_rate(client)) * 12, 0.0f);
         jack_set_process_callback(client, &Recorder::process, this);
         return port && jack_activate(client) == 0 &&
-               jack_connect(client, "Corvex:out_left", jack_port_name(port)) == 0;
+               connectWhenReady(client, "Corvex:out_left", jack_port_name(port));
     }
     ~Recorder() {
         if (client) jack_client_close(client);
@@ -170,6 +191,19 @@ public:
         return found;
     }
     size_t frames() const { return count.load(); }
+    // The largest magnitude recorded so far.
+    float peak() const {
+        const size_t n = count.load();
+        float p = 0.0f;
+        for (size_t i = 0; i < n; ++i) p = std::max(p, std::fabs(samples[i]));
+        return p;
+    }
+    // How many of the last frames recorded are silent.
+    size_t silentTail() const {
+        size_t n = count.load(), quiet = 0;
+        while (n > 0 && std::fabs(samples[n - 1]) < 1e-6f) --n, ++quiet;
+        return quiet;
+    }
 
 private:
     static int process(jack_nframes_t n, void* self) {
@@ -198,29 +232,38 @@ public:
         port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         jack_set_process_callback(client, &MidiSender::process, this);
         return port && jack_activate(client) == 0 &&
-               jack_connect(client, jack_port_name(port), "Corvex:midi_in") == 0;
+               connectWhenReady(client, jack_port_name(port), "Corvex:midi_in");
     }
     ~MidiSender() {
         if (client) jack_client_close(client);
     }
     // A two-byte message, sent in the next period.
-    void send(uint8_t status, uint8_t data) {
-        bytes[0] = status;
-        bytes[1] = data;
-        pending = true;
-    }
+    void send(uint8_t status, uint8_t data) { put({status, data, 0}, 2); }
+    // A three-byte message (a note, a control change), the same way.
+    void send(uint8_t status, uint8_t data1, uint8_t data2) { put({status, data1, data2}, 3); }
 
 private:
+    // Waits until the message before has gone out, so that none replaces another.
+    void put(std::array<unsigned char, 3> message, size_t length) {
+        waitFor([&] { return !pending.load(); });
+        bytes = message;
+        size = length;
+        pending = true;
+    }
     static int process(jack_nframes_t n, void* self) {
         auto* m = static_cast<MidiSender*>(self);
         void* buffer = jack_port_get_buffer(m->port, n);
         jack_midi_clear_buffer(buffer);
-        if (m->pending.exchange(false)) jack_midi_event_write(buffer, 0, m->bytes, 2);
+        if (m->pending.load()) {
+            jack_midi_event_write(buffer, 0, m->bytes.data(), m->size);
+            m->pending = false;
+        }
         return 0;
     }
     jack_client_t* client = nullptr;
     jack_port_t* port = nullptr;
-    unsigned char bytes[2] = {};
+    std::array<unsigned char, 3> bytes = {};
+    size_t size = 0;
     std::atomic<bool> pending{false};
 };
 
@@ -295,6 +338,44 @@ protected:
         x11host::button(1, false);
         sleepMs(200);
     }
+    void rightClick(platform::Point at) {
+        const platform::Rect r = x11host::screenRect(window);
+        x11host::movePointer(r.left + at.x, r.top + at.y);
+        x11host::button(3, true);
+        x11host::button(3, false);
+    }
+    // The window's pixels inside r (0x00RRGGBB, row by row); empty when unreadable.
+    std::vector<uint32_t> pixels(const platform::Rect& r) {
+        std::vector<uint32_t> all, part;
+        int32_t w = 0, h = 0;
+        if (!x11host::readPixels(window, &all, &w, &h) || r.right > w || r.bottom > h) return part;
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            for (int32_t x = r.left; x < r.right; ++x) part.push_back(all[y * w + x]);
+        return part;
+    }
+    // The bar shows MIDI learn waiting: its message box's yellow, at its right end.
+    bool learning() {
+        const std::vector<uint32_t> p = pixels({520, 356, 521, 357});
+        return !p.empty() && p[0] == 0xF0FA00u;
+    }
+    // Writes a sound to remember: program 0, with changes.
+    void remember(const std::vector<std::pair<int32_t, float>>& changes) {
+        std::string text = "program 0\n";
+        for (int32_t i = 0; i < kNumParams; ++i) {
+            float v = factoryProgram(0).values[i];
+            for (const auto& [index, value] : changes)
+                if (index == i) v = value;
+            text += std::string(kParamInfo[i].symbol) + " " + std::to_string(v) + "\n";
+        }
+        std::filesystem::create_directories(stateHome + "/corvex");
+        std::ofstream(stateHome + "/corvex/state") << text;
+    }
+    // Asks corvex to quit as a session manager would and waits for it.
+    int quit() {
+        const int status = stop(corvex);
+        corvex = 0;
+        return status;
+    }
     std::string state() const { return readFile(stateHome + "/corvex/state"); }
     static std::string valueLine(int32_t index, float value) {
         char text[64];
@@ -302,6 +383,25 @@ protected:
                       static_cast<double>(value));
         return text;
     }
+
+    // Where the editor puts a view of w x h centred at fractions of its 600 x 350 (the products
+    // in double precision, truncated), as corvex_window.cpp lays them out.
+    static platform::Rect placed(int32_t w, int32_t h, float fx, float fy) {
+        const auto cx = static_cast<int32_t>(static_cast<double>(fx) * 600);
+        const auto cy = static_cast<int32_t>(static_cast<double>(fy) * 350);
+        return {cx - w / 2, cy - h / 2, cx - w / 2 + w, cy - h / 2 + h};
+    }
+    static platform::Point centre(const platform::Rect& r) {
+        return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    // LFO Amount's and LFO Center's knobs (both LFO arcs), and the value fields of LFO Amount, LFO
+    // Frequency and Sustain.
+    const platform::Rect amountKnob = placed(60, 60, 0.7f, 0.5f);
+    const platform::Rect centerKnob = placed(60, 60, 0.5f, 0.5f);
+    const platform::Rect frequencyKnob = placed(60, 60, 0.3f, 0.2f);
+    const platform::Rect amountField = placed(85, 12, 0.7f, 0.6f);
+    const platform::Rect frequencyField = placed(85, 12, 0.3f, 0.3f);
+    const platform::Rect sustainField = placed(85, 12, 0.6f, 0.9f);
 
     static inline pid_t server = 0;
     pid_t corvex = 0;
@@ -342,6 +442,20 @@ TEST_F(StandaloneX11, EditorAreaIsThePluginEditorsPixelForPixel) {
     std::vector<uint32_t> theirs;
     int32_t tw = 0, th = 0;
     const bool read = x11host::readPixels(x11host::handle(host), &theirs, &tw, &th);
+    // Its window keeps the module's own class: only the application's window is "Corvex".
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    XClassHint hint{};
+    if (XQueryTree(desktop.d, static_cast<::Window>(x11host::handle(host)), &root, &parent,
+                   &children, &n) &&
+        n == 1 && XGetClassHint(desktop.d, children[0], &hint)) {
+        EXPECT_EQ(std::string(hint.res_class).rfind("Plugin", 0), 0u) << hint.res_class;
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    } else {
+        ADD_FAILURE() << "no editor window in the host's";
+    }
+    if (children) XFree(children);
     dispatch(effect, effEditClose);
     dispatch(effect, effClose);
     x11host::destroy(host);
@@ -355,17 +469,7 @@ TEST_F(StandaloneX11, EditorAreaIsThePluginEditorsPixelForPixel) {
 
 TEST_F(StandaloneX11, ComputerKeysPlayNotesAndAutoRepeatDoesNotRetrigger) {
     // A plucked sound: it falls silent 0.1 s into a held note, so a retrigger would be heard.
-    std::string text = "program 0\n";
-    for (int32_t i = 0; i < kNumParams; ++i) {
-        float v = factoryProgram(0).values[i];
-        if (i == kAttack) v = 0.002f;
-        if (i == kDecay) v = 0.1f;
-        if (i == kSustain) v = 0.0f;
-        if (i == kRelease) v = 0.02f;
-        text += std::string(kParamInfo[i].symbol) + " " + std::to_string(v) + "\n";
-    }
-    std::filesystem::create_directories(stateHome + "/corvex");
-    std::ofstream(stateHome + "/corvex/state") << text;
+    remember({{kAttack, 0.002f}, {kDecay, 0.1f}, {kSustain, 0.0f}, {kRelease, 0.02f}});
     start({"--no-connect"});
     if (HasFatalFailure()) return;
     Recorder recorder;
@@ -450,4 +554,129 @@ TEST_F(StandaloneX11, MidiProgramChangesChooseProgramsAndTheTitleFollows) {
     EXPECT_EQ(stop(corvex), 0);
     corvex = 0;
     EXPECT_NE(state().find("\nprogram 5 Chimes-2\n"), std::string::npos) << state();
+}
+
+TEST_F(StandaloneX11, DesktopKnowsTheWindowAsCorvexByItsClassAndIcon) {
+    start({"--reset", "--no-connect"});
+    if (HasFatalFailure()) return;
+    Display* d = desktop.d;
+    XClassHint hint{};
+    ASSERT_TRUE(XGetClassHint(d, window, &hint));
+    EXPECT_STREQ(hint.res_name, "corvex");
+    EXPECT_STREQ(hint.res_class, "Corvex");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+
+    // _NET_WM_ICON: width, height and ARGB pixels per icon, each number a CARDINAL (which Xlib
+    // hands back in a long, sign-extended: the low 32 bits are the number).
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_ICON", False), 0, 1 << 20,
+                                 False, XA_CARDINAL, &type, &format, &count, &after, &data),
+              Success);
+    ASSERT_NE(data, nullptr) << "no icon";
+    std::vector<uint32_t> icon;
+    for (unsigned long i = 0; i < count; ++i)
+        icon.push_back(static_cast<uint32_t>(reinterpret_cast<unsigned long*>(data)[i]));
+    XFree(data);
+    EXPECT_EQ(format, 32);
+    EXPECT_EQ(after, 0u);
+    std::vector<uint32_t> sides;
+    for (size_t at = 0; at + 2 <= icon.size(); at += 2 + size_t{icon[at]} * icon[at + 1]) {
+        const uint32_t w = icon[at], h = icon[at + 1];
+        ASSERT_EQ(w, h);
+        ASSERT_LE(at + 2 + size_t{w} * h, icon.size());
+        const uint32_t* p = icon.data() + at + 2;
+        sides.push_back(w);
+        // Opaque, with each channel where it belongs: the navy border in the corner, the panel
+        // inside it.
+        EXPECT_EQ(static_cast<uint32_t>(std::count_if(
+                      p, p + size_t{w} * h, [](uint32_t px) { return px >> 24 == 0xFF; })),
+                  w * h);
+        EXPECT_EQ(p[0], 0xFF00005Au) << w;
+        EXPECT_EQ(p[(w / 10) * w + w / 10], 0xFF00008Cu) << w;
+    }
+    EXPECT_EQ(sides, (std::vector<uint32_t>{48, 128}));
+}
+
+TEST_F(StandaloneX11, MidiLearnBindsMovesLetsGoAndIsRememberedAcrossARestart) {
+    // Sustain and LFO Center at 1: their field and knob show what a value of 1 looks like.
+    remember({{kLfoAmnt, 0.25f}, {kLfoFreq, 0.25f}, {kLfoCent, 1.0f}, {kSustain, 1.0f}});
+    start({"--no-connect"});
+    if (HasFatalFailure()) return;
+    ASSERT_NE(pixels(amountField), pixels(sustainField));
+    ASSERT_NE(pixels(amountKnob), pixels(centerKnob));
+    {
+        MidiSender keyboard;
+        ASSERT_TRUE(keyboard.open());
+        rightClick(centre(amountKnob));
+        ASSERT_TRUE(waitFor([&] { return learning(); })) << "the bar says it is learning";
+        keyboard.send(0xB5, 74, 127);  // any channel
+        EXPECT_TRUE(waitFor([&] { return pixels(amountField) == pixels(sustainField); }))
+            << "LFO Amount's field reads 1.000000";
+        EXPECT_TRUE(waitFor([&] { return pixels(amountKnob) == pixels(centerKnob); }))
+            << "its knob is turned fully";
+        EXPECT_TRUE(waitFor([&] { return !learning(); }));
+
+        // Learned by LFO Frequency, controller 74 lets go of LFO Amount.
+        rightClick(centre(frequencyKnob));
+        ASSERT_TRUE(waitFor([&] { return learning(); }));
+        keyboard.send(0xB0, 74, 127);
+        EXPECT_TRUE(waitFor([&] { return pixels(frequencyField) == pixels(sustainField); }));
+        keyboard.send(0xB0, 74, 0);
+        EXPECT_TRUE(waitFor([&] { return pixels(frequencyField) != pixels(sustainField); }));
+        EXPECT_EQ(pixels(amountField), pixels(sustainField)) << "LFO Amount stays at 1";
+    }
+    EXPECT_EQ(quit(), 0);
+    std::string saved = state();
+    EXPECT_NE(saved.find("\nlfo_amnt 1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nlfo_freq 0\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nlearn 74 lfo_freq\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("lfo_amnt\n", saved.find("\nlearn ")), std::string::npos) << saved;
+
+    // A new run moves LFO Frequency with the controller at once, --reset or not.
+    start({"--reset", "--no-connect", "--program", "0"});
+    if (HasFatalFailure()) return;
+    {
+        MidiSender keyboard;
+        ASSERT_TRUE(keyboard.open());
+        const std::vector<uint32_t> before = pixels(frequencyField);
+        keyboard.send(0xB0, 74, 127);
+        EXPECT_TRUE(waitFor([&] { return pixels(frequencyField) != before; }));
+    }
+    EXPECT_EQ(quit(), 0);
+    saved = state();
+    EXPECT_NE(saved.find("\nlfo_freq 1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nlearn 74 lfo_freq\n"), std::string::npos) << saved;
+}
+
+TEST_F(StandaloneX11, AllNotesOffWhileLearningStillReleasesAndIsNeverLearned) {
+    // A held note sounds on: full sustain, a short release.
+    remember({{kAttack, 0.002f}, {kSustain, 1.0f}, {kRelease, 0.02f}, {kLfoCent, 1.0f}});
+    start({"--no-connect"});
+    if (HasFatalFailure()) return;
+    Recorder recorder;
+    ASSERT_TRUE(recorder.open());
+    MidiSender keyboard;
+    ASSERT_TRUE(keyboard.open());
+    recorder.start();
+    keyboard.send(0x90, 60, 100);
+    ASSERT_TRUE(waitFor([&] { return recorder.peak() > 1e-3f; })) << "the note sounds";
+
+    rightClick(centre(amountKnob));
+    ASSERT_TRUE(waitFor([&] { return learning(); }));
+    keyboard.send(0xB0, 123, 0);
+    EXPECT_TRUE(waitFor([&] { return recorder.silentTail() >= recorder.rate() / 10; }))
+        << "all-notes-off released the note";
+    EXPECT_TRUE(learning()) << "and learning still waits";
+    keyboard.send(0xB0, 1, 127);
+    EXPECT_TRUE(waitFor([&] { return pixels(amountKnob) == pixels(centerKnob); }))
+        << "the next controller is learned and turns the knob";
+    recorder.halt();
+    EXPECT_EQ(quit(), 0);
+    const std::string saved = state();
+    EXPECT_NE(saved.find("\nlearn 1 lfo_amnt\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("learn 123"), std::string::npos) << saved;
 }

@@ -96,6 +96,10 @@ bool CorvexWindow::open(void* ptr) {
 bool CorvexWindow::openTopLevel(const char* title, int32_t extraHeight) {
     gui::CTopLevel window;
     window.title = title;
+    return openTopLevel(window, extraHeight);
+}
+
+bool CorvexWindow::openTopLevel(const gui::CTopLevel& window, int32_t extraHeight) {
     extraRows = extraHeight > 0 && extraHeight <= 1000 ? extraHeight : 0;
     const bool opened =
         build([&](const CRect& size) { return new gui::CFrame(size, window, this); });

@@ -52,6 +52,8 @@ public:
     // below the editor for the shell's own views; the editor's own area is drawn as in any other
     // window.
     bool openTopLevel(const char* title, int32_t extraHeight = 0);
+    // The same for an application's own window, which names its class and brings its icons.
+    bool openTopLevel(const gui::CTopLevel& window, int32_t extraHeight = 0);
     // The editor's own height (the background's), without the rows added below it.
     int32_t editorHeight() const { return builtHeight; }
     // A top-level window's title; false otherwise.

@@ -160,9 +160,18 @@ struct TopLevelOptions {
     // The smallest client size the user may resize to; 0 (or more than the size): the size.
     int32_t minWidth = 0, minHeight = 0;
     int32_t scale = 1;
-    const char* className = "Plugin";  // WM_CLASS on X11
+    // What docks and task switchers group and name the window by: on X11 the class half of
+    // WM_CLASS (the instance half is "corvex"). Windows names the class itself: ignored there.
+    const char* className = "Plugin";
+    // The window's icon at one or more sizes, in any order: colour bitmaps of 1 to 256 pixels a
+    // side, taken as opaque and copied before the call returns (_NET_WM_ICON on X11; null entries
+    // and other bitmaps are skipped). Windows takes a program's icon from its executable: ignored
+    // there.
+    Bitmap* const* icons = nullptr;
+    int32_t iconCount = 0;
     WindowEvents* events = nullptr;
 };
+constexpr int32_t kMaxIconSide = 256;
 // Creates and shows a window of our own on the desktop, with a title bar, a close button and a
 // frame the user may resize. Null when the window system cannot be reached or the size is
 // unusable; never exits the process. Every call below works on it as on a child window; it needs
