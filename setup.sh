@@ -23,8 +23,9 @@ packages=(
   qtractor ardour
   # The LV2 face: its headers and schemas, the lilv test host, lv2info and sord_validate, and
   # jalv under a JACK server with the dummy backend as a real host. The standalone corvex is a
-  # JACK client too (libjack), tested on the same server.
-  lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev
+  # JACK client too (libjack), tested on the same server, and plays through ALSA's device and
+  # sequencer without one (libasound).
+  lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev libasound2-dev
   # Releases (cmake/Packaging.cmake, .ci/run's package checks): the manual page's renderer,
   # dpkg-shlibdeps and the file typing CPack runs it by, and what the checks use (the desktop
   # entry's validator among them), and lintian, which judges the package as Debian would.

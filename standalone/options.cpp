@@ -42,12 +42,32 @@ std::size_t distance(const std::string& a, const std::string& b) {
 
 const char* usage() {
     return "usage: corvex [--headless] [--no-connect] [--program NAME|N] [--reset]\n"
-           "  --headless      no window: a sound module, quit with Ctrl-C (SIGINT) or SIGTERM\n"
-           "  --no-connect    leave every JACK connection to you\n"
-           "  --program P     start on program P: its number (0-63) or its name\n"
-           "  --reset         start from the factory bank, not the sound saved last time\n"
+           "              [--audio auto|jack|alsa] [--device NAME] [--rate HZ] [--period FRAMES]\n"
+           "  --headless        no window: a sound module, quit with Ctrl-C (SIGINT) or SIGTERM\n"
+           "  --no-connect      leave every connection (JACK ports, ALSA MIDI) to you\n"
+           "  --program P       start on program P: its number (0-63) or its name\n"
+           "  --reset           start from the factory bank, not the sound saved last time\n"
+           "  --audio A         auto (JACK when a server runs, else ALSA), jack or alsa\n"
+           "  --device NAME     ALSA's device, such as default or hw:1 (default: default)\n"
+           "  --rate HZ         ALSA's sample rate to ask for, 8000-384000 (default 48000)\n"
+           "  --period FRAMES   ALSA's period to ask for, 16-8192 frames (default 256)\n"
            "  --help, --version\n";
 }
+
+namespace {
+
+// A whole number in [low, high], nothing else.
+bool number(const std::string& text, uint32_t low, uint32_t high, uint32_t& out) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value < low || value > high) return false;
+    out = static_cast<uint32_t>(value);
+    return true;
+}
+
+}  // namespace
 
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -57,22 +77,116 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
         else if (arg == "--reset") options.reset = true;
         else if (arg == "-h" || arg == "--help") options.help = true;
         else if (arg == "--version") options.version = true;
-        else if (arg.rfind("--program=", 0) == 0) options.program = arg.substr(10);
-        else if (arg == "--program") {
-            if (i + 1 >= argc || !argv[i + 1]) {
-                error = "--program needs a program name or number";
+        else {
+            // The options that take a value, as "--name value" or "--name=value".
+            static const char* const withValue[] = {"--program", "--audio", "--device", "--rate",
+                                                    "--period"};
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (std::none_of(std::begin(withValue), std::end(withValue),
+                             [&](const char* n) { return name == n; })) {
+                error = "unknown option '" + arg.substr(0, 64) + "'";
                 return false;
             }
-            options.program = argv[++i];
-        } else {
-            error = "unknown option '" + arg + "'";
-            return false;
-        }
-        if (arg.rfind("--program", 0) == 0 && options.program.empty()) {
-            error = "--program needs a program name or number";
-            return false;
+            std::string value;
+            if (equals != std::string::npos) value = arg.substr(equals + 1);
+            else if (i + 1 < argc && argv[i + 1]) value = argv[++i];
+            const std::string shown = value.substr(0, 64);
+            if (name == "--program") {
+                if (value.empty()) {
+                    error = "--program needs a program name or number";
+                    return false;
+                }
+                options.program = value;
+            } else if (name == "--audio") {
+                if (value == "auto") options.audio = AudioChoice::automatic;
+                else if (value == "jack") options.audio = AudioChoice::jack;
+                else if (value == "alsa") options.audio = AudioChoice::alsa;
+                else {
+                    error = "--audio takes auto, jack or alsa" +
+                            (value.empty() ? std::string() : ", not '" + shown + "'");
+                    return false;
+                }
+            } else if (name == "--device") {
+                // ALSA's names are short ("hw:1,0", "plughw:CARD=USB,DEV=0", "default").
+                if (value.empty() || value.size() > 256 || value.find('\n') != std::string::npos) {
+                    error = "--device needs an ALSA device name, such as default or hw:1";
+                    return false;
+                }
+                options.device = value;
+                options.alsaSettingsGiven = true;
+            } else if (name == "--rate") {
+                if (!number(value, kMinRate, kMaxRate, options.rate)) {
+                    error = "--rate takes a sample rate from 8000 to 384000 Hz" +
+                            (value.empty() ? std::string() : ", not '" + shown + "'");
+                    return false;
+                }
+                options.alsaSettingsGiven = true;
+            } else {
+                if (!number(value, kMinPeriod, kMaxPeriod, options.period)) {
+                    error = "--period takes a number of frames from 16 to 8192" +
+                            (value.empty() ? std::string() : ", not '" + shown + "'");
+                    return false;
+                }
+                options.alsaSettingsGiven = true;
+            }
         }
     }
+    if (options.audio == AudioChoice::jack && options.alsaSettingsGiven) {
+        error = "--device, --rate and --period are ALSA's; JACK's server sets its own rate and "
+                "period";
+        return false;
+    }
+    return true;
+}
+
+bool parseScheduledMidi(const std::string& text, std::vector<ScheduledMidi>& out,
+                        std::string& error) {
+    out.clear();
+    std::size_t pos = 0;
+    while (pos <= text.size() && !text.empty()) {
+        const std::size_t end = std::min(text.find(',', pos), text.size());
+        const std::string item = text.substr(pos, end - pos);
+        // Four fields, each a number.
+        unsigned long long fields[4] = {};
+        int count = 0;
+        bool good = true;
+        for (std::size_t at = 0; good && at <= item.size(); ++count) {
+            const std::size_t colon = std::min(item.find(':', at), item.size());
+            const std::string field = item.substr(at, colon - at);
+            const bool hex = field.size() > 2 && field[0] == '0' && (field[1] | 0x20) == 'x';
+            const std::string digits = hex ? field.substr(2) : field;
+            good = count < 4 && !digits.empty() && digits.size() <= 12 &&
+                   std::all_of(digits.begin(), digits.end(), [&](char c) {
+                       const auto u = static_cast<unsigned char>(c);
+                       return hex ? std::isxdigit(u) != 0 : std::isdigit(u) != 0;
+                   });
+            if (good) fields[count] = std::stoull(digits, nullptr, hex ? 16 : 10);
+            at = colon + 1;
+        }
+        good = good && count == 4;
+        const auto status = fields[1];
+        if (!good || status < 0x80 || status > 0xEF || fields[2] > 0x7F || fields[3] > 0x7F) {
+            error = item.substr(0, 40) +
+                    ": not frame:status:data1:data2 with a channel message's status";
+            return false;
+        }
+        if (out.size() >= kMaxScheduledMidi) {
+            error = "more than 4096 messages";
+            return false;
+        }
+        ScheduledMidi m;
+        m.frame = fields[0];
+        m.bytes[0] = static_cast<uint8_t>(status);
+        m.bytes[1] = static_cast<uint8_t>(fields[2]);
+        m.bytes[2] = static_cast<uint8_t>(fields[3]);
+        m.size = (status & 0xE0) == 0xC0 ? 2 : 3;
+        out.push_back(m);
+        pos = end + 1;
+    }
+    std::stable_sort(out.begin(), out.end(), [](const ScheduledMidi& a, const ScheduledMidi& b) {
+        return a.frame < b.frame;
+    });
     return true;
 }
 

@@ -18,6 +18,9 @@ command -v jackd >/dev/null || exit 77
 # time): JACK keeps a handful of server slots per machine.
 export JACK_DEFAULT_SERVER=${CORVEX_JACK_SERVER:-corvex-test}
 export JACK_NO_AUDIO_RESERVATION=1
+# No ALSA device either: without a server corvex would otherwise play on this machine's sound card
+# (tests/standalone_alsa_test.sh covers that path).
+export ALSA_CONFIG_PATH=/dev/null
 work=$(mktemp -d)
 export XDG_STATE_HOME=$work/state
 unset DISPLAY
