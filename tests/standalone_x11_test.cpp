@@ -9,10 +9,14 @@
 // (corvex, Corvex: the desktop entry's) and its icon, while the plug-in editor keeps its own
 // class; MIDI learn from a right-click binds the next controller, which moves the knob, its field
 // and the sound, lets go when another knob learns it, and is remembered across a restart; an
-// all-notes-off while learning still releases the note and is never learned.
+// all-notes-off while learning still releases the note and is never learned. Without a JACK
+// server, on ALSA (the tests' paced device, recorded by ALSA's file plug-in): a note held on Z
+// and released starts and ends at the first frame of a period and is, whole, the core's render
+// bit for bit.
 #include "support/x11_environment.h"
 
 #include "core/params.h"
+#include "core/synth.h"
 #include "hostkit/plugin.h"
 #include "support/record_calls.h"
 #include "testkit/x11_host.h"
@@ -23,6 +27,7 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -35,8 +40,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -679,4 +686,281 @@ TEST_F(StandaloneX11, AllNotesOffWhileLearningStillReleasesAndIsNeverLearned) {
     const std::string saved = state();
     EXPECT_NE(saved.find("\nlearn 1 lfo_amnt\n"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("learn 123"), std::string::npos) << saved;
+}
+
+namespace {
+
+// Waits up to twenty seconds for pred, polling every 20 ms: long enough for a loaded machine, whose
+// slowness must never read as a fault.
+template <typename Pred> bool waitLong(Pred pred) {
+    for (int i = 0; i < 1000; ++i) {
+        if (pred()) return true;
+        sleepMs(20);
+    }
+    return pred();
+}
+
+// What ALSA's file plug-in has recorded so far: raw interleaved stereo float, read as it grows.
+class RawRecording {
+public:
+    explicit RawRecording(std::string path) : path(std::move(path)) {}
+    // Reads what was appended since the last call, in whole frames.
+    void update() {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return;
+        in.seekg(0, std::ios::end);
+        const auto size = static_cast<std::size_t>(in.tellg());
+        const std::size_t have = samples.size() * sizeof(float);
+        const std::size_t whole = size / kFrameBytes * kFrameBytes;
+        if (whole <= have) return;
+        samples.resize(whole / sizeof(float));
+        in.seekg(static_cast<std::streamoff>(have));
+        in.read(reinterpret_cast<char*>(samples.data() + have / sizeof(float)),
+                static_cast<std::streamsize>(whole - have));
+        if (!in) samples.resize(have / sizeof(float));
+    }
+    std::size_t frames() const { return samples.size() / 2; }
+    bool silent(std::size_t frame) const {
+        return samples[2 * frame] == 0.0f && samples[2 * frame + 1] == 0.0f;
+    }
+    // The first frame with sound from frame on; frames() when none.
+    std::size_t firstSound(std::size_t from = 0) const {
+        std::size_t f = from;
+        while (f < frames() && silent(f)) ++f;
+        return f;
+    }
+    // How many of the last frames are silent.
+    std::size_t silentTail() const {
+        std::size_t n = frames(), quiet = 0;
+        while (n > 0 && silent(n - 1)) --n, ++quiet;
+        return quiet;
+    }
+    std::vector<float> samples;
+
+private:
+    static constexpr std::size_t kFrameBytes = 2 * sizeof(float);
+    std::string path;
+};
+
+constexpr std::size_t kNoFrame = static_cast<std::size_t>(-1);
+
+// The core's render of program 0 as corvex plays it through ALSA: set up as its engine sets it up,
+// then period by period with the keyboard's note-on (and its note-off, unless kNoFrame) at the
+// first frame of the periods given. Interleaved stereo, frames long.
+std::vector<float> coreRender(uint32_t rate, int32_t period, std::size_t frames, uint8_t note,
+                              std::size_t onAt, std::size_t offAt) {
+    auto synth = std::make_unique<CorvexSynth>();
+    synth->setProgram(0);
+    synth->setSampleRate(static_cast<float>(rate));
+    synth->setBlockSize(period);
+    synth->reset();
+    const auto length = static_cast<std::size_t>(period);
+    std::vector<float> left(length), right(length), out;
+    out.reserve(2 * (frames + length));
+    for (std::size_t start = 0; start < frames; start += length) {
+        synth->setBlockSize(period);
+        if (start == onAt) {
+            const uint8_t on[3] = {0x90, note, 100};
+            synth->midi(on, sizeof on, 0, period);
+        }
+        if (start == offAt) {
+            const uint8_t off[3] = {0x80, note, 0};
+            synth->midi(off, sizeof off, 0, period);
+        }
+        synth->render(left.data(), right.data(), period);
+        for (std::size_t k = 0; k < length; ++k) {
+            out.push_back(left[k]);
+            out.push_back(right[k]);
+        }
+    }
+    out.resize(2 * frames);
+    return out;
+}
+
+// The first frame where a and b differ in any bit of either channel; kNoFrame when none.
+std::size_t firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return i / 2;
+    return kNoFrame;
+}
+
+}  // namespace
+
+// corvex on ALSA without a JACK server, its default device the tests' paced one
+// (tests/support/alsa_paced_pcm.cpp: real time, no sound card) behind ALSA's file plug-in, which
+// records everything corvex writes, in order, whatever the pace.
+class StandaloneAlsaX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef CORVEX_ALSA_PACED_PCM
+        GTEST_SKIP() << "built without ALSA: the paced test device was not built";
+#else
+        void* module = dlopen(CORVEX_ALSA_PACED_PCM, RTLD_NOW | RTLD_LOCAL);
+        const bool loads = module && dlsym(module, "_snd_pcm_corvex_paced_open");
+        const std::string why = module ? "it has no entry" : dlerror();
+        if (module) dlclose(module);
+        if (!loads)
+            GTEST_SKIP() << "the paced ALSA test device cannot be loaded here ("
+                         << CORVEX_ALSA_PACED_PCM << ": " << why << ")";
+        char pattern[] = "/tmp/corvex-x11-alsa-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        work = pattern;
+        std::ofstream(work + "/asound.conf")
+            << "</usr/share/alsa/alsa.conf>\n"
+            << "pcm_type.corvex_paced { lib \"" CORVEX_ALSA_PACED_PCM "\" }\n"
+            << "pcm.!default { type file slave.pcm { type corvex_paced } file \"" << work
+            << "/out.raw\" format \"raw\" }\n";
+#endif
+    }
+    void TearDown() override {
+        stop(corvex);
+        std::error_code ignored;
+        if (!work.empty()) std::filesystem::remove_all(work, ignored);
+    }
+    // Starts corvex with its output in files and its environment the test's own.
+    void start(const std::vector<std::string>& options) {
+        std::vector<std::string> args = {CORVEX_STANDALONE};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<std::string> env;
+        const auto ours = [](const std::string& entry) {
+            for (const char* name :
+                 {"ALSA_CONFIG_PATH=", "JACK_DEFAULT_SERVER=", "XDG_STATE_HOME="})
+                if (entry.rfind(name, 0) == 0) return true;
+            return false;
+        };
+        for (char** e = environ; *e; ++e)
+            if (!ours(*e)) env.push_back(*e);
+        env.push_back("ALSA_CONFIG_PATH=" + work + "/asound.conf");
+        // A name no server has: were JACK tried, none would answer.
+        env.push_back("JACK_DEFAULT_SERVER=corvex-none-" + std::to_string(getpid()));
+        env.push_back("XDG_STATE_HOME=" + work + "/state");
+        std::vector<char*> argv, envp;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string out = work + "/corvex.out", err = work + "/corvex.err";
+        corvex = fork();
+        if (corvex == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o >= 0) dup2(o, STDOUT_FILENO);
+            if (e >= 0) dup2(e, STDERR_FILENO);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        ASSERT_GT(corvex, 0);
+    }
+    // False once corvex has ended; its exit status is then in status (-1: killed by a signal).
+    bool running() {
+        if (corvex <= 0) return false;
+        int raw = 0;
+        if (waitpid(corvex, &raw, WNOHANG) != corvex) return true;
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        corvex = 0;
+        return false;
+    }
+    std::string said() const {
+        return "\n--- corvex stdout:\n" + readFile(work + "/corvex.out") + "--- corvex stderr:\n" +
+               readFile(work + "/corvex.err");
+    }
+    bool viewable(::Window w) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(desktop.d, w, &a) && a.map_state == IsViewable;
+    }
+    bool focused(::Window w) {
+        ::Window f = 0;
+        int revert = 0;
+        XGetInputFocus(desktop.d, &f, &revert);
+        return f == w;
+    }
+
+    pid_t corvex = 0;
+    int status = -1;
+    std::string work;
+    Desktop desktop;
+};
+
+TEST_F(StandaloneAlsaX11, AComputerKeysNoteOnAlsaIsTheCoresRenderBitForBit) {
+    ASSERT_NE(desktop.d, nullptr) << "no X display";
+    start({"--audio", "alsa", "--reset", "--program", "0", "--no-connect"});
+    if (HasFatalFailure()) return;
+    // The start line gives the rate and the period the device settled on.
+    uint32_t rate = 0, period = 0, periods = 0;
+    ASSERT_TRUE(waitLong([&] {
+        const std::string out = readFile(work + "/corvex.out");
+        const std::size_t at = out.find("corvex: ALSA default at ");
+        return at != std::string::npos && out.find('\n', at) != std::string::npos &&
+               std::sscanf(out.c_str() + at,
+                           "corvex: ALSA default at %u Hz, %u frames a period (%u periods)", &rate,
+                           &period, &periods) == 3;
+    })) << "no start line"
+        << said();
+    ASSERT_GT(rate, 0u);
+    ASSERT_GT(period, 0u);
+    ::Window window = 0;
+    ASSERT_TRUE(waitLong([&] { return (window = desktop.corvex()) != 0 && viewable(window); }))
+        << "no window shown" << said();
+
+    // Focus, given again until the server says the window has it.
+    const platform::Rect r = x11host::screenRect(window);
+    x11host::movePointer(r.left + 300, r.top + 20);
+    ASSERT_TRUE(waitLong([&] {
+        desktop.focus(window);
+        return focused(window);
+    })) << "the window never took the focus";
+
+    RawRecording recording(work + "/out.raw");
+    const uint8_t note = 48;  // Z: C3
+    x11host::key("z", true);
+    // Held until a tenth of a second of the note is recorded.
+    const bool sounded = waitLong([&] {
+        recording.update();
+        const std::size_t onset = recording.firstSound();
+        return onset < recording.frames() && recording.frames() - onset >= rate / 10;
+    });
+    x11host::key("z", false);
+    ASSERT_TRUE(sounded) << "no note recorded while Z was held" << said();
+    // Released, the note falls silent: a tenth of a second of silence after it.
+    ASSERT_TRUE(waitLong([&] {
+        recording.update();
+        return recording.silentTail() >= rate / 10 &&
+               recording.firstSound() < recording.frames() - recording.silentTail();
+    })) << "the note never ended after Z was released"
+        << said();
+    desktop.closeRequest(window);
+    ASSERT_TRUE(waitLong([&] { return !running(); })) << "closing the window did not quit";
+    EXPECT_EQ(status, 0) << said();
+    recording.update();
+
+    const std::size_t frames = recording.frames();
+    const std::size_t length = period;
+    // The attack starts from level 0, so the first sound is the second frame of the period
+    // whose start took the note from the keyboard.
+    const std::size_t onset = recording.firstSound();
+    ASSERT_LT(onset, frames);
+    ASSERT_EQ(onset % length, 1u) << "the note began at frame " << onset
+                                  << ", not one after a period's start (periods of " << period
+                                  << ")";
+    const std::size_t onAt = onset - 1;
+    // The release shows first where the recording leaves the render of a note held on: in the
+    // period that took the note-off from the keyboard (from its first frame, or from its second
+    // when the level it falls from is the one held), never before it.
+    const std::vector<float> held =
+        coreRender(rate, static_cast<int32_t>(period), frames, note, onAt, kNoFrame);
+    const std::size_t parted = firstDifference(recording.samples, held);
+    ASSERT_NE(parted, kNoFrame) << "the recording is a note never released";
+    ASSERT_GT(parted, onAt) << "the recording differs from the core before the note";
+    const std::size_t offAt = parted / length * length;
+    ASSERT_GT(offAt, onAt) << "the note ended in the period that began it";
+    const std::vector<float> released =
+        coreRender(rate, static_cast<int32_t>(period), frames, note, onAt, offAt);
+    const std::size_t differs = firstDifference(recording.samples, released);
+    EXPECT_TRUE(differs == kNoFrame)
+        << "differs at frame " << differs << " (period " << differs / length << ")";
+    std::printf("%u Hz, periods of %u (%u in the buffer): note-on at frame %zu (period %zu), "
+                "note-off at frame %zu (period %zu), %zu frames identical\n",
+                rate, period, periods, onAt, onAt / length, offAt, offAt / length, frames);
 }
