@@ -91,8 +91,9 @@ TEST_P(RenderedFile, HasTheAskedLengthRateTypeAndSoundInIdenticalChannels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, RenderedFile,
-                         testing::Values(Shape{"IssueExample", "out.wav", "48000", "2", "1", "",
-                                               144000, SF_FORMAT_WAV, SF_FORMAT_PCM_24},
+                         testing::Values(Shape{"DefaultFormatTwoSecondsAt48k", "out.wav", "48000",
+                                               "2", "1", "", 144000, SF_FORMAT_WAV,
+                                               SF_FORMAT_PCM_24},
                                          Shape{"Wav16", "a.wav", "44100", "0.5", "0.25", "wav16",
                                                33075, SF_FORMAT_WAV, SF_FORMAT_PCM_16},
                                          Shape{"FloatWav", "b.WAV", "96000", "0.1", "0", "float",
