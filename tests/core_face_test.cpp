@@ -52,15 +52,7 @@ std::vector<float> throughCore(int program) {
 }
 
 std::vector<float> throughFace(const hostkit::Library& plugin, int program) {
-    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
-    if (!e) return {};
-    dispatch(e, effOpen);
-    dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
-    dispatch(e, effMainsChanged, 0, 1);
-    dispatch(e, effSetProgram, 0, program);
-    const std::vector<float> left = playScore(e, kScore, kTotal, blockAt);
-    dispatch(e, effClose);
-    return left;
+    return playProgramScore(plugin, program, static_cast<float>(kRate), 0, kScore, kTotal, blockAt);
 }
 
 }  // namespace
@@ -117,17 +109,9 @@ std::vector<float> denseThroughCore(int program, const std::vector<Message>& sco
 
 std::vector<float> denseThroughFace(const hostkit::Library& plugin, int program,
                                     const std::vector<Message>& score, int block, int ahead) {
-    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
-    if (!e) return {};
-    dispatch(e, effOpen);
-    dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
-    dispatch(e, effSetBlockSize, 0, block);
-    dispatch(e, effMainsChanged, 0, 1);
-    dispatch(e, effSetProgram, 0, program);
-    const std::vector<float> left = playScore(
-        e, score, kDenseTotal, [block](int) { return block; }, ahead);
-    dispatch(e, effClose);
-    return left;
+    return playProgramScore(
+        plugin, program, static_cast<float>(kRate), block, score, kDenseTotal,
+        [block](int) { return block; }, ahead);
 }
 
 }  // namespace

@@ -214,17 +214,8 @@ std::vector<float> throughLv2(Bundle& bundle, int program, int rate, int block) 
 }
 
 std::vector<float> throughVst2(const hostkit::Library& plugin, int program, int rate, int block) {
-    AEffect* e = plugin.entry()(&hostkit::versionOnlyHost);
-    if (!e) return {};
-    dispatch(e, effOpen);
-    dispatch(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
-    dispatch(e, effSetBlockSize, 0, block);
-    dispatch(e, effMainsChanged, 0, 1);
-    dispatch(e, effSetProgram, 0, program);
-    const std::vector<float> left =
-        playScore(e, score(rate), totalFrames(rate), [block](int) { return block; });
-    dispatch(e, effClose);
-    return left;
+    return playProgramScore(plugin, program, static_cast<float>(rate), block, score(rate),
+                            totalFrames(rate), [block](int) { return block; });
 }
 
 bool allFinite(const std::vector<float>& samples, size_t count) {
@@ -316,14 +307,9 @@ TEST_F(Lv2Host, DenseScoresSoundAsTheCoreAndTheVst2FaceAtEveryBlockSize) {
             const std::vector<float> lv2 = denseThroughLv2(bundle, program, score, block);
             ASSERT_EQ(lv2.size(), core.size());
             ASSERT_EQ(std::memcmp(lv2.data(), core.data(), core.size() * sizeof(float)), 0);
-            AEffect* e = vst2.entry()(&hostkit::versionOnlyHost);
-            ASSERT_NE(e, nullptr);
-            dispatch(e, effOpen);
-            dispatch(e, effSetSampleRate, 0, 0, nullptr, 48000.0f);
-            dispatch(e, effMainsChanged, 0, 1);
-            dispatch(e, effSetProgram, 0, program);
-            const auto vst = playScore(e, score, kDenseTotal, [block](int) { return block; });
-            dispatch(e, effClose);
+            const auto vst = playProgramScore(vst2, program, 48000.0f, 0, score, kDenseTotal,
+                                              [block](int) { return block; });
+            ASSERT_EQ(vst.size(), core.size());
             ASSERT_EQ(std::memcmp(vst.data(), core.data(), core.size() * sizeof(float)), 0);
         }
     }

@@ -2,6 +2,9 @@
 // Text requests and a played score on a record.
 #include "record_calls.h"
 
+#include "hostkit/host_answers.h"
+#include "hostkit/plugin.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -45,5 +48,20 @@ std::vector<float> playScore(AEffect* e, const std::vector<ScoreMessage>& score,
         e->processReplacing(e, nullptr, outputs, len);
         pos += len;
     }
+    return left;
+}
+
+std::vector<float> playProgramScore(const hostkit::Library& plugin, int program, float rate,
+                                    int blockSize, const std::vector<ScoreMessage>& score,
+                                    int total, const std::function<int(int)>& blockAt, int ahead) {
+    AEffect* e = plugin.entry() ? plugin.entry()(&hostkit::versionOnlyHost) : nullptr;
+    if (!e) return {};
+    dispatch(e, effOpen);
+    dispatch(e, effSetSampleRate, 0, 0, nullptr, rate);
+    if (blockSize > 0) dispatch(e, effSetBlockSize, 0, blockSize);
+    dispatch(e, effMainsChanged, 0, 1);
+    dispatch(e, effSetProgram, 0, program);
+    std::vector<float> left = playScore(e, score, total, blockAt, ahead);
+    dispatch(e, effClose);
     return left;
 }

@@ -24,3 +24,14 @@ std::string dispatchText(AEffect* e, int32_t opcode, int32_t index = 0, intptr_t
 // frames early, in the list of an earlier block, announced beyond it. The left output.
 std::vector<float> playScore(AEffect* e, const std::vector<ScoreMessage>& score, int total,
                              const std::function<int(int)>& blockAt, int ahead = 0);
+
+namespace hostkit {
+class Library;
+}
+// The same through a new effect from plugin's entry as a DAW sets one up: opened, at rate, told
+// the block size (when blockSize > 0), started, on program; closed afterwards. Empty when the
+// entry gives no effect.
+std::vector<float> playProgramScore(const hostkit::Library& plugin, int program, float rate,
+                                    int blockSize, const std::vector<ScoreMessage>& score,
+                                    int total, const std::function<int(int)>& blockAt,
+                                    int ahead = 0);
