@@ -3,6 +3,7 @@
 // instantiation, and the calls forwarded to CorvexLv2. Threads as in lv2/corvex_lv2.h; the
 // descriptor itself is constant data.
 #include "lv2/corvex_lv2.h"
+#include "lv2/features.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -16,14 +17,9 @@
 
 namespace {
 
-using corvex_lv2::CorvexLv2;
+using corvex_lv2::findFeature;
 
-const void* findFeature(const LV2_Feature* const* features, const char* uri) {
-    if (!features) return nullptr;
-    for (const LV2_Feature* const* f = features; *f; ++f)
-        if ((*f)->URI && std::strcmp((*f)->URI, uri) == 0) return (*f)->data;
-    return nullptr;
-}
+using corvex_lv2::CorvexLv2;
 
 // The host's largest block, from bufsz:maxBlockLength or else bufsz:nominalBlockLength; 0 when
 // it gives neither as an int.

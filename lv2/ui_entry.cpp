@@ -3,6 +3,7 @@
 // instantiation and its idle interface. Threads as in lv2/corvex_lv2_ui.h; the descriptors are
 // constant data.
 #include "lv2/corvex_lv2_ui.h"
+#include "lv2/features.h"
 
 #include <lv2/core/lv2.h>
 #include <lv2/ui/ui.h>
@@ -12,14 +13,9 @@
 
 namespace {
 
-using corvex_lv2::CorvexLv2Ui;
+using corvex_lv2::findFeature;
 
-const void* findFeature(const LV2_Feature* const* features, const char* uri) {
-    if (!features) return nullptr;
-    for (const LV2_Feature* const* f = features; *f; ++f)
-        if ((*f)->URI && std::strcmp((*f)->URI, uri) == 0) return (*f)->data;
-    return nullptr;
-}
+using corvex_lv2::CorvexLv2Ui;
 
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*,
                          LV2UI_Write_Function write, LV2UI_Controller controller,
