@@ -65,7 +65,8 @@ if [[ $mode == drag ]]; then
   LV2_PATH="$lv2_path" "$jalv_gtk3" -x --jack-name corvex \
     https://ondrel.example/plugins/corvex >"$work/jalv.log" 2>&1 </dev/null &
   pids+=($!)
-  "$probe" --max-reply-ms "$max_reply_ms"
+  # By its process the probe tells jalv's windows from any other client's on the display.
+  "$probe" --pid "$!" --max-reply-ms "$max_reply_ms"
   status=$?
   ((status == 0)) || cat "$work/jalv.log"
   exit $status

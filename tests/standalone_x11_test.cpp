@@ -244,7 +244,7 @@ public:
     ~MidiSender() {
         if (client) jack_client_close(client);
     }
-    // A two-byte message, sent in the next period.
+    // A two-byte message, sent in the next period the port is connected in.
     void send(uint8_t status, uint8_t data) { put({status, data, 0}, 2); }
     // A three-byte message (a note, a control change), the same way.
     void send(uint8_t status, uint8_t data1, uint8_t data2) { put({status, data1, data2}, 3); }
@@ -261,7 +261,9 @@ private:
         auto* m = static_cast<MidiSender*>(self);
         void* buffer = jack_port_get_buffer(m->port, n);
         jack_midi_clear_buffer(buffer);
-        if (m->pending.load()) {
+        // A connection counts from the server's next period on: a message put out in the period
+        // jack_connect returned in would reach no one.
+        if (m->pending.load() && jack_port_connected(m->port) > 0) {
             jack_midi_event_write(buffer, 0, m->bytes.data(), m->size);
             m->pending = false;
         }

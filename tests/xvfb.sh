@@ -19,7 +19,10 @@ start)
     pid=$!
     for _ in $(seq 1 100); do
       if ! kill -0 "$pid" 2>/dev/null; then break; fi
-      if [[ -e /tmp/.X11-unix/X$n ]] && DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+      # Only the server started here will do: another run's, started on the same number at the
+      # same moment, answers there as well while this one is still finding the number taken.
+      if [[ $(tr -d ' ' 2>/dev/null <"/tmp/.X$n-lock") == "$pid" && -e /tmp/.X11-unix/X$n ]] &&
+        DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
         echo "$pid" >"$dir/pid"
         echo ":$n" >"$dir/display"
         # Watchdog: the server dies with the test run.
