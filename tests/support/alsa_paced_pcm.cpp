@@ -52,13 +52,15 @@ uint64_t consumed(const Paced& p) {
 }
 
 void arm(Paced& p, bool on) {
-    itimerspec spec{};
+    itimerspec timing{};
     if (on && p.io.rate) {
         const uint64_t ns = static_cast<uint64_t>(p.io.period_size) * 1000000000ull / p.io.rate;
-        spec.it_value.tv_sec = spec.it_interval.tv_sec = static_cast<time_t>(ns / 1000000000ull);
-        spec.it_value.tv_nsec = spec.it_interval.tv_nsec = static_cast<long>(ns % 1000000000ull);
+        timing.it_value.tv_sec = timing.it_interval.tv_sec =
+            static_cast<time_t>(ns / 1000000000ull);
+        timing.it_value.tv_nsec = timing.it_interval.tv_nsec =
+            static_cast<long>(ns % 1000000000ull);
     }
-    timerfd_settime(p.timer, 0, &spec, nullptr);
+    timerfd_settime(p.timer, 0, &timing, nullptr);
 }
 
 int start(snd_pcm_ioplug_t* io) {
